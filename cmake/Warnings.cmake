@@ -1,0 +1,32 @@
+# qv_set_warnings(target): the project's warning set, errors when QV_WERROR is on.
+function(qv_set_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${QV_WERROR}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+      -Wnon-virtual-dtor -Woverloaded-virtual -Wimplicit-fallthrough
+      $<$<BOOL:${QV_WERROR}>:-Werror>)
+  endif()
+endfunction()
+
+# qv_module_library(name DIRS dir... LIBS lib...): a static library of the
+# .cpp files in the given folders, with the project's warnings. The source
+# root is the include root, so headers are included as "module/Header.h".
+function(qv_module_library name)
+  cmake_parse_arguments(ARG "" "" "DIRS;LIBS" ${ARGN})
+  set(sources)
+  foreach(dir IN LISTS ARG_DIRS)
+    file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp)
+    list(FILTER found EXCLUDE REGEX "/(Text|WorkingLists|main)\\.cpp$")
+    list(APPEND sources ${found})
+  endforeach()
+  if(NOT sources)
+    # A module whose sources are not written yet still links.
+    set(sources ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(${name} STATIC ${sources})
+  qv_set_warnings(${name})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+endfunction()

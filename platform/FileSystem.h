@@ -1,0 +1,93 @@
+// Files and folders. Every path is in Windows form ("C:\a\b", "\" separators)
+// or, on POSIX, a native path; the POSIX layer maps Windows paths onto the
+// Wine prefix at the moment it touches them (see posix/PathMap.h).
+// Failures raise qv::Error with a stable number (53, 70, 75, 76...).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::platform {
+
+// Windows file attribute bits. 0 is a normal file.
+inline constexpr uint32_t kAttrNormal = 0;
+inline constexpr uint32_t kAttrReadOnly = 1;
+inline constexpr uint32_t kAttrHidden = 2;
+inline constexpr uint32_t kAttrSystem = 4;
+inline constexpr uint32_t kAttrVolume = 8;
+inline constexpr uint32_t kAttrDirectory = 16;
+inline constexpr uint32_t kAttrArchive = 32;
+
+// The user's temporary folder, as GetTempPathA gives it: the path is copied
+// into `buffer` (NUL-terminated) when `bufferLength` is large enough and its
+// length (without the NUL) is returned; when it is too small, the length
+// needed including the NUL is returned and the buffer is not written; 0 on
+// failure. The path ends with a separator.
+uint32_t GetTempPathA(uint32_t bufferLength, char* buffer);
+
+// The process-wide folder listing. ListFirst starts a listing and abandons
+// any listing in progress, whoever started it; ListNext continues it. Both
+// give a bare name, or the empty text when nothing (more) matches.
+//  - a path ending in "\" lists the entries of that folder ("." and ".."
+//    included when the mask has the directory bit);
+//  - a path whose last component has "*" or "?" lists the matching entries;
+//  - a path naming one entry lists that entry alone.
+// Normal, read-only and archive entries are always listed; hidden, system and
+// directory entries only when their bit is in `mask`. A folder that does not
+// exist gives the empty text at once.
+std::string ListFirst(const std::string& path, uint32_t mask);
+std::string ListNext();
+
+uint32_t GetAttributes(const std::string& path);
+void SetAttributes(const std::string& path, uint32_t attributes);
+void RemoveFile(const std::string& path);     // a file, or a symbolic link as such
+void RemoveFolder(const std::string& path);   // an empty folder
+// Copies one file, replacing an existing target.
+void CopyFileReplacing(const std::string& source, const std::string& target);
+
+struct FolderEntry {
+  std::string name;
+  uint32_t attributes = 0;
+};
+// The entries of one folder ("." and ".." left out), in no particular order.
+// A folder that does not exist raises error 76.
+std::vector<FolderEntry> ReadFolder(const std::string& folder);
+
+// A file opened for sequential reading or writing; closed when destroyed.
+class File {
+ public:
+  static File OpenRead(const std::string& path);
+  // Creates or truncates.
+  static File CreateWrite(const std::string& path);
+  // Creates a new file with a fresh name in `folder`, open for writing; its
+  // path is stored in `path`. For writing a replacement beside its target.
+  static File CreateTemporaryIn(const std::string& folder, std::string& path);
+
+  File(File&&) noexcept;
+  File& operator=(File&&) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Reads up to `size` bytes; 0 at the end of the file.
+  size_t Read(void* data, size_t size);
+  void Write(const void* data, size_t size);
+  // Pushes written data down to the disk.
+  void Flush();
+  void Close();
+
+  struct Impl;
+
+ private:
+  explicit File(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// Puts `replacement` in the place of `target` in one step: at every moment
+// `target` is either the old file whole or the new one whole.
+void ReplaceFileAtomically(const std::string& replacement, const std::string& target);
+
+}  // namespace qv::platform

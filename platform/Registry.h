@@ -1,0 +1,60 @@
+// The registry, in the shape of the Windows calls. On POSIX the machine and
+// user hives are the Wine prefix's system.reg and user.reg, read as a 32-bit
+// program sees them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qv::platform {
+
+inline constexpr uint32_t kHkeyCurrentUser = 0x80000001u;
+inline constexpr uint32_t kHkeyLocalMachine = 0x80000002u;
+inline constexpr uint32_t kKeyRead = 0x20019u;
+
+inline constexpr uint32_t kRegNone = 0;
+inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegExpandSz = 2;
+inline constexpr uint32_t kRegBinary = 3;
+inline constexpr uint32_t kRegDword = 4;
+inline constexpr uint32_t kRegMultiSz = 7;
+
+inline constexpr int32_t kErrorSuccess = 0;
+inline constexpr int32_t kErrorFileNotFound = 2;
+inline constexpr int32_t kErrorMoreData = 234;
+
+// An open key; closed by RegCloseKey or when destroyed.
+class RegistryKey {
+ public:
+  RegistryKey();
+  RegistryKey(RegistryKey&&) noexcept;
+  RegistryKey& operator=(RegistryKey&&) noexcept;
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  ~RegistryKey();
+
+  bool IsOpen() const noexcept;
+
+  struct Impl;
+  Impl* impl() const noexcept { return impl_.get(); }
+  void Reset(std::unique_ptr<Impl> impl) noexcept;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Opens `subKey` below the root; kErrorSuccess or a Windows error code.
+int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t options, uint32_t access,
+                      RegistryKey& result);
+
+// Reads a value. On entry *byteCount is the size of `data`; on return the
+// size of the value's data. kErrorMoreData when it does not fit (nothing is
+// copied then), kErrorFileNotFound when the value does not exist. String
+// values count their terminating NUL, as Windows stores them.
+int32_t RegQueryValueExA(const RegistryKey& key, const std::string& valueName, uint32_t* type,
+                         uint8_t* data, uint32_t* byteCount);
+
+void RegCloseKey(RegistryKey& key);
+
+}  // namespace qv::platform

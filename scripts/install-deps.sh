@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need, from Debian's
+# packages. Idempotent and quiet: nothing is fetched when all is there.
+# Usage: scripts/install-deps.sh [linux] [win32]   (default: linux)
+set -euo pipefail
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(linux)
+
+packages=()
+for group in "${groups[@]}"; do
+  case "$group" in
+    linux)
+      packages+=(g++ cmake ninja-build python3 pkg-config
+                 libgtest-dev libgmock-dev googletest libbenchmark-dev
+                 zlib1g-dev libcurl4-openssl-dev
+                 clang libclang-rt-dev
+                 libarchive-tools p7zip-full diffutils) ;;
+    win32)
+      packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth) ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+for p in "${missing[@]}"; do
+  if [[ "$p" == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+done
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test, on a fresh machine included:
+# installs what is missing, configures the dev preset (AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh linux
+cmake --preset dev >/dev/null
+cmake --build --preset dev
+ctest --preset dev -j "$(nproc)"
