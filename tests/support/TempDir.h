@@ -1,0 +1,41 @@
+// A fresh temporary folder for one test: created empty, removed when the test
+// passed, kept (and its path printed) when it failed so the leftovers can be
+// looked at.
+#pragma once
+
+#include <string>
+
+namespace qv::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The folder's native path, without a trailing separator.
+  const std::string& Path() const noexcept { return path_; }
+  // Path() joined with `relative` ("/" or "\" separators both accepted).
+  std::string Join(const std::string& relative) const;
+
+  // Writes `content` to `relative`, creating the folders on the way; replaces
+  // an existing file.
+  void Write(const std::string& relative, const std::string& content) const;
+  // The whole content of `relative`; fails the test (and returns "") when it
+  // cannot be read.
+  std::string Read(const std::string& relative) const;
+  // Creates `relative` and its parents as folders.
+  void MakeFolder(const std::string& relative) const;
+  // Whether `relative` exists (a dangling symbolic link counts as existing).
+  bool Exists(const std::string& relative) const;
+
+  // Keeps the folder even when the test passes.
+  void Keep() noexcept { keep_ = true; }
+
+ private:
+  std::string path_;
+  bool keep_ = false;
+};
+
+}  // namespace qv::test
