@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/WorkingLists.h"
+#include "common/Error.h"
 #include "common/AppInfo.h"
 
 namespace qv {
@@ -30,11 +31,22 @@ class Form1 {
   // True when `Value` is an id in use.
   bool UsedYet(const std::string& Value);
 
-  // Ends the process; tests put a function here that throws instead.
+  // Exit statuses of the process.
+  static constexpr int kExitSuccess = 0;    // "Modular stairs successfully installed."
+  static constexpr int kExitFailed = 1;     // the run ended with the final error message
+  static constexpr int kExitStopped = 2;    // an error stopped the run (reported in a box)
+  static constexpr int kExitNoAddress = 3;  // empty command line: nothing done, nothing shown
+
+  // Ends the process with the run's status. Empty: the real process end.
+  // Tests put a function here that records the status instead.
   std::function<void(int)> EndProcess;
+
+  // The whole run without the process end; gives the exit status.
+  int Run();
 
  private:
   std::string GetTempFolder();
+  void ReportError(const Error& error);
 };
 
 }  // namespace qv

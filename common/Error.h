@@ -18,6 +18,7 @@ inline constexpr int32_t kOverflow = 6;              // overflow
 inline constexpr int32_t kOutOfMemory = 7;           // out of memory
 inline constexpr int32_t kSubscriptOutOfRange = 9;   // subscript out of range
 inline constexpr int32_t kDllLoad = 48;              // error in loading DLL
+inline constexpr int32_t kInternal = 51;             // internal error
 inline constexpr int32_t kBadFileName = 52;          // bad file name or number
 inline constexpr int32_t kFileNotFound = 53;         // file not found
 inline constexpr int32_t kDeviceIo = 57;             // device I/O error
