@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "app/WorkingLists.h"
 #include "common/Error.h"
@@ -30,6 +31,10 @@ class Form1 {
   void InstallFile(const std::string& FileToInstall);
   // True when `Value` is an id in use.
   bool UsedYet(const std::string& Value);
+  // Where the merge's drawn object ids come from: a number uniform in [0, 1).
+  // Empty means a generator re-seeded from the clock before every draw; tests
+  // put a scripted source here.
+  std::function<float()> Rnd;
 
   // Exit statuses of the process.
   static constexpr int kExitSuccess = 0;    // "Modular stairs successfully installed."
@@ -47,6 +52,11 @@ class Form1 {
  private:
   std::string GetTempFolder();
   void ReportError(const Error& error);
+
+  // UsedYet's index of List2, so that the test takes constant time. It
+  // follows List2 as entries are appended and is rebuilt when List2 shrank.
+  std::unordered_set<std::string> usedIdIndex_;
+  int32_t usedIdIndexCount_ = 0;
 };
 
 }  // namespace qv
