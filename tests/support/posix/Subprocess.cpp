@@ -124,6 +124,20 @@ ProcessResult RunProcess(const std::vector<std::string>& argvIn, const Environme
   return result;
 }
 
+int RunAttached(const std::vector<std::string>& argvIn, const Environment& environment) {
+  std::vector<std::string> argvStrings = argvIn;
+  std::vector<std::string> envStrings = Flatten(environment);
+  auto argv = Pointers(argvStrings);
+  auto envp = Pointers(envStrings);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) Exec(argv, envp);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return DecodeStatus(status);
+}
+
 PtyProcess::PtyProcess(const std::vector<std::string>& argvIn, const Environment& environment) {
   std::vector<std::string> argvStrings = argvIn;
   std::vector<std::string> envStrings = Flatten(environment);

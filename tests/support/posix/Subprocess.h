@@ -29,6 +29,10 @@ Environment EnvironmentWith(const Environment& changes);
 ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment& environment,
                          std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
+// Runs `argv` to its end sharing this process's terminal and standard
+// streams, as a shell would; gives its exit status.
+int RunAttached(const std::vector<std::string>& argv, const Environment& environment);
+
 // A child on a pseudo-terminal that is its controlling terminal.
 class PtyProcess {
  public:
