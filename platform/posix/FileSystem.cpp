@@ -1,0 +1,525 @@
+// The file system on POSIX. Every path the core hands in may be in Windows
+// form; it is mapped with ToNativePath at the moment it is used. Windows
+// attribute bits are derived from the POSIX file type and mode:
+//  - directory (16): the entry is a folder (never a link to one: entries are
+//    looked at with lstat, so a link is an entry of its own and is never
+//    followed into);
+//  - read-only (1): the owner has no write permission;
+//  - hidden (2): the name begins with "." (Wine's convention);
+//  - system (4): never;
+//  - archive (32): every regular file.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "common/Error.h"
+#include "common/Text.h"
+#include "platform/FaultInjection.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/posix/PathMap.h"
+
+namespace qv::platform {
+
+namespace {
+
+using fault::Operation;
+
+// What the caller was doing, for the error text ("cannot remove ...").
+enum class PathKind { kFile, kFolder };
+
+std::string Quoted(const std::string& path, const std::string& native) {
+  std::string out = "'" + path + "'";
+  if (!native.empty() && native != path) out += " (" + native + ")";
+  return out;
+}
+
+bool FolderExists(const std::string& native) {
+  struct stat st {};
+  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ParentOf(const std::string& native) {
+  std::string trimmed = native;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const size_t slash = trimmed.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return trimmed.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& native) {
+  std::string trimmed = native;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const size_t slash = trimmed.rfind('/');
+  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
+// The error number for an errno value. A missing file is "file not found"
+// only when its folder is there; otherwise the path itself is wrong.
+int32_t NumberFor(int code, PathKind kind, const std::string& native) {
+  switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+      if (kind == PathKind::kFile && code == ENOENT && FolderExists(ParentOf(native))) {
+        return err::kFileNotFound;
+      }
+      return err::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return err::kPermissionDenied;
+    case EEXIST:
+      return err::kFileExists;
+    case ENOSPC:
+    case EDQUOT:
+      return err::kDiskFull;
+    case EIO:
+      return err::kDeviceIo;
+    default:
+      return err::kPathFileAccess;
+  }
+}
+
+const char* TitleFor(int32_t number) {
+  switch (number) {
+    case err::kFileNotFound:
+      return "File not found";
+    case err::kPathNotFound:
+      return "Path not found";
+    case err::kPermissionDenied:
+      return "Permission denied";
+    case err::kFileExists:
+      return "File already exists";
+    case err::kDiskFull:
+      return "Disk full";
+    case err::kDeviceIo:
+      return "Device I/O error";
+    case err::kBadFileName:
+      return "Bad file name or number";
+    default:
+      return "Path/File access error";
+  }
+}
+
+[[noreturn]] void Raise(int32_t number, const std::string& action, const std::string& path,
+                        const std::string& native, const std::string& reason) {
+  throw Error(number, std::string(TitleFor(number)) + ": cannot " + action + " " +
+                          Quoted(path, native) + ": " + reason);
+}
+
+[[noreturn]] void RaiseErrno(int code, PathKind kind, const std::string& action,
+                             const std::string& path, const std::string& native) {
+  Raise(NumberFor(code, kind, native), action, path, native, std::strerror(code));
+}
+
+void CheckFault(Operation operation, const std::string& action, const std::string& path,
+                const std::string& native) {
+  if (auto number = fault::Take(operation, native)) {
+    Raise(*number, action, path, native, "injected fault");
+  }
+}
+
+uint32_t AttributesOf(const struct stat& st, const std::string& name) {
+  uint32_t attributes = kAttrNormal;
+  if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
+  if (S_ISREG(st.st_mode)) attributes |= kAttrArchive;
+  // A link has no permissions of its own (they are always rwx), so it is
+  // never read-only; the same goes for the special entries.
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;
+  if (!name.empty() && name.front() == '.' && name != "." && name != "..") {
+    attributes |= kAttrHidden;
+  }
+  return attributes;
+}
+
+bool Listed(uint32_t attributes, uint32_t mask) {
+  // Normal, read-only and archive entries always show; the others only when
+  // the caller asked for them.
+  constexpr uint32_t kOnRequest = kAttrHidden | kAttrSystem | kAttrDirectory;
+  return (attributes & kOnRequest & ~mask) == 0;
+}
+
+// Reads the entries of a folder, "." and ".." included, with their
+// attributes. Returns false when the folder does not exist (or is not a
+// folder); raises on other failures.
+bool ReadEntries(const std::string& path, const std::string& native,
+                 std::vector<FolderEntry>& entries) {
+  CheckFault(Operation::kList, "list folder", path, native);
+  DIR* dir = ::opendir(native.c_str());
+  if (dir == nullptr) {
+    const int code = errno;
+    if (code == ENOENT || code == ENOTDIR) return false;
+    RaiseErrno(code, PathKind::kFolder, "list folder", path, native);
+  }
+  const int fd = ::dirfd(dir);
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name(entry->d_name);
+    struct stat st {};
+    // An entry removed between readdir and fstatat is simply gone.
+    if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      entries.push_back(FolderEntry{name, AttributesOf(st, name)});
+    }
+    errno = 0;
+  }
+  const int code = errno;
+  ::closedir(dir);
+  if (code != 0) RaiseErrno(code, PathKind::kFolder, "list folder", path, native);
+  return true;
+}
+
+bool IsDriveRoot(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':') return false;
+  return path.find_first_not_of("\\/", 2) == std::string::npos;
+}
+
+// The one listing position of the process.
+struct Listing {
+  std::vector<std::string> names;
+  size_t next = 0;
+};
+
+Listing& TheListing() {
+  static Listing listing;
+  return listing;
+}
+
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+// The descriptor behind a File. CopyFileReplacing works on it directly.
+
+struct File::Impl {
+  int fd = -1;
+  std::string path;    // as the caller gave it, for messages
+  std::string native;  // as opened
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+namespace {
+
+using ImplPtr = std::unique_ptr<File::Impl>;
+
+ImplPtr OpenReadImpl(const std::string& path) {
+  auto impl = std::make_unique<File::Impl>();
+  impl->path = path;
+  impl->native = posix::ToNativePath(path);
+  CheckFault(Operation::kOpenRead, "open", path, impl->native);
+  impl->fd = ::open(impl->native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "open", path, impl->native);
+  struct stat st {};
+  if (::fstat(impl->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    // Windows refuses to open a folder as a file; say so at once rather
+    // than at the first read.
+    Raise(err::kPathFileAccess, "open", path, impl->native, "it is a folder");
+  }
+  return impl;
+}
+
+ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& forMessages) {
+  std::string folder = nativeFolder;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  CheckFault(Operation::kCreateWrite, "create a file in", forMessages, folder);
+  // A leading dot keeps the half-written file out of every listing that
+  // leaves hidden files out.
+  std::string name = folder + "/.qv-XXXXXX.tmp";
+  auto impl = std::make_unique<File::Impl>();
+  impl->fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
+  if (impl->fd < 0) {
+    RaiseErrno(errno, PathKind::kFolder, "create a file in", forMessages, folder);
+  }
+  // mkstemp makes the file 0600; give it the mode an ordinary new file gets.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(impl->fd, 0666 & ~mask);
+  impl->path = name;
+  impl->native = name;
+  return impl;
+}
+
+File::Impl& Opened(const ImplPtr& impl) {
+  if (!impl || impl->fd < 0) {
+    throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
+  }
+  return *impl;
+}
+
+size_t ReadSome(File::Impl& impl, void* data, size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(impl.fd, data, size);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) RaiseErrno(errno, PathKind::kFile, "read", impl.path, impl.native);
+  }
+}
+
+void WriteAll(File::Impl& impl, const void* data, size_t size) {
+  CheckFault(Operation::kWrite, "write", impl.path, impl.native);
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t put = ::write(impl.fd, bytes, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      RaiseErrno(errno, PathKind::kFile, "write", impl.path, impl.native);
+    }
+    bytes += put;
+    size -= static_cast<size_t>(put);
+  }
+}
+
+void Sync(File::Impl& impl) {
+  // EINVAL/EROFS: a file system that cannot sync (a pipe, a read-only mount)
+  // has nothing to push down.
+  if (::fsync(impl.fd) != 0 && errno != EINVAL && errno != EROFS) {
+    RaiseErrno(errno, PathKind::kFile, "write", impl.path, impl.native);
+  }
+}
+
+void CloseImpl(File::Impl& impl) {
+  if (impl.fd < 0) return;
+  const int fd = std::exchange(impl.fd, -1);
+  // Some file systems report a failed write only here; the descriptor is
+  // gone either way (also on EINTR), so it is not retried.
+  if (::close(fd) != 0 && errno != EINTR) {
+    RaiseErrno(errno, PathKind::kFile, "write", impl.path, impl.native);
+  }
+}
+
+void ReplaceNative(const std::string& nativeReplacement, const std::string& nativeTarget,
+                   const std::string& forMessages) {
+  CheckFault(Operation::kReplace, "replace", forMessages, nativeTarget);
+  if (::rename(nativeReplacement.c_str(), nativeTarget.c_str()) != 0) {
+    RaiseErrno(errno, PathKind::kFile, "replace", forMessages, nativeTarget);
+  }
+  // The rename is only durable once the folder that holds it is on disk.
+  const int fd = ::open(ParentOf(nativeTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  FdCloser closer{fd};
+  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    RaiseErrno(errno, PathKind::kFolder, "replace", forMessages, nativeTarget);
+  }
+}
+
+}  // namespace
+
+uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
+  std::string path = GetEnvironment("TMPDIR");
+  if (path.empty()) path = "/tmp";
+  if (path.back() != '/') path += '/';
+  const size_t length = path.size();
+  if (length + 1 > bufferLength || buffer == nullptr) {
+    return static_cast<uint32_t>(length + 1);  // the room needed, NUL included
+  }
+  std::memcpy(buffer, path.c_str(), length + 1);
+  return static_cast<uint32_t>(length);
+}
+
+std::string ListFirst(const std::string& path, uint32_t mask) {
+  Listing& listing = TheListing();
+  listing = Listing{};
+  if (path.empty()) return {};
+
+  const size_t split = path.find_last_of("\\/");
+  const std::string folder = split == std::string::npos ? std::string() : path.substr(0, split + 1);
+  std::string pattern = split == std::string::npos ? path : path.substr(split + 1);
+
+  std::vector<std::string> names;
+  if (!pattern.empty() && !text::HasWildcard(pattern)) {
+    // One named entry, listed alone when it passes the mask.
+    const std::string native = posix::ToNativePath(path);
+    CheckFault(Operation::kList, "list", path, native);
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) != 0) {
+      const int code = errno;
+      if (code == ENOENT || code == ENOTDIR) return {};
+      RaiseErrno(code, PathKind::kFile, "list", path, native);
+    }
+    const std::string name = BaseNameOf(native);
+    if (Listed(AttributesOf(st, name), mask)) names.push_back(name);
+  } else {
+    // "*.*" matches every name on Windows, those without a dot too.
+    if (pattern.empty() || pattern == "*.*") pattern = "*";
+    const std::string native = posix::ToNativePath(folder.empty() ? std::string(".") : folder);
+    std::vector<FolderEntry> entries;
+    if (!ReadEntries(folder, native, entries)) return {};
+    const bool root = IsDriveRoot(folder) || native == "/";
+    for (const FolderEntry& entry : entries) {
+      const bool dots = entry.name == "." || entry.name == "..";
+      if (dots && root) continue;  // a drive root has no "." and ".."
+      if (!Listed(entry.attributes, mask)) continue;
+      if (!text::WildcardMatch(pattern, entry.name, /*ignoreCase=*/true)) continue;
+      names.push_back(entry.name);
+    }
+    // A fixed order makes every run the same: "." and ".." first, as NTFS
+    // gives them, then the names without regard to case.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      const int rankA = a == "." ? 0 : a == ".." ? 1 : 2;
+      const int rankB = b == "." ? 0 : b == ".." ? 1 : 2;
+      if (rankA != rankB) return rankA < rankB;
+      return text::LessIgnoreCase(a, b);
+    });
+  }
+  listing.names = std::move(names);
+  return ListNext();
+}
+
+std::string ListNext() {
+  Listing& listing = TheListing();
+  if (listing.next >= listing.names.size()) return {};
+  return listing.names[listing.next++];
+}
+
+uint32_t GetAttributes(const std::string& path) {
+  const std::string native = posix::ToNativePath(path);
+  CheckFault(Operation::kGetAttributes, "read the attributes of", path, native);
+  struct stat st {};
+  if (::lstat(native.c_str(), &st) != 0) {
+    RaiseErrno(errno, PathKind::kFile, "read the attributes of", path, native);
+  }
+  return AttributesOf(st, BaseNameOf(native));
+}
+
+void SetAttributes(const std::string& path, uint32_t attributes) {
+  const std::string native = posix::ToNativePath(path);
+  const char* action = "set the attributes of";
+  CheckFault(Operation::kSetAttributes, action, path, native);
+  struct stat st {};
+  if (::lstat(native.c_str(), &st) != 0) RaiseErrno(errno, PathKind::kFile, action, path, native);
+  // A link has no mode of its own, and chmod would change its target, which
+  // may lie anywhere: leave links alone.
+  if (S_ISLNK(st.st_mode)) return;
+  // Only the read-only bit has a POSIX meaning that can be set; hidden
+  // would need a rename, and the others follow from the file type.
+  mode_t mode = st.st_mode & 07777;
+  if ((attributes & kAttrReadOnly) != 0) {
+    mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+  } else {
+    mode |= S_IWUSR;
+  }
+  if (mode == (st.st_mode & 07777)) return;
+  if (::chmod(native.c_str(), mode) != 0) RaiseErrno(errno, PathKind::kFile, action, path, native);
+}
+
+void RemoveFile(const std::string& path) {
+  const std::string native = posix::ToNativePath(path);
+  CheckFault(Operation::kRemoveFile, "delete", path, native);
+  // unlink removes a symbolic link itself, even one that points at a folder.
+  if (::unlink(native.c_str()) != 0) RaiseErrno(errno, PathKind::kFile, "delete", path, native);
+}
+
+void RemoveFolder(const std::string& path) {
+  const std::string native = posix::ToNativePath(path);
+  CheckFault(Operation::kRemoveFolder, "remove folder", path, native);
+  if (::rmdir(native.c_str()) != 0) {
+    RaiseErrno(errno, PathKind::kFolder, "remove folder", path, native);
+  }
+}
+
+void CopyFileReplacing(const std::string& source, const std::string& target) {
+  const std::string nativeTarget = posix::ToNativePath(target);
+  CheckFault(Operation::kCopy, "copy to", target, nativeTarget);
+  ImplPtr in = OpenReadImpl(source);
+  // Written beside the target under a temporary name and renamed over it at
+  // the end, so a failed copy (disk full, a read error) never leaves a
+  // truncated target behind: the old file stays whole until the rename.
+  ImplPtr out = CreateTemporaryImpl(ParentOf(nativeTarget), target);
+  const std::string temporary = out->native;
+  try {
+    std::vector<char> chunk(256 * 1024);
+    for (;;) {
+      const size_t got = ReadSome(*in, chunk.data(), chunk.size());
+      if (got == 0) break;
+      WriteAll(*out, chunk.data(), got);
+    }
+    // Keep the permission bits of the source, as a copy on Windows keeps
+    // the read-only attribute.
+    struct stat st {};
+    if (::fstat(in->fd, &st) == 0) ::fchmod(out->fd, st.st_mode & 0777);
+    Sync(*out);
+    CloseImpl(*out);
+    ReplaceNative(temporary, nativeTarget, target);
+  } catch (...) {
+    out.reset();
+    ::unlink(temporary.c_str());
+    throw;
+  }
+}
+
+std::vector<FolderEntry> ReadFolder(const std::string& folder) {
+  const std::string native = posix::ToNativePath(folder);
+  std::vector<FolderEntry> entries;
+  if (!ReadEntries(folder, native, entries)) {
+    Raise(err::kPathNotFound, "list folder", folder, native, "no such folder");
+  }
+  std::erase_if(entries, [](const FolderEntry& e) { return e.name == "." || e.name == ".."; });
+  return entries;
+}
+
+// ---------------------------------------------------------------------------
+// File
+
+File::File(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+File::File(File&&) noexcept = default;
+File& File::operator=(File&&) noexcept = default;
+File::~File() = default;
+
+File File::OpenRead(const std::string& path) {
+  return File(OpenReadImpl(path));
+}
+
+File File::CreateWrite(const std::string& path) {
+  auto impl = std::make_unique<Impl>();
+  impl->path = path;
+  impl->native = posix::ToNativePath(path);
+  CheckFault(Operation::kCreateWrite, "create", path, impl->native);
+  impl->fd = ::open(impl->native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "create", path, impl->native);
+  return File(std::move(impl));
+}
+
+File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
+  ImplPtr impl = CreateTemporaryImpl(posix::ToNativePath(folder), folder);
+  path = impl->native;
+  return File(std::move(impl));
+}
+
+size_t File::Read(void* data, size_t size) {
+  return ReadSome(Opened(impl_), data, size);
+}
+
+void File::Write(const void* data, size_t size) {
+  WriteAll(Opened(impl_), data, size);
+}
+
+void File::Flush() {
+  Sync(Opened(impl_));
+}
+
+void File::Close() {
+  if (impl_) CloseImpl(*impl_);
+}
+
+void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {
+  ReplaceNative(posix::ToNativePath(replacement), posix::ToNativePath(target), target);
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,132 @@
+#include "platform/posix/PathMap.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "common/Text.h"
+#include "platform/posix/WinePrefix.h"
+
+namespace qv::platform::posix {
+
+namespace {
+
+bool EntryExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDriveLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string CurrentFolder() {
+  std::vector<char> buffer(PATH_MAX);
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr) return std::string(buffer.data());
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return "/";
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// The folder a drive letter stands for. Wine keeps one symbolic link per
+// drive in dosdevices; resolving it here gives paths that name the real
+// folders, so "C:\" itself lists as a folder and not as a link, and
+// messages show where a file really is.
+std::string DriveFolder(char letter) {
+  const std::string link = WinePrefixFolder() + "/dosdevices/" + text::ToLowerAscii(letter) + ":";
+  char* resolved = ::realpath(link.c_str(), nullptr);
+  if (resolved == nullptr) return link;  // a missing drive: fails where it is used
+  std::string folder(resolved);
+  std::free(resolved);
+  return folder;
+}
+
+// An entry of `folder` whose name equals `name` but for case, or nothing.
+std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::optional<std::string> best;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string_view candidate(entry->d_name);
+    if (!text::EqualsIgnoreCase(candidate, name)) continue;
+    // Several spellings can live side by side on a case-sensitive file
+    // system; take the smallest so every run picks the same one.
+    if (!best || candidate < *best) best = std::string(candidate);
+  }
+  ::closedir(dir);
+  return best;
+}
+
+std::vector<std::string> SplitComponents(std::string_view path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::string ToNativePath(const std::string& path) {
+  if (path.empty()) return {};
+  std::string slashed = path;
+  for (char& c : slashed) {
+    if (c == '\\') c = '/';
+  }
+  const bool trailingSeparator = slashed.back() == '/';
+
+  // The part already known to be native and existing, and the rest to map.
+  std::string base;
+  std::string_view rest(slashed);
+  if (slashed.size() >= 2 && slashed[1] == ':' && IsDriveLetter(slashed[0])) {
+    base = DriveFolder(slashed[0]);
+    rest.remove_prefix(2);
+  } else if (slashed.front() == '/') {
+    base = "";  // the root: components are appended as "/name"
+  } else {
+    base = CurrentFolder();
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (base == "/") base.clear();
+
+  // Fast path: when the whole path exists as written there is nothing to
+  // look up, which is by far the common case.
+  std::string result = base;
+  const std::vector<std::string> components = SplitComponents(rest);
+  for (const std::string& component : components) result += "/" + component;
+  if (result.empty()) result = "/";
+  if (!EntryExists(result)) {
+    result = base;
+    bool lookingUp = true;
+    for (const std::string& component : components) {
+      std::string next = result + "/" + component;
+      if (lookingUp && component != "." && component != ".." && !EntryExists(next)) {
+        if (auto other = FindIgnoringCase(result, component)) {
+          next = result + "/" + *other;
+        } else {
+          // Nothing below a missing entry can exist; keep the spelling of
+          // the rest so new files and folders get the names asked for.
+          lookingUp = false;
+        }
+      }
+      result = std::move(next);
+    }
+    if (result.empty()) result = "/";
+  }
+  if (trailingSeparator && result.back() != '/') result += '/';
+  return result;
+}
+
+}  // namespace qv::platform::posix
