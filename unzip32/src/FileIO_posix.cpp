@@ -1,0 +1,296 @@
+// POSIX file access for the library. Every path below the extraction folder
+// is resolved one component at a time with openat() and O_NOFOLLOW, so a
+// symbolic link planted in the folder (by an earlier archive, or by anyone
+// else) is never followed.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "FileIO.h"
+
+namespace unzip32::fileio {
+
+struct FolderAccess {
+  static intptr_t Handle(const Folder& folder) { return folder.handle_; }
+  static void Set(Folder& folder, intptr_t handle, std::string path) {
+    if (folder.handle_ != -1) ::close(static_cast<int>(folder.handle_));
+    folder.handle_ = handle;
+    folder.path_ = std::move(path);
+  }
+};
+
+namespace {
+
+int Fd(intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
+void Fail(Failure& failure, const std::string& what, int error) {
+  failure.text = what + ": " + std::strerror(error);
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+}  // namespace
+
+ArchiveFile::~ArchiveFile() {
+  if (handle_ != -1) ::close(Fd(handle_));
+}
+
+bool ArchiveFile::Open(const std::string& path, Failure& failure) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(failure, "cannot open " + path, errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    int error = errno != 0 ? errno : EINVAL;
+    ::close(fd);
+    Fail(failure, "not a regular file: " + path, S_ISDIR(info.st_mode) ? EISDIR : error);
+    return false;
+  }
+  handle_ = fd;
+  size_ = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
+bool ArchiveFile::ReadAt(uint64_t offset, void* buffer, size_t length, Failure& failure) const {
+  auto* out = static_cast<char*>(buffer);
+  while (length > 0) {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) {
+      failure.text = "read beyond the end of the archive";
+      return false;
+    }
+    ssize_t got = ::pread(Fd(handle_), out, length, static_cast<off_t>(offset));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      Fail(failure, "cannot read the archive", errno);
+      return false;
+    }
+    if (got == 0) {
+      failure.text = "unexpected end of the archive";
+      return false;
+    }
+    out += got;
+    length -= static_cast<size_t>(got);
+    offset += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
+Folder::~Folder() {
+  if (handle_ != -1) ::close(Fd(handle_));
+}
+
+Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
+  other.handle_ = -1;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != -1) ::close(Fd(handle_));
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+bool OpenRootFolder(const std::string& path, Folder& folder, Failure& failure) {
+  // Create missing parents first: "a/b/c" makes "a", "a/b", then "a/b/c".
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    std::string prefix = path.substr(0, slash);
+    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+      Fail(failure, "cannot create folder " + prefix, errno);
+      return false;
+    }
+  }
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+    Fail(failure, "cannot create folder " + path, errno);
+    return false;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(failure, "cannot open folder " + path, errno);
+    return false;
+  }
+  FolderAccess::Set(folder, fd, path);
+  return true;
+}
+
+bool OpenSubfolder(const Folder& parent, const std::string& name, bool create, Folder& folder,
+                   Failure& failure) {
+  const int parentFd = Fd(FolderAccess::Handle(parent));
+  const std::string path = Join(parent.Path(), name);
+  if (create && ::mkdirat(parentFd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    Fail(failure, "cannot create folder " + path, errno);
+    return false;
+  }
+  int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    // O_NOFOLLOW reports a link as ELOOP (or ENOTDIR with O_DIRECTORY on
+    // some systems): say plainly what was refused.
+    struct stat info {};
+    if (::fstatat(parentFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(info.st_mode)) {
+      failure.text = "refusing to follow the symbolic link " + path;
+    } else {
+      Fail(failure, "cannot open folder " + path, error);
+    }
+    return false;
+  }
+  FolderAccess::Set(folder, fd, path);
+  return true;
+}
+
+NodeInfo Inspect(const Folder& folder, const std::string& name) {
+  NodeInfo result;
+  struct stat info {};
+  if (::fstatat(Fd(FolderAccess::Handle(folder)), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return result;
+  }
+  if (S_ISREG(info.st_mode)) {
+    result.kind = NodeKind::File;
+  } else if (S_ISDIR(info.st_mode)) {
+    result.kind = NodeKind::Folder;
+  } else if (S_ISLNK(info.st_mode)) {
+    result.kind = NodeKind::Link;
+  } else {
+    result.kind = NodeKind::Other;
+  }
+  result.modified = static_cast<int64_t>(info.st_mtime);
+  return result;
+}
+
+OutputFile::~OutputFile() {
+  Discard();
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : handle_(other.handle_), folder_(other.folder_), tempName_(std::move(other.tempName_)) {
+  other.handle_ = -1;
+  other.folder_ = nullptr;
+  other.tempName_.clear();
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    handle_ = other.handle_;
+    folder_ = other.folder_;
+    tempName_ = std::move(other.tempName_);
+    other.handle_ = -1;
+    other.folder_ = nullptr;
+    other.tempName_.clear();
+  }
+  return *this;
+}
+
+bool OutputFile::Create(const Folder& folder, Failure& failure) {
+  Discard();
+  static std::atomic<unsigned> counter{0};
+  const int folderFd = Fd(FolderAccess::Handle(folder));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = ".unzip32-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(counter.fetch_add(1)) + ".tmp";
+    int fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0666);
+    if (fd >= 0) {
+      handle_ = fd;
+      folder_ = &folder;
+      tempName_ = std::move(name);
+      return true;
+    }
+    if (errno != EEXIST) {
+      Fail(failure, "cannot create a file in " + folder.Path(), errno);
+      return false;
+    }
+  }
+  failure.text = "cannot find a free temporary name in " + folder.Path();
+  return false;
+}
+
+bool OutputFile::Write(const void* data, size_t length, Failure& failure) {
+  const auto* in = static_cast<const char*>(data);
+  while (length > 0) {
+    ssize_t put = ::write(Fd(handle_), in, length);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      Fail(failure, "cannot write in " + folder_->Path(), errno);
+      return false;
+    }
+    in += put;
+    length -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool OutputFile::Finish(int64_t modified, int permissions, Failure& failure) {
+  if (permissions >= 0 && ::fchmod(Fd(handle_), static_cast<mode_t>(permissions) & 0777) != 0) {
+    Fail(failure, "cannot set permissions in " + folder_->Path(), errno);
+    return false;
+  }
+  struct timespec times[2] = {};
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(modified);
+  if (::futimens(Fd(handle_), times) != 0) {
+    Fail(failure, "cannot set the time in " + folder_->Path(), errno);
+    return false;
+  }
+  int fd = Fd(handle_);
+  handle_ = -1;
+  if (::close(fd) != 0) {
+    Fail(failure, "cannot write in " + folder_->Path(), errno);
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::Commit(const std::string& name, Failure& failure) {
+  const int folderFd = Fd(FolderAccess::Handle(*folder_));
+  if (::renameat(folderFd, tempName_.c_str(), folderFd, name.c_str()) != 0) {
+    Fail(failure, "cannot write " + Join(folder_->Path(), name), errno);
+    return false;
+  }
+  tempName_.clear();
+  return true;
+}
+
+void OutputFile::Discard() {
+  if (handle_ != -1) {
+    ::close(Fd(handle_));
+    handle_ = -1;
+  }
+  if (folder_ != nullptr && !tempName_.empty()) {
+    ::unlinkat(Fd(FolderAccess::Handle(*folder_)), tempName_.c_str(), 0);
+  }
+  tempName_.clear();
+}
+
+int64_t DosTimeToUnix(uint16_t dosDate, uint16_t dosTime) {
+  struct tm parts {};
+  parts.tm_year = ((dosDate >> 9) & 0x7f) + 80;
+  parts.tm_mon = ((dosDate >> 5) & 0x0f) - 1;
+  parts.tm_mday = dosDate & 0x1f;
+  parts.tm_hour = (dosTime >> 11) & 0x1f;
+  parts.tm_min = (dosTime >> 5) & 0x3f;
+  parts.tm_sec = (dosTime & 0x1f) * 2;
+  parts.tm_isdst = -1;
+  if (parts.tm_mon < 0) parts.tm_mon = 0;
+  if (parts.tm_mday == 0) parts.tm_mday = 1;
+  time_t result = ::mktime(&parts);
+  return result == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(result);
+}
+
+}  // namespace unzip32::fileio

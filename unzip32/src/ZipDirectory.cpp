@@ -1,0 +1,339 @@
+#include "ZipDirectory.h"
+
+#include <algorithm>
+
+#include "ByteCursor.h"
+#include "unzip32.h"
+
+namespace unzip32 {
+namespace {
+
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr uint32_t kCentralSignature = 0x02014b50;
+constexpr uint32_t kLocalSignature = 0x04034b50;
+constexpr size_t kEndSize = 22;
+constexpr size_t kZip64EndSize = 56;
+constexpr size_t kZip64LocatorSize = 20;
+constexpr size_t kCentralSize = 46;
+constexpr size_t kLocalSize = 30;
+constexpr size_t kMaxComment = 0xffff;
+constexpr size_t kWindow = 64 * 1024;
+constexpr uint32_t kSentinel32 = 0xffffffff;
+constexpr uint16_t kZip64ExtraId = 0x0001;
+
+// Flag bits that change how the data must be read: encryption, data
+// descriptor, strong encryption, encrypted directory. The central and the
+// local header must agree on them. (Other bits, such as the UTF-8 flag, are
+// set inconsistently by some writers and change nothing here.)
+constexpr uint16_t kSignificantFlags = 0x0001 | 0x0008 | 0x0040 | 0x2000;
+
+bool Fail(Problem& problem, int32_t code, std::string text) {
+  problem.code = code;
+  problem.text = std::move(text);
+  return false;
+}
+
+std::string EntryLabel(const CentralEntry& entry) {
+  return "entry " + std::to_string(entry.index) + " (" + entry.name + ")";
+}
+
+// Replaces the 32-bit sizes and offset that hold the ZIP64 sentinel by the
+// 64-bit values of the ZIP64 extra field, which holds exactly the values
+// whose 32-bit field is the sentinel, in this order.
+bool ApplyZip64Extra(std::span<const uint8_t> extra, bool wantSize, bool wantCompressed,
+                     bool wantOffset, uint64_t& size, uint64_t& compressed, uint64_t& offset,
+                     std::string& error) {
+  ByteCursor cursor(extra);
+  while (cursor.remaining() >= 4) {
+    uint16_t id = cursor.U16();
+    uint16_t length = cursor.U16();
+    if (!cursor.Has(length)) {
+      error = "extra field " + std::to_string(id) + " needs " + std::to_string(length) +
+              " bytes, " + std::to_string(cursor.remaining()) + " left";
+      return false;
+    }
+    ByteCursor field(cursor.Bytes(length));
+    if (id != kZip64ExtraId) continue;
+    if (wantSize) size = field.U64();
+    if (wantCompressed) compressed = field.U64();
+    if (wantOffset) offset = field.U64();
+    if (!field.ok()) {
+      error = "ZIP64 extra field of " + std::to_string(length) + " bytes is too short";
+      return false;
+    }
+    return true;
+  }
+  if (wantSize || wantCompressed || wantOffset) {
+    error = "ZIP64 extra field missing";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ZipReader::ZipReader(const fileio::ArchiveFile& file) : file_(file) {}
+
+std::span<const uint8_t> ZipReader::Read(uint64_t offset, size_t length, Problem& problem) {
+  const uint64_t fileSize = file_.Size();
+  if (offset > fileSize || length > fileSize - offset) {
+    Fail(problem, UNZIP32_ERR_FORMAT,
+         "need " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
+             ", the archive has " + std::to_string(fileSize));
+    return {};
+  }
+  if (offset >= windowOffset_ && offset - windowOffset_ <= windowLength_ &&
+      length <= windowLength_ - (offset - windowOffset_)) {
+    return {window_.data() + (offset - windowOffset_), length};
+  }
+  size_t want = std::max(length, kWindow);
+  want = static_cast<size_t>(std::min<uint64_t>(want, fileSize - offset));
+  if (window_.size() < want) window_.resize(want);
+  fileio::Failure failure;
+  windowLength_ = 0;
+  if (!file_.ReadAt(offset, window_.data(), want, failure)) {
+    Fail(problem, UNZIP32_ERR_OPEN, failure.text);
+    return {};
+  }
+  windowOffset_ = offset;
+  windowLength_ = want;
+  return {window_.data(), length};
+}
+
+bool ZipReader::ReadEnd(ArchiveInfo& info, Problem& problem) {
+  const uint64_t fileSize = file_.Size();
+  if (fileSize < kEndSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                "not a zip archive: " + std::to_string(fileSize) + " bytes, less than the " +
+                    std::to_string(kEndSize) + " of an end record");
+  }
+  const size_t tailLength =
+      static_cast<size_t>(std::min<uint64_t>(fileSize, kEndSize + kMaxComment));
+  const uint64_t tailOffset = fileSize - tailLength;
+  auto tail = Read(tailOffset, tailLength, problem);
+  if (tail.empty()) return false;
+
+  // Search backwards. A comment may itself hold the signature, so prefer a
+  // record whose comment ends exactly at the end of the file; accept one
+  // followed by a few stray bytes only when there is no exact one.
+  size_t found = SIZE_MAX;
+  for (size_t pos = tailLength - kEndSize + 1; pos-- > 0;) {
+    ByteCursor cursor(tail.subspan(pos));
+    if (cursor.U32() != kEndSignature) continue;
+    cursor.Skip(16);
+    uint16_t commentLength = cursor.U16();
+    if (pos + kEndSize + commentLength == tailLength) {
+      found = pos;
+      break;
+    }
+    if (pos + kEndSize + commentLength < tailLength && found == SIZE_MAX) found = pos;
+  }
+  if (found == SIZE_MAX) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                "not a zip archive: no end of central directory record");
+  }
+  const uint64_t endOffset = tailOffset + found;
+  ByteCursor end(tail.subspan(found));
+  end.Skip(4);
+  uint16_t disk = end.U16();
+  uint16_t directoryDisk = end.U16();
+  uint16_t entriesHere = end.U16();
+  uint64_t entryCount = end.U16();
+  uint64_t directorySize = end.U32();
+  uint64_t directoryOffset = end.U32();
+  uint16_t commentLength = end.U16();
+  info.comment = std::string(end.Text(commentLength));
+  uint64_t directoryLimit = endOffset;
+
+  // A ZIP64 locator sits right before the end record.
+  bool zip64 = false;
+  if (endOffset >= kZip64LocatorSize) {
+    Problem ignored;
+    auto locatorBytes = Read(endOffset - kZip64LocatorSize, kZip64LocatorSize, ignored);
+    ByteCursor locator(locatorBytes);
+    if (!locatorBytes.empty() && locator.U32() == kZip64LocatorSignature) {
+      uint32_t recordDisk = locator.U32();
+      uint64_t recordOffset = locator.U64();
+      uint32_t diskCount = locator.U32();
+      if (recordDisk != 0 || diskCount > 1) {
+        return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
+      }
+      if (recordOffset > endOffset - kZip64LocatorSize ||
+          endOffset - kZip64LocatorSize - recordOffset < kZip64EndSize) {
+        return Fail(problem, UNZIP32_ERR_FORMAT,
+                    "ZIP64 end record at " + std::to_string(recordOffset) +
+                        " does not fit before the locator at " +
+                        std::to_string(endOffset - kZip64LocatorSize));
+      }
+      auto recordBytes = Read(recordOffset, kZip64EndSize, problem);
+      if (recordBytes.empty()) return false;
+      ByteCursor record(recordBytes);
+      if (record.U32() != kZip64EndSignature) {
+        return Fail(problem, UNZIP32_ERR_FORMAT,
+                    "no ZIP64 end record at " + std::to_string(recordOffset));
+      }
+      record.Skip(8 + 2 + 2);  // record size, versions
+      uint32_t disk64 = record.U32();
+      uint32_t directoryDisk64 = record.U32();
+      uint64_t entriesHere64 = record.U64();
+      uint64_t entryCount64 = record.U64();
+      directorySize = record.U64();
+      directoryOffset = record.U64();
+      if (disk64 != 0 || directoryDisk64 != 0 || entriesHere64 != entryCount64) {
+        return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
+      }
+      entryCount = entryCount64;
+      directoryLimit = recordOffset;
+      zip64 = true;
+    }
+  }
+  if (!zip64 && (disk != 0 || directoryDisk != 0 || entriesHere != entryCount)) {
+    return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
+  }
+  if (directoryOffset > directoryLimit || directorySize > directoryLimit - directoryOffset) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                "central directory of " + std::to_string(directorySize) + " bytes at offset " +
+                    std::to_string(directoryOffset) + " does not fit before offset " +
+                    std::to_string(directoryLimit));
+  }
+  if (entryCount > directorySize / kCentralSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                std::to_string(entryCount) + " entries cannot fit in a central directory of " +
+                    std::to_string(directorySize) + " bytes");
+  }
+  info.entryCount = entryCount;
+  info.directoryOffset = directoryOffset;
+  info.directorySize = directorySize;
+  return true;
+}
+
+bool ZipReader::ReadCentral(const ArchiveInfo& info, uint64_t index, uint64_t& offset,
+                            CentralEntry& entry, Problem& problem) {
+  const uint64_t directoryEnd = info.directoryOffset + info.directorySize;
+  const std::string label = "central header of entry " + std::to_string(index);
+  if (offset > directoryEnd || directoryEnd - offset < kCentralSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": need " + std::to_string(kCentralSize) + " bytes, the directory has " +
+                    std::to_string(offset > directoryEnd ? 0 : directoryEnd - offset));
+  }
+  auto fixed = Read(offset, kCentralSize, problem);
+  if (fixed.empty()) return false;
+  ByteCursor cursor(fixed);
+  if (cursor.U32() != kCentralSignature) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": bad signature");
+  }
+  entry = CentralEntry{};
+  entry.index = index;
+  entry.madeBy = cursor.U16();
+  cursor.Skip(2);  // version needed
+  entry.flags = cursor.U16();
+  entry.method = cursor.U16();
+  entry.dosTime = cursor.U16();
+  entry.dosDate = cursor.U16();
+  entry.crc = cursor.U32();
+  entry.compressedSize = cursor.U32();
+  entry.size = cursor.U32();
+  uint16_t nameLength = cursor.U16();
+  uint16_t extraLength = cursor.U16();
+  uint16_t commentLength = cursor.U16();
+  cursor.Skip(2);  // first disk: checked for the whole archive
+  entry.internalAttributes = cursor.U16();
+  entry.externalAttributes = cursor.U32();
+  entry.localOffset = cursor.U32();
+
+  const size_t variable = size_t{nameLength} + extraLength + commentLength;
+  if (directoryEnd - offset - kCentralSize < variable) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": need " + std::to_string(variable) +
+                    " bytes of name, extra field and comment, the directory has " +
+                    std::to_string(directoryEnd - offset - kCentralSize));
+  }
+  auto rest = Read(offset + kCentralSize, variable, problem);
+  if (rest.size() != variable) return false;
+  ByteCursor tail(rest);
+  entry.name = std::string(tail.Text(nameLength));
+  auto extra = tail.Bytes(extraLength);
+  std::string error;
+  if (!ApplyZip64Extra(extra, entry.size == kSentinel32, entry.compressedSize == kSentinel32,
+                       entry.localOffset == kSentinel32, entry.size, entry.compressedSize,
+                       entry.localOffset, error)) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
+  }
+  offset += kCentralSize + variable;
+  return true;
+}
+
+bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, uint64_t& dataOffset,
+                          Problem& problem) {
+  const std::string label = "local header of " + EntryLabel(entry);
+  if (entry.localOffset > info.directoryOffset ||
+      info.directoryOffset - entry.localOffset < kLocalSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": offset " + std::to_string(entry.localOffset) +
+                    " leaves no room before the central directory at " +
+                    std::to_string(info.directoryOffset));
+  }
+  auto fixed = Read(entry.localOffset, kLocalSize, problem);
+  if (fixed.empty()) return false;
+  ByteCursor cursor(fixed);
+  if (cursor.U32() != kLocalSignature) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": bad signature");
+  }
+  cursor.Skip(2);  // version needed
+  uint16_t flags = cursor.U16();
+  uint16_t method = cursor.U16();
+  cursor.Skip(4);  // time and date: the central header's are used
+  uint32_t crc = cursor.U32();
+  uint64_t compressedSize = cursor.U32();
+  uint64_t size = cursor.U32();
+  uint16_t nameLength = cursor.U16();
+  uint16_t extraLength = cursor.U16();
+
+  const uint64_t headerEnd = entry.localOffset + kLocalSize;
+  const size_t variable = size_t{nameLength} + extraLength;
+  if (info.directoryOffset - headerEnd < variable) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": name and extra field of " + std::to_string(variable) +
+                    " bytes run into the central directory");
+  }
+  auto rest = Read(headerEnd, variable, problem);
+  if (rest.size() != variable) return false;
+  ByteCursor tail(rest);
+  std::string_view name = tail.Text(nameLength);
+  auto extra = tail.Bytes(extraLength);
+
+  if (name != entry.name) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": name differs from the central directory");
+  }
+  if (method != entry.method) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": method " + std::to_string(method) + ", central directory says " +
+                    std::to_string(entry.method));
+  }
+  if ((flags & kSignificantFlags) != (entry.flags & kSignificantFlags)) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": flags differ from the central directory");
+  }
+  if (!entry.HasDataDescriptor()) {
+    std::string error;
+    if (!ApplyZip64Extra(extra, size == kSentinel32, compressedSize == kSentinel32, false, size,
+                         compressedSize, dataOffset, error)) {
+      return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
+    }
+    if (crc != entry.crc || size != entry.size || compressedSize != entry.compressedSize) {
+      return Fail(problem, UNZIP32_ERR_FORMAT,
+                  label + ": CRC or sizes differ from the central directory");
+    }
+  }
+  dataOffset = headerEnd + variable;
+  if (entry.compressedSize > info.directoryOffset - dataOffset) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                EntryLabel(entry) + ": " + std::to_string(entry.compressedSize) +
+                    " bytes of data at offset " + std::to_string(dataOffset) +
+                    " run into the central directory at " + std::to_string(info.directoryOffset));
+  }
+  return true;
+}
+
+}  // namespace unzip32
