@@ -179,6 +179,7 @@ std::string ZipWriter::Build() const {
   for (size_t n = count; n-- > 0;) {
     const ZipEntry& e = entries_[n];
     Prepared& p = prepared[n];
+    if (e.sameDataAs) continue;
     std::string data = e.data;
     p.method = e.method;
     if (e.containsNext) {
@@ -188,7 +189,9 @@ std::string ZipWriter::Build() const {
     }
     p.crc = Crc32(data);
     p.size = data.size();
-    std::string stored = p.method == kDeflated ? Deflate(data) : data;
+    std::string stored = e.rawPayload            ? *e.rawPayload
+                         : p.method == kDeflated ? Deflate(data)
+                                                 : data;
     p.flags = e.addFlags;
     if (e.dataDescriptor) p.flags |= kFlagDescriptor;
     if (!e.password.empty()) {
@@ -240,12 +243,18 @@ std::string ZipWriter::Build() const {
     }
   }
 
+  for (size_t n = 0; n < count; ++n) {
+    const auto& shared = entries_[n].sameDataAs;
+    if (!shared) continue;
+    if (*shared >= n) throw std::logic_error("sameDataAs must name an earlier entry");
+    prepared[n] = prepared[*shared];
+  }
+
   std::string out = prefix;
   localOffsets_.assign(count, 0);
   for (size_t n = 0; n < count;) {
     const ZipEntry& e = entries_[n];
     if (e.sameDataAs) {
-      if (*e.sameDataAs >= n) throw std::logic_error("sameDataAs must name an earlier entry");
       localOffsets_[n] = localOffsets_[*e.sameDataAs];
       ++n;
       continue;
@@ -267,7 +276,10 @@ std::string ZipWriter::Build() const {
     const uint64_t offset = e.centralOffset.value_or(localOffsets_[n]);
     const bool zip64 = p.zip64 || offset >= kMax32;
     std::string extra;
-    if (zip64) extra += ExtraField(1, Le64(p.size) + Le64(p.compressedSize) + Le64(offset));
+    if (zip64) {
+      extra += ExtraField(
+          1, e.centralZip64.value_or(Le64(p.size) + Le64(p.compressedSize) + Le64(offset)));
+    }
     extra += e.centralExtra;
     const bool unix = e.unixMode.has_value();
     uint32_t external = unix ? *e.unixMode << 16 : 0;

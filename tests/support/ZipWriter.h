@@ -64,12 +64,19 @@ struct ZipEntry {
   std::optional<uint32_t> crc;
   std::optional<uint64_t> size;
   std::optional<uint64_t> compressedSize;
+  // Bytes written as the entry's data in place of the compressed `data`
+  // (the CRC and size still describe `data`).
+  std::optional<std::string> rawPayload;
   uint16_t addFlags = 0;  // ORed into the flags of both headers
   ZipHeaderOverride local;
   std::string centralExtra;  // raw bytes appended to the central extra field
-  std::string localExtra;    // raw bytes appended to the local extra field
+  // Replaces the payload of the central ZIP64 extra field (written when the
+  // entry is ZIP64), e.g. to cut it short.
+  std::optional<std::string> centralZip64;
+  std::string localExtra;  // raw bytes appended to the local extra field
   // The central entry points at the local header of an earlier entry and no
-  // local record of its own is written (two entries, one set of bytes).
+  // local record of its own is written (two entries, one set of bytes); its
+  // method, flags, CRC and sizes are those of that entry.
   std::optional<size_t> sameDataAs;
   // The entry is stored and its data is the complete local record of the next
   // entry, whose central offset then points inside this entry's data.
