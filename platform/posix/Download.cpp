@@ -1,0 +1,324 @@
+// URLDownloadToFileA on POSIX, done with libcurl.
+//
+// What it guarantees beyond a plain fetch:
+//  - only http and https, for the URL and for every redirect (a redirect to
+//    file: or ftp: must not turn a web link into a read of local files);
+//  - at most kMaxRedirects redirects; a final status outside 2xx fails;
+//  - a connect time-out and a stall time-out (no byte for a while), so a dead
+//    or silent server cannot hang the installer; a slow server that keeps
+//    sending is never cut off;
+//  - a size cap, so an endless body cannot fill the disk;
+//  - the body is written to a temporary file in the target's own folder and
+//    renamed onto the target only when the transfer is complete (as long as
+//    the server announced, when it announced a length): after any failure
+//    the target is as it was before and no temporary file is left.
+// Proxies come from the environment (http_proxy, https_proxy, no_proxy...),
+// as libcurl reads them by itself.
+#include "platform/Download.h"
+
+#include <curl/curl.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "platform/FileSystem.h"
+#include "platform/posix/DownloadCodes.h"
+
+namespace qv::platform {
+
+namespace {
+
+using namespace download;
+using Clock = std::chrono::steady_clock;
+
+// The bind flag that asks for the newest version rather than a cached copy.
+constexpr uint32_t kBindGetNewestVersion = 0x10;
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+struct UrlDeleter {
+  void operator()(CURLU* handle) const noexcept { curl_url_cleanup(handle); }
+};
+using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
+
+struct ListDeleter {
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+struct CurlStringDeleter {
+  void operator()(char* text) const noexcept { curl_free(text); }
+};
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+
+// libcurl wants its global set-up once per process, before any handle.
+bool GlobalInit() {
+  static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ok;
+}
+
+// A positive decimal number from the environment, else `fallback`.
+template <typename T>
+T FromEnvironment(const char* name, T fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  T value{};
+  const char* end = text + std::strlen(text);
+  const auto [last, error] = std::from_chars(text, end, value);
+  if (error != std::errc() || last != end || value <= 0) return fallback;
+  return value;
+}
+
+// The folder part of `file` (Windows or native form) and whether the name
+// part is non-empty. "a.zip" lies in the current folder.
+bool SplitFolder(const std::string& file, std::string& folder) {
+  const size_t slash = file.find_last_of("/\\");
+  if (slash == std::string::npos) {
+    // "C:a.zip" means the current folder of drive C, which has no meaning
+    // here; only a bare name is taken as relative.
+    if (file.size() >= 2 && file[1] == ':') return false;
+    folder = ".";
+    return !file.empty();
+  }
+  if (slash + 1 == file.size()) return false;
+  // Keep the separator for a root ("/", "C:\"), drop it elsewhere.
+  const bool root = slash == 0 || (slash == 2 && file[1] == ':');
+  folder = file.substr(0, root ? slash + 1 : slash);
+  return true;
+}
+
+// Checks the URL before anything touches the disk: it must parse, and its
+// scheme must be http or https.
+int32_t CheckUrl(const std::string& url) {
+  if (url.empty()) return kInvalidUrl;
+  UrlHandle parsed(curl_url());
+  if (!parsed) return kOutOfMemory;
+  // Parse any scheme, so that an unsupported one is told apart from a
+  // malformed URL; a URL without a scheme is refused rather than guessed.
+  const CURLUcode set =
+      curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME);
+  if (set != CURLUE_OK) return kInvalidUrl;
+  char* raw = nullptr;
+  if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &raw, 0) != CURLUE_OK) return kInvalidUrl;
+  const CurlString scheme(raw);
+  if (std::strcmp(scheme.get(), "http") != 0 && std::strcmp(scheme.get(), "https") != 0) {
+    return kUnknownProtocol;  // curl gives the scheme in lower case
+  }
+  return 0;
+}
+
+// State shared with libcurl's callbacks for one transfer. The callbacks
+// never throw: they record what went wrong and tell libcurl to stop.
+struct Transfer {
+  File* file = nullptr;
+  uint64_t received = 0;
+  uint64_t maxBytes = kDefaultMaxBytes;
+  bool tooLarge = false;
+  bool writeFailed = false;
+
+  std::chrono::milliseconds stallTimeout{kDefaultStallTimeoutMs};
+  Clock::time_point lastProgress = Clock::now();
+  curl_off_t lastReceived = 0;
+  bool stalled = false;
+};
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;  // libcurl guarantees size == 1
+  if (bytes > transfer->maxBytes - transfer->received) {
+    transfer->tooLarge = true;
+    return 0;  // anything but `bytes` makes libcurl stop with CURLE_WRITE_ERROR
+  }
+  try {
+    transfer->file->Write(data, bytes);
+  } catch (...) {
+    transfer->writeFailed = true;
+    return 0;
+  }
+  transfer->received += bytes;
+  return bytes;
+}
+
+// Called by libcurl at least about once a second, also while nothing
+// arrives: that is where a stall is noticed. libcurl's own low-speed limit
+// counts only whole seconds, too coarse for the tests' short time-outs.
+int Progress(void* user, curl_off_t /*downloadTotal*/, curl_off_t downloadNow,
+             curl_off_t /*uploadTotal*/, curl_off_t /*uploadNow*/) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const Clock::time_point now = Clock::now();
+  if (downloadNow != transfer->lastReceived) {
+    transfer->lastReceived = downloadNow;
+    transfer->lastProgress = now;
+    return 0;
+  }
+  if (now - transfer->lastProgress >= transfer->stallTimeout) {
+    transfer->stalled = true;
+    return 1;  // CURLE_ABORTED_BY_CALLBACK
+  }
+  return 0;
+}
+
+int32_t FromCurl(CURLcode code, const Transfer& transfer) {
+  switch (code) {
+    case CURLE_OK:
+      return 0;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return kUnknownProtocol;
+    case CURLE_URL_MALFORMAT:
+      return kInvalidUrl;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+      return kCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return kTimeout;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return kTooManyRedirects;
+    case CURLE_HTTP_RETURNED_ERROR:
+      return kHttpStatus;
+    case CURLE_FILESIZE_EXCEEDED:
+      return kTooLarge;
+    case CURLE_OUT_OF_MEMORY:
+      return kOutOfMemory;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return transfer.stalled ? kTimeout : kDownloadFailure;
+    case CURLE_WRITE_ERROR:
+      if (transfer.tooLarge) return kTooLarge;
+      return transfer.writeFailed ? kWriteFault : kDownloadFailure;
+    default:
+      return kDownloadFailure;
+  }
+}
+
+// Runs the transfer into `file`; 0 when the whole body is in it.
+int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
+  EasyHandle easy(curl_easy_init());
+  if (!easy) return kOutOfMemory;
+  CURL* h = easy.get();
+
+  Transfer transfer;
+  transfer.file = &file;
+  transfer.maxBytes = FromEnvironment<uint64_t>(kMaxBytesVariable, kDefaultMaxBytes);
+  transfer.stallTimeout = std::chrono::milliseconds(
+      FromEnvironment<long>(kStallTimeoutVariable, kDefaultStallTimeoutMs));
+  const long connectTimeoutMs =
+      FromEnvironment<long>(kConnectTimeoutVariable, kDefaultConnectTimeoutMs);
+
+  HeaderList headers;
+  if ((bindFlags & kBindGetNewestVersion) != 0) {
+    // Ask caches on the way (proxies) for a fresh copy, as the flag means.
+    for (const char* line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
+      curl_slist* grown = curl_slist_append(headers.get(), line);
+      if (grown == nullptr) return kOutOfMemory;
+      (void)headers.release();
+      headers.reset(grown);
+    }
+  }
+
+  // The options below cannot fail on a libcurl built with http; their
+  // results are checked together so that a stripped-down build is noticed.
+  CURLcode set = CURLE_OK;
+  auto option = [&set](CURLcode result) {
+    if (set == CURLE_OK) set = result;
+  };
+  option(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
+  option(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+  option(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  option(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));
+  option(curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects));
+  option(curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L));
+  option(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));  // no SIGALRM in a threaded process
+  option(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs));
+  option(
+      curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(transfer.maxBytes)));
+  option(curl_easy_setopt(h, CURLOPT_USERAGENT, "quorvane-installer/1.0"));
+  option(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody));
+  option(curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer));
+  option(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));
+  option(curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Progress));
+  option(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer));
+  if (headers) option(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  if (set != CURLE_OK) return set == CURLE_UNSUPPORTED_PROTOCOL ? kUnknownProtocol : kUnexpected;
+
+  transfer.lastProgress = Clock::now();
+  const CURLcode result = curl_easy_perform(h);
+  if (result != CURLE_OK) return FromCurl(result, transfer);
+
+  // A final answer that libcurl does not count as an error but that is not
+  // the resource either: a 3xx without a Location, a 1xx, a 2xx is the
+  // only kind that carries it.
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200 || status > 299) return kHttpStatus;
+
+  // libcurl already fails when the connection ends before the announced
+  // length; this also catches any other mismatch.
+  curl_off_t announced = -1;
+  curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  if (announced >= 0 && static_cast<uint64_t>(announced) != transfer.received) {
+    return kDownloadFailure;
+  }
+  return 0;
+}
+
+void RemoveQuietly(const std::string& path) {
+  try {
+    RemoveFile(path);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+int32_t URLDownloadToFileA(void* /*caller*/, const std::string& url, const std::string& file,
+                           uint32_t reserved, void* /*callback*/) {
+  // `caller` and `callback` are COM objects on Windows; there is nothing to
+  // call here, and the installer passes null for both.
+  try {
+    if (const int32_t checked = CheckUrl(url); checked != 0) return checked;
+    std::string folder;
+    if (!SplitFolder(file, folder)) return kInvalidArgument;
+    if (!GlobalInit()) return kOutOfMemory;
+
+    std::string temporaryPath;
+    std::optional<File> temporary;
+    try {
+      temporary.emplace(File::CreateTemporaryIn(folder, temporaryPath));
+    } catch (...) {
+      return kCannotCreate;
+    }
+
+    int32_t result = Fetch(url, reserved, *temporary);
+    if (result == 0) {
+      try {
+        temporary->Flush();
+        temporary->Close();
+        ReplaceFileAtomically(temporaryPath, file);
+      } catch (...) {
+        result = kWriteFault;
+      }
+    }
+    if (result != 0) {
+      try {
+        temporary->Close();
+      } catch (...) {
+      }
+      RemoveQuietly(temporaryPath);
+    }
+    return result;
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (...) {
+    return kUnexpected;
+  }
+}
+
+}  // namespace qv::platform
