@@ -4,6 +4,8 @@
 #include <mutex>
 #include <vector>
 
+#include "common/Text.h"
+
 namespace qv::platform::fault {
 
 namespace {
@@ -23,11 +25,13 @@ std::string Normalize(std::string path) {
   return path;
 }
 
+// `suffix` matches the last whole components of `path`; "*" and "?" in it
+// stand for names that are not known in advance (temporary files).
 bool EndsWithComponents(const std::string& path, const std::string& suffix) {
-  if (suffix.empty() || suffix.size() > path.size()) return false;
-  if (path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
-  const size_t before = path.size() - suffix.size();
-  return before == 0 || suffix.front() == '/' || path[before - 1] == '/';
+  if (suffix.empty()) return false;
+  if (suffix.front() == '/') return text::WildcardMatch(suffix, path, /*ignoreCase=*/false);
+  return text::WildcardMatch(suffix, path, false) ||
+         text::WildcardMatch("*/" + suffix, path, false);
 }
 
 std::atomic<bool> g_armed{false};

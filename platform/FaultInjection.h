@@ -27,8 +27,9 @@ enum class Operation {
 };
 
 // From now on, the next `times` calls of `operation` on a path that ends with
-// `pathSuffix` (whole components; "\" or "/" separators; compared with the
-// native path, case-sensitively) fail with error `errorNumber`. `times` -1
+// `pathSuffix` (whole components; "\" or "/" separators; "*" and "?" allowed;
+// compared with the native path, case-sensitively; a leading "/" makes it
+// the whole path) fail with error `errorNumber`. `times` -1
 // means every call until cleared.
 void FailNext(Operation operation, const std::string& pathSuffix, int32_t errorNumber,
               int times = 1);
