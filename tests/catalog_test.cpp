@@ -1,0 +1,535 @@
+// The catalog script merge: Form1::InstallFile and UsedYet, with the line
+// reader and the drawn ids beneath them.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Form1.h"
+#include "catalog/DrawnIds.h"
+#include "catalog/LineReader.h"
+#include "common/Error.h"
+#include "platform/FileSystem.h"
+#include "support/CatalogFixtures.h"
+#include "support/TempDir.h"
+
+namespace qv {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+constexpr const char* kScript = "game/TSData/Res/Catalog/Scripts/modularstairs.txt";
+constexpr const char* kScriptFolder = "game/TSData/Res/Catalog/Scripts";
+// The catalog of the worked example: one stair id in use, "3".
+constexpr const char* kStairsCatalog = "# Stairs\r\nmodularStairs 3\r\nobjectID 17\r\n";
+
+// A draw that IdFromDraw turns into `id` (0 to 998).
+float DrawFor(int id) {
+  return static_cast<float>(id) / 999.0f;
+}
+
+std::string CrLfLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+std::vector<std::string> ListOf(const StringList& list) {
+  std::vector<std::string> entries;
+  for (int32_t i = 0; i < list.ListCount(); ++i) entries.push_back(list.List(i));
+  return entries;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A game installed in a fresh folder, found through the registry, with a
+// form whose counter the run has set to "0".
+class CatalogMerge : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_.emplace(dir_.Join("prefix"), dir_.Path() + "/game/");
+    form_.Text1.Text = "0";
+  }
+  void TearDown() override { registry_.reset(); }
+
+  void WriteScript(const std::string& content) { dir_.Write(kScript, content); }
+  std::string Script() { return dir_.Read(kScript); }
+
+  // Merges a read-me with the given content; gives its path.
+  std::string Merge(const std::string& readme, const std::string& name = "readme.txt") {
+    const std::string relative = "extracted/" + name;
+    dir_.Write(relative, readme);
+    const std::string path = dir_.Join(relative);
+    form_.InstallFile(path);
+    return path;
+  }
+
+  // Draws come from `draws` in order; running out fails the test.
+  void ScriptDraws(std::vector<float> draws) {
+    draws_ = std::move(draws);
+    next_ = 0;
+    form_.Rnd = [this] {
+      if (next_ >= draws_.size()) {
+        ADD_FAILURE() << "more draws than scripted";
+        return 0.0f;
+      }
+      return draws_[next_++];
+    };
+  }
+  size_t DrawsUsed() const { return next_; }
+
+  test::TempDir dir_;
+  std::optional<test::GameRegistry> registry_;
+  Form1 form_;
+  std::vector<float> draws_;
+  size_t next_ = 0;
+};
+
+TEST_F(CatalogMerge, WorkedExample) {
+  WriteScript(kStairsCatalog);
+  // The read-me's stair id 3 is taken: the first draw hits 3 again, the
+  // second gives 512.
+  ScriptDraws({DrawFor(3), DrawFor(512)});
+  Merge(
+      "#\r\n"
+      "# Stair set A\r\n"
+      "modularStairs 3\r\n"
+      "catalogTextIndex 2\r\n"
+      "objectID 40\r\n"
+      "# Stair set B\r\n"
+      "modularStairs 7\r\n"
+      "author notes\r\n");
+
+  const std::vector<std::string> expected = {"# Stairs",
+                                             "modularStairs 3",
+                                             "objectID 17",
+                                             "",
+                                             "",
+                                             "# Stair set A",
+                                             "modularStairs 512",
+                                             "catalogTextIndex 2",
+                                             "objectID 40",
+                                             "",
+                                             "# Stair set B",
+                                             "modularStairs 7"};
+  EXPECT_EQ(Script(), CrLfLines(expected));
+  EXPECT_THAT(ListOf(form_.List1), ElementsAreArray(expected));
+  EXPECT_THAT(ListOf(form_.List2), ElementsAre("3"));
+  EXPECT_EQ(form_.Text1.Text, "1");
+  EXPECT_EQ(DrawsUsed(), 2u);
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+}
+
+// One read-me merged into the worked example's catalog: what it appends.
+struct ReadmeCase {
+  const char* name;
+  std::string readme;
+  std::vector<float> draws;
+  std::vector<std::string> appended;
+};
+
+class ReadmeLines : public CatalogMerge, public ::testing::WithParamInterface<ReadmeCase> {};
+
+TEST_P(ReadmeLines, AppendsTheTakenOverLines) {
+  const ReadmeCase& c = GetParam();
+  WriteScript(kStairsCatalog);
+  ScriptDraws(c.draws);
+  Merge(c.readme);
+
+  std::vector<std::string> expected = {"# Stairs", "modularStairs 3", "objectID 17"};
+  expected.insert(expected.end(), c.appended.begin(), c.appended.end());
+  EXPECT_EQ(Script(), CrLfLines(expected));
+  EXPECT_EQ(form_.Text1.Text, "1");
+  EXPECT_EQ(DrawsUsed(), c.draws.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalog, ReadmeLines,
+    ::testing::Values(
+        ReadmeCase{"FreeIdIsKept", "modularStairs 12\r\n", {}, {"modularStairs 12"}},
+        ReadmeCase{"TakenIdIsDrawnAgainUntilFree",
+                   "modularStairs 3\r\n",
+                   {DrawFor(3), DrawFor(3), DrawFor(44)},
+                   {"modularStairs 44"}},
+        ReadmeCase{
+            "FourteenthCharacterBecomesASpace", "modularStairsX9\r\n", {}, {"modularStairs 9"}},
+        ReadmeCase{"IdIsComparedAsText", "modularStairs 03\r\n", {}, {"modularStairs 03"}},
+        ReadmeCase{"IndentedStairLineCounts", "    modularStairs 21\r\n", {}, {"modularStairs 21"}},
+        ReadmeCase{"TrailingSpacesAreDropped",
+                   "modularStairs 3   \r\nobjectID 5  \r\n",
+                   {DrawFor(600)},
+                   {"modularStairs 600", "objectID 5"}},
+        // Written as "modularStairs " it would read back as the bare keyword.
+        ReadmeCase{
+            "EmptyIdIsReplaced", "modularStairsX\r\n", {DrawFor(250)}, {"modularStairs 250"}},
+        ReadmeCase{"HashAloneFirstGivesTwoEmptyLines", "#\r\n", {}, {"", ""}},
+        ReadmeCase{"CommentAfterStairLineHasNoSeparator",
+                   "modularStairs 8\r\n# after\r\n",
+                   {},
+                   {"modularStairs 8", "# after"}},
+        ReadmeCase{"CommentAfterCommentHasNoSeparator", "# a\r\n# b\r\n", {}, {"", "# a", "# b"}},
+        ReadmeCase{"CommentAfterObjectLineIsSetOff",
+                   "objectID 1\r\n# a\r\n",
+                   {},
+                   {"objectID 1", "", "# a"}},
+        ReadmeCase{"TextIndexAndIgnoredLinesDoNotCount",
+                   "# a\r\ncatalogTextIndex 1\r\nsome notes\r\n\r\n# b\r\n",
+                   {},
+                   {"", "# a", "catalogTextIndex 1", "# b"}},
+        ReadmeCase{"ObjectLineIsCopiedUnchanged", "objectID 17\r\n", {}, {"objectID 17"}},
+        ReadmeCase{"OtherLetterCaseIsDropped",
+                   "ModularStairs 5\r\nobjectid 6\r\nCatalogTextIndex 1\r\ncatalogTextIndex 2\r\n",
+                   {},
+                   {"catalogTextIndex 2"}},
+        ReadmeCase{"CommasAndQuotesKeepTheLineWhole",
+                   "# \"Stair, deluxe\", 2 \"x\"\r\nobjectID 1,2\r\n",
+                   {},
+                   {"", "# \"Stair, deluxe\", 2 \"x\"", "objectID 1,2"}},
+        ReadmeCase{"SameIdTwiceInOneReadme",
+                   "modularStairs 12\r\nmodularStairs 12\r\n",
+                   {DrawFor(77)},
+                   {"modularStairs 12", "modularStairs 77"}},
+        ReadmeCase{"DrawnIdIsNotWrittenAgain",
+                   "modularStairs 3\r\nmodularStairs 44\r\n",
+                   {DrawFor(44), DrawFor(3), DrawFor(44), DrawFor(45)},
+                   {"modularStairs 44", "modularStairs 45"}},
+        ReadmeCase{"LoneCrAndLfLineEnds",
+                   "# a\rmodularStairs 30\nobjectID 2\r\n\r",
+                   {},
+                   {"", "# a", "modularStairs 30", "objectID 2"}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(CatalogMerge, ReadmeWithoutRecognisedLinesLeavesEverythingAsItWas) {
+  // No line end after the last line: a rewrite would add one.
+  const std::string catalog = "# Stairs\r\n  modularStairs 3\r\n\r\nobjectID 17";
+  WriteScript(catalog);
+  ScriptDraws({});
+  Merge("\r\nauthor notes\r\n   \r\nModularStairs 4\r\n");
+  EXPECT_EQ(Script(), catalog);
+  EXPECT_EQ(form_.Text1.Text, "0");
+}
+
+TEST_F(CatalogMerge, CatalogLinesAreCopiedAsItemsAndEndWithCrLf) {
+  WriteScript(
+      "  # Stairs  \r\n"
+      "\r\n"
+      "ModularStairs 5\n"
+      "modularStairs 6\r"
+      "a, \"quoted\", b\r\n"
+      "objectID 17");
+  // 5 was only on a line of the wrong letter case, so it is free; 6 is not.
+  ScriptDraws({DrawFor(6), DrawFor(60)});
+  Merge("modularStairs 5\r\nmodularStairs 6\r\n");
+  EXPECT_EQ(Script(),
+            CrLfLines({"# Stairs", "", "ModularStairs 5", "modularStairs 6", "a, \"quoted\", b",
+                       "objectID 17", "modularStairs 5", "modularStairs 60"}));
+  EXPECT_THAT(ListOf(form_.List2), ElementsAre("6"));
+}
+
+TEST_F(CatalogMerge, TwoReadmesInOneRunSeeEachOthersIds) {
+  WriteScript(kStairsCatalog);
+  ScriptDraws({DrawFor(10), DrawFor(20)});
+  Merge("modularStairs 10\r\n", "a.txt");
+  Merge("modularStairs 10\r\n", "b.txt");
+  EXPECT_EQ(Script(),
+            std::string(kStairsCatalog) + CrLfLines({"modularStairs 10", "modularStairs 20"}));
+  EXPECT_THAT(ListOf(form_.List2), ElementsAre("3", "10"));
+  EXPECT_EQ(form_.Text1.Text, "2");
+}
+
+TEST_F(CatalogMerge, CounterDropsTheFractionBeforeAddingOne) {
+  WriteScript(kStairsCatalog);
+  ScriptDraws({});
+  const std::map<std::string, std::string> cases = {
+      {"0", "1"}, {"41.7", "42"}, {"-2.5", "-2"}, {"not a number", "1"}};
+  for (const auto& [before, after] : cases) {
+    form_.Text1.Text = before;
+    Merge("objectID 1\r\n");
+    EXPECT_EQ(form_.Text1.Text, after) << "from " << before;
+  }
+}
+
+TEST_F(CatalogMerge, LongCatalogMergesWhole) {
+  // Beyond what 16-bit list indices could hold; the one taken id sits at the
+  // very end of the script.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 40'000; ++i) lines.push_back("catalogTextIndex " + std::to_string(i));
+  lines.back() = "modularStairs last";
+  WriteScript(CrLfLines(lines));
+  ScriptDraws({DrawFor(1)});
+  Merge("modularStairs last\r\n");
+  lines.push_back("modularStairs 1");
+  EXPECT_EQ(Script(), CrLfLines(lines));
+  EXPECT_EQ(form_.List1.ListCount(), 40'001);
+}
+
+// A merge that fails: the script stays byte for byte, no temporary file is
+// left beside it, and the counter moves only when the read-me pass had taken
+// something over before the failure.
+struct FailureCase {
+  const char* name;
+  std::string readme;
+  bool counted;
+};
+
+class MergeFailure : public CatalogMerge, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(MergeFailure, LeavesTheScriptWhole) {
+  const FailureCase& c = GetParam();
+  WriteScript(kStairsCatalog);
+  ScriptDraws({});
+  Merge(c.readme);
+  EXPECT_EQ(Script(), kStairsCatalog);
+  EXPECT_EQ(form_.Text1.Text, c.counted ? "1" : "0");
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalog, MergeFailure,
+    ::testing::Values(FailureCase{"BareKeywordFirst", "modularStairs\r\n# a\r\n", false},
+                      FailureCase{"BareKeywordAfterALine", "# a\r\n  modularStairs  \r\n", true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(CatalogMerge, BareKeywordInTheCatalogEndsTheMergeBeforeTheReadme) {
+  const std::string catalog = "modularStairs 1\r\nmodularStairs\r\n";
+  WriteScript(catalog);
+  ScriptDraws({});
+  Merge("# a\r\nmodularStairs 5\r\n");
+  EXPECT_EQ(Script(), catalog);
+  EXPECT_EQ(form_.Text1.Text, "0");
+}
+
+TEST_F(CatalogMerge, MissingFilesChangeNothing) {
+  ScriptDraws({});
+  Merge("# a\r\n");
+  EXPECT_FALSE(dir_.Exists(kScript));
+  EXPECT_EQ(form_.Text1.Text, "0");
+
+  WriteScript(kStairsCatalog);
+  form_.InstallFile(dir_.Join("extracted/missing.txt"));
+  EXPECT_EQ(Script(), kStairsCatalog);
+  EXPECT_EQ(form_.Text1.Text, "0");
+}
+
+TEST_F(CatalogMerge, MissingRegistryValueFindsNoScript) {
+  WriteScript(kStairsCatalog);
+  registry_.reset();
+  registry_.emplace(dir_.Join("prefix2"), std::nullopt);
+  ScriptDraws({});
+  Merge("# a\r\n");
+  EXPECT_EQ(Script(), kStairsCatalog);
+  EXPECT_EQ(form_.Text1.Text, "0");
+}
+
+TEST_F(CatalogMerge, ReadOnlyScriptIsNotReplaced) {
+  WriteScript(kStairsCatalog);
+  platform::SetAttributes(dir_.Join(kScript), platform::kAttrReadOnly);
+  ScriptDraws({});
+  Merge("# a\r\n");
+  platform::SetAttributes(dir_.Join(kScript), platform::kAttrNormal);
+  EXPECT_EQ(Script(), kStairsCatalog);
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+}
+
+TEST_F(CatalogMerge, FailedWriteLeavesTheOldScriptAndNoTemporaryFile) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 2000; ++i) lines.push_back("catalogTextIndex " + std::to_string(i));
+  const std::string catalog = CrLfLines(lines);
+  WriteScript(catalog);
+  ScriptDraws({});
+  {
+    // The new script is larger than the old one, and than this limit.
+    test::FileSizeLimit limit(catalog.size() / 2);
+    Merge("# a\r\n");
+  }
+  EXPECT_EQ(Script(), catalog);
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+  // The read-me pass had taken a line over, so the counter still moves.
+  EXPECT_EQ(form_.Text1.Text, "1");
+}
+
+// The script's ids as lines, "0" to "999" except `free`.
+std::string CatalogUsingAllIdsBut(const std::vector<int>& free) {
+  std::string text = "# all stairs\r\n";
+  for (int id = 0; id < 1000; ++id) {
+    if (std::find(free.begin(), free.end(), id) == free.end()) {
+      text += "modularStairs " + std::to_string(id) + "\r\n";
+    }
+  }
+  return text;
+}
+
+TEST_F(CatalogMerge, NoFreeDrawableIdEndsTheMergeWithoutTouchingTheScript) {
+  const std::string catalog = CatalogUsingAllIdsBut({});
+  WriteScript(catalog);
+  int calls = 0;
+  form_.Rnd = [&calls] {
+    ++calls;
+    return 0.25f;
+  };
+  Merge("modularStairs 5\r\n");
+  EXPECT_EQ(Script(), catalog);
+  EXPECT_EQ(form_.Text1.Text, "0");
+  EXPECT_LT(calls, 1000);
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+}
+
+TEST_F(CatalogMerge, LastFreeIdIsFoundAndThenTheMergeEnds) {
+  // One id left: the first stair line takes it, the second finds none. The
+  // source keeps giving a taken id, so the merge must find 500 by itself.
+  const std::string catalog = CatalogUsingAllIdsBut({500});
+  WriteScript(catalog);
+  form_.Rnd = [] { return DrawFor(7); };
+  Merge("modularStairs 1\r\nmodularStairs 2\r\n");
+  EXPECT_EQ(Script(), catalog);
+  EXPECT_EQ(form_.Text1.Text, "1");
+  EXPECT_EQ(ListOf(form_.List1).back(), "modularStairs 500");
+}
+
+TEST_F(CatalogMerge, SourceRepeatingATakenIdStillEnds) {
+  WriteScript("modularStairs 0\r\nmodularStairs 1\r\n");
+  int calls = 0;
+  form_.Rnd = [&calls] {
+    ++calls;
+    return 0.0f;
+  };
+  Merge("modularStairs 0\r\n");
+  EXPECT_EQ(Script(), CrLfLines({"modularStairs 0", "modularStairs 1", "modularStairs 2"}));
+  EXPECT_GT(calls, 1);
+}
+
+TEST(UsedYet, AnswersForTheCurrentEntriesOfList2) {
+  Form1 form;
+  EXPECT_FALSE(form.UsedYet(""));
+  EXPECT_FALSE(form.UsedYet("3"));
+  form.List2.AddItem("3");
+  form.List2.AddItem("");
+  form.List2.AddItem("3");
+  EXPECT_TRUE(form.UsedYet("3"));
+  EXPECT_TRUE(form.UsedYet(""));
+  for (const char* other : {"03", "3 ", " 3", "4", "a"}) EXPECT_FALSE(form.UsedYet(other)) << other;
+  form.List2.AddItem("Stair");  // appended after the first question
+  EXPECT_TRUE(form.UsedYet("Stair"));
+  EXPECT_FALSE(form.UsedYet("stair"));
+  form.List2.Clear();
+  EXPECT_FALSE(form.UsedYet("3"));
+  form.List2.AddItem("9");
+  EXPECT_TRUE(form.UsedYet("9"));
+}
+
+TEST(DrawnIds, IdFromDrawScalesAndRoundsTiesToEven) {
+  struct Row {
+    const char* name;
+    float r;
+    const char* id;
+  };
+  const Row rows[] = {
+      {"zero", 0.0f, "0"},
+      {"half", 0.5f, "500"},  // 499.5 -> 500
+      {"largestBelowOne", std::nextafter(1.0f, 0.0f), "999"},
+      {"tieHalfToZero", 0x1.06680ap-11f, "0"},    // r * 999 is exactly 0.5
+      {"tieOneAndAHalf", 0x1.899c1p-10f, "2"},    // 1.5
+      {"tieTwoAndAHalf", 0x1.48020cp-9f, "2"},    // 2.5
+      {"tieThreeAndAHalf", 0x1.cb3612p-9f, "4"},  // 3.5
+      {"tie997AndAHalf", 0x1.ff3b32p-1f, "998"},
+      {"tie998AndAHalf", 0x1.ffbe66p-1f, "998"},
+      {"justAboveATie", std::nextafter(0x1.899c1p-10f, 1.0f), "2"},
+      {"justBelowATie", std::nextafter(0x1.48020cp-9f, 0.0f), "2"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(catalog::IdFromDraw(row.r), row.id) << row.name;
+  for (float bad : {1.0f, -0.25f, std::numeric_limits<float>::quiet_NaN()}) {
+    EXPECT_THROW(catalog::IdFromDraw(bad), Error) << bad;
+  }
+}
+
+TEST(DrawnIds, DrawableIdNumberKnowsOnlyTheTextsADrawWrites) {
+  const std::map<std::string, int> rows = {{"0", 0},    {"7", 7},   {"999", 999}, {"1000", -1},
+                                           {"007", -1}, {"+7", -1}, {" 7", -1},   {"", -1},
+                                           {"-1", -1},  {"7a", -1}};
+  for (const auto& [text, number] : rows)
+    EXPECT_EQ(catalog::DrawableIdNumber(text), number) << text;
+}
+
+TEST(DrawnIds, ReseedingWithinOneClockTickStaysUniformAndNeverRepeats) {
+  catalog::ClockSeededRandom random([] { return uint64_t{42}; });
+  constexpr int kDraws = 200'000;
+  std::vector<int> deciles(10);
+  float previous = -1.0f;
+  int repeats = 0;
+  for (int i = 0; i < kDraws; ++i) {
+    const float r = random.Next();
+    ASSERT_GE(r, 0.0f);
+    ASSERT_LT(r, 1.0f);
+    if (r == previous) ++repeats;
+    previous = r;
+    ++deciles[static_cast<size_t>(r * 10.0f)];
+  }
+  EXPECT_EQ(repeats, 0);
+  for (int count : deciles) {
+    EXPECT_NEAR(count, kDraws / 10, kDraws / 100) << "decile counts are far from uniform";
+  }
+}
+
+TEST(DrawnIds, DifferentClockTicksGiveDifferentDraws) {
+  uint64_t tick = 1000;
+  catalog::ClockSeededRandom first([&tick] { return tick; });
+  catalog::ClockSeededRandom second([&tick] { return tick + 1; });
+  int equal = 0;
+  for (int i = 0; i < 100; ++i) equal += first.Next() == second.Next() ? 1 : 0;
+  EXPECT_LT(equal, 3);
+}
+
+// Lines read from a file, with blocks small enough that line ends fall
+// across block boundaries.
+TEST(LineReader, SplitsAtCrLfLfAndLoneCr) {
+  struct Row {
+    const char* name;
+    std::string content;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Row> rows = {
+      {"empty", "", {}},
+      {"noLineEnd", "a", {"a"}},
+      {"crLfAtEnd", "a\r\n", {"a"}},
+      {"onlyCrLf", "\r\n", {""}},
+      {"lfThenCr", "\n\r", {"", ""}},
+      {"emptyLinesKept", "a\n\nb", {"a", "", "b"}},
+      {"loneCr", "a\r\rb\r", {"a", "", "b"}},
+      {"mixed", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+      {"emptyLineAtEnd", "a\r\nb\r\n\r\n", {"a", "b", ""}},
+      {"commasAndQuotesStay", "x, \"y, z\"\r\n\"q\"", {"x, \"y, z\"", "\"q\""}},
+      {"spacesStay", "  a  \r\n", {"  a  "}},
+      {"nulByte", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+  };
+  test::TempDir dir;
+  for (const Row& row : rows) {
+    dir.Write("lines.txt", row.content);
+    for (size_t blockSize : {size_t{1}, size_t{2}, size_t{3}, size_t{65536}}) {
+      platform::File file = platform::File::OpenRead(dir.Join("lines.txt"));
+      catalog::LineReader reader(file, blockSize);
+      std::vector<std::string> lines;
+      std::string line;
+      while (reader.Next(line)) lines.push_back(line);
+      EXPECT_EQ(lines, row.lines) << row.name << ", blocks of " << blockSize;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qv

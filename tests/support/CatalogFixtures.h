@@ -1,0 +1,42 @@
+// Fixtures for the catalog merge tests: a registry that says where the game
+// is installed, and a cap on the size of the files this process writes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qv::test {
+
+// Makes the machine-wide registry value "Install Dir" of the key
+// "SOFTWARE\EA GAMES\The Sims 2" read `installDir` for the life of the
+// object (no value at all when `installDir` is empty). On POSIX this is a
+// fresh Wine prefix in `prefixFolder` whose system.reg holds the key, with
+// WINEPREFIX pointing at it; the previous WINEPREFIX comes back afterwards.
+class GameRegistry {
+ public:
+  GameRegistry(const std::string& prefixFolder, const std::optional<std::string>& installDir);
+  ~GameRegistry();
+  GameRegistry(const GameRegistry&) = delete;
+  GameRegistry& operator=(const GameRegistry&) = delete;
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+// While it lives, writing a file beyond `maxBytes` fails (as a full disk
+// would), for this process only. Works for root as well, which permission
+// bits do not stop.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t maxBytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  uint64_t previousSoft_ = 0;
+  void (*previousHandler_)(int) = nullptr;
+};
+
+}  // namespace qv::test
