@@ -1,0 +1,171 @@
+#include "common/modCommon.h"
+
+#include <exception>
+#include <new>
+
+#include "common/Error.h"
+#include "common/Text.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+
+namespace qv {
+
+namespace {
+
+// Every entry of a folder, sub-folders, hidden and system files and "." and
+// ".." included (the volume-label bit is left out).
+constexpr uint32_t kMaskEverything = platform::kAttrReadOnly | platform::kAttrHidden |
+                                     platform::kAttrSystem | platform::kAttrDirectory |
+                                     platform::kAttrArchive;
+static_assert(kMaskEverything == 55);
+// Files of every kind, no folders.
+constexpr uint32_t kMaskFiles = platform::kAttrReadOnly | platform::kAttrHidden |
+                                platform::kAttrSystem | platform::kAttrArchive;
+static_assert(kMaskFiles == 39);
+
+// Yes/No with the exclamation icon; Yes is the default button.
+constexpr int32_t kConfirmFlags = platform::kMbYesNo | platform::kMbIconExclamation;
+static_assert(kConfirmFlags == 52);
+
+const char kTwoReturns[] = "\r\r";
+
+void Reset(int32_t& lErrNum, std::string& sErrDesc) {
+  lErrNum = 0;
+  sErrDesc.clear();
+}
+
+// Turns whatever a step raised into the status convention. Runs inside a
+// catch block; never throws.
+void Store(int32_t& lErrNum, std::string& sErrDesc) noexcept {
+  try {
+    throw;
+  } catch (const Error& e) {
+    lErrNum = e.Number();
+    sErrDesc = e.Description();
+  } catch (const std::bad_alloc&) {
+    lErrNum = err::kOutOfMemory;
+    sErrDesc = "Out of memory";
+  } catch (const std::exception& e) {
+    lErrNum = err::kInvalidCall;
+    sErrDesc = e.what();
+  } catch (...) {
+    lErrNum = err::kInvalidCall;
+    sErrDesc = "Invalid procedure call or argument";
+  }
+  // The convention reserves 0 for success and -1 for the helpers' own
+  // messages; a platform error must never look like either.
+  if (lErrNum == 0 || lErrNum == -1) lErrNum = err::kPathFileAccess;
+}
+
+// Empties the folder `sPath` (ending in "\") and removes it. Files are
+// deleted as they are met; a sub-folder is emptied and removed as soon as it
+// is met, and then the listing starts again from the top: the nested call
+// has used the one listing position of the process, and whatever was
+// deleted no longer shows.
+bool EmptyAndRemove(const std::string& sPath, int32_t& lErrNum, std::string& sErrDesc) {
+  bool restart = true;
+  while (restart) {
+    restart = false;
+    for (std::string name = platform::ListFirst(sPath, kMaskEverything); !name.empty();
+         name = platform::ListNext()) {
+      if (name == "." || name == "..") continue;
+      const std::string entry = sPath + name;
+      // A link to a folder has no directory bit, so it is deleted below as
+      // the entry it is and never emptied through.
+      if ((platform::GetAttributes(entry) & platform::kAttrDirectory) != 0) {
+        if (!DeleteSubFolder(entry, lErrNum, sErrDesc)) return false;
+        restart = true;
+        break;
+      }
+      platform::SetAttributes(entry, platform::kAttrNormal);
+      platform::RemoveFile(entry);
+    }
+  }
+  platform::SetAttributes(sPath, platform::kAttrNormal);
+  platform::RemoveFolder(sPath);
+  return true;
+}
+
+}  // namespace
+
+bool DeleteFolder(std::string sPath, bool bConfirm, int32_t& lErrNum, std::string& sErrDesc) {
+  Reset(lErrNum, sErrDesc);
+  try {
+    sPath = text::TrimSpaces(sPath);
+    if (sPath.empty()) {
+      lErrNum = -1;
+      sErrDesc = "No directory specified to delete";
+      return false;
+    }
+    if (sPath.back() != '\\') sPath += '\\';
+    // A folder that does not exist has nothing to delete and nothing to ask.
+    if (platform::ListFirst(sPath, kMaskEverything).empty()) return true;
+    if (bConfirm) {
+      const std::string prompt = sPath + kTwoReturns +
+                                 "Are you sure you want to remove this folder and all of it's "
+                                 "contents?";
+      if (platform::ShowMessageBox(prompt, kConfirmFlags, "  Confirm Folder Delete") !=
+          platform::kIdYes) {
+        return true;
+      }
+    }
+    return EmptyAndRemove(sPath, lErrNum, sErrDesc);
+  } catch (...) {
+    Store(lErrNum, sErrDesc);
+    return false;
+  }
+}
+
+bool DeleteSubFolder(std::string sPath, int32_t& lErrNum, std::string& sErrDesc) {
+  Reset(lErrNum, sErrDesc);
+  try {
+    sPath = text::TrimSpaces(sPath);
+    // Only ever meant for an existing sub-folder; an empty path would turn
+    // into "\", the root of the drive, and that is never emptied by mistake.
+    if (sPath.empty()) {
+      lErrNum = -1;
+      sErrDesc = "No directory specified to delete";
+      return false;
+    }
+    if (sPath.back() != '\\') sPath += '\\';
+    return EmptyAndRemove(sPath, lErrNum, sErrDesc);
+  } catch (...) {
+    Store(lErrNum, sErrDesc);
+    return false;
+  }
+}
+
+bool DeleteFile(  // source-check: allow the installer's own helper
+    std::string sPath, bool bConfirm, int32_t& lErrNum, std::string& sErrDesc) {
+  Reset(lErrNum, sErrDesc);
+  try {
+    sPath = text::TrimSpaces(sPath);
+    if (sPath.empty()) {
+      lErrNum = -1;
+      sErrDesc = "No file specified to delete";
+      return false;
+    }
+    if (!FileExists(sPath)) return true;
+    if (bConfirm) {
+      const std::string prompt = sPath + kTwoReturns + "Are you sure you want to delete this file?";
+      if (platform::ShowMessageBox(prompt, kConfirmFlags, "  Confirm File Delete") !=
+          platform::kIdYes) {
+        return true;
+      }
+    }
+    platform::SetAttributes(sPath, platform::kAttrNormal);
+    platform::RemoveFile(sPath);
+    return true;
+  } catch (...) {
+    Store(lErrNum, sErrDesc);
+    return false;
+  }
+}
+
+bool FileExists(std::string sPath) {
+  sPath = text::TrimSpaces(sPath);
+  if (sPath.empty()) return false;
+  return !platform::ListFirst(sPath, kMaskFiles).empty();
+}
+
+}  // namespace qv
