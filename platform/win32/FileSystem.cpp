@@ -1,0 +1,308 @@
+// The file system on Windows, through the ANSI calls. Paths are handed to
+// the system as they come; the system resolves them.
+#include "platform/FileSystem.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "common/Error.h"
+#include "platform/win32/Win32Support.h"
+
+namespace qv::platform {
+
+namespace {
+
+using fault::Operation;
+using win32::CheckFault;
+using win32::FileHandle;
+using win32::FindHandle;
+using win32::RaiseWin32;
+
+// Only these bits mean something to the installer; Windows adds others
+// (FILE_ATTRIBUTE_NORMAL 128, not-content-indexed, reparse point...) that
+// would make an ordinary file look unusual.
+constexpr DWORD kKnownAttributes =
+    kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrVolume | kAttrDirectory | kAttrArchive;
+
+bool Listed(DWORD attributes, uint32_t mask) {
+  // Normal, read-only and archive entries always show; hidden, system and
+  // folder entries only when the caller asked for them.
+  constexpr DWORD kOnRequest = kAttrHidden | kAttrSystem | kAttrDirectory;
+  return (attributes & kOnRequest & ~static_cast<DWORD>(mask)) == 0;
+}
+
+bool EndsWithSeparator(const std::string& path) {
+  return !path.empty() && (path.back() == '\\' || path.back() == '/');
+}
+
+// FindFirstFileA answers "nothing there" in several ways, depending on
+// whether the folder, the name or only the match is missing.
+bool MeansNothingThere(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_NO_MORE_FILES || code == ERROR_INVALID_DRIVE || code == ERROR_DIRECTORY;
+}
+
+// The one listing position of the process.
+struct Listing {
+  FindHandle search;
+  uint32_t mask = 0;
+  std::string spec;  // for messages
+};
+
+Listing& TheListing() {
+  static Listing listing;
+  return listing;
+}
+
+// The next entry of the current search that passes the mask, or the empty
+// text (and the search ended) when there is none.
+std::string NextListed(Listing& listing, WIN32_FIND_DATAA& data, bool haveData) {
+  while (listing.search.Valid()) {
+    if (!haveData) {
+      if (!::FindNextFileA(listing.search.Get(), &data)) {
+        const DWORD code = ::GetLastError();
+        listing.search.Reset();
+        if (code == ERROR_NO_MORE_FILES) return {};
+        RaiseWin32(code, "list", listing.spec);
+      }
+    }
+    haveData = false;
+    if (Listed(data.dwFileAttributes, listing.mask)) return data.cFileName;
+  }
+  return {};
+}
+
+}  // namespace
+
+uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
+  return ::GetTempPathA(bufferLength, buffer);
+}
+
+std::string ListFirst(const std::string& path, uint32_t mask) {
+  Listing& listing = TheListing();
+  listing.search.Reset();
+  if (path.empty()) return {};
+  listing.spec = EndsWithSeparator(path) ? path + "*" : path;
+  listing.mask = mask;
+  CheckFault(Operation::kList, "list", path);
+
+  WIN32_FIND_DATAA data{};
+  listing.search.Reset(::FindFirstFileA(listing.spec.c_str(), &data));
+  if (!listing.search.Valid()) {
+    const DWORD code = ::GetLastError();
+    if (MeansNothingThere(code)) return {};
+    RaiseWin32(code, "list", listing.spec);
+  }
+  return NextListed(listing, data, true);
+}
+
+std::string ListNext() {
+  WIN32_FIND_DATAA data{};
+  return NextListed(TheListing(), data, false);
+}
+
+uint32_t GetAttributes(const std::string& path) {
+  CheckFault(Operation::kGetAttributes, "read the attributes of", path);
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    RaiseWin32(::GetLastError(), "read the attributes of", path);
+  }
+  return attributes & kKnownAttributes;
+}
+
+void SetAttributes(const std::string& path, uint32_t attributes) {
+  CheckFault(Operation::kSetAttributes, "set the attributes of", path);
+  // FILE_ATTRIBUTE_NORMAL is how the call spells "no bit set".
+  const DWORD value = attributes == kAttrNormal ? FILE_ATTRIBUTE_NORMAL : attributes;
+  if (!::SetFileAttributesA(path.c_str(), value)) {
+    RaiseWin32(::GetLastError(), "set the attributes of", path);
+  }
+}
+
+void RemoveFile(const std::string& path) {
+  CheckFault(Operation::kRemoveFile, "delete", path);
+  if (!::DeleteFileA(path.c_str())) RaiseWin32(::GetLastError(), "delete", path);
+}
+
+void RemoveFolder(const std::string& path) {
+  CheckFault(Operation::kRemoveFolder, "remove folder", path);
+  if (!::RemoveDirectoryA(path.c_str())) RaiseWin32(::GetLastError(), "remove folder", path);
+}
+
+void CopyFileReplacing(const std::string& source, const std::string& target) {
+  CheckFault(Operation::kCopy, "copy to", target);
+  if (!::CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+    const DWORD code = ::GetLastError();
+    // Name the side that failed: a missing source is the usual mistake.
+    if (::GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      RaiseWin32(code, "copy", source);
+    }
+    RaiseWin32(code, "copy to", target);
+  }
+}
+
+std::vector<FolderEntry> ReadFolder(const std::string& folder) {
+  CheckFault(Operation::kList, "list folder", folder);
+  const std::string spec = EndsWithSeparator(folder) ? folder + "*" : folder + "\\*";
+  WIN32_FIND_DATAA data{};
+  FindHandle search(::FindFirstFileA(spec.c_str(), &data));
+  std::vector<FolderEntry> entries;
+  if (!search.Valid()) {
+    const DWORD code = ::GetLastError();
+    // An existing empty drive root has no entries at all, not even "." and "..".
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) {
+      const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return entries;
+      }
+    }
+    RaiseWin32(MeansNothingThere(code) ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND) : code,
+               "list folder", folder);
+  }
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") {
+      entries.push_back(FolderEntry{name, data.dwFileAttributes & kKnownAttributes});
+    }
+  } while (::FindNextFileA(search.Get(), &data));
+  const DWORD code = ::GetLastError();
+  if (code != ERROR_NO_MORE_FILES) RaiseWin32(code, "list folder", folder);
+  return entries;
+}
+
+// ---------------------------------------------------------------------------
+// File
+
+struct File::Impl {
+  FileHandle handle;
+  std::string path;
+};
+
+namespace {
+
+using ImplPtr = std::unique_ptr<File::Impl>;
+
+File::Impl& Opened(const ImplPtr& impl) {
+  if (!impl || !impl->handle.Valid()) {
+    throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
+  }
+  return *impl;
+}
+
+ImplPtr Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+             const char* action) {
+  auto impl = std::make_unique<File::Impl>();
+  impl->path = path;
+  impl->handle.Reset(::CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!impl->handle.Valid()) {
+    const DWORD code = ::GetLastError();
+    // Opening a folder as a file fails with "access denied"; say what it is.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      throw Error(err::kPathFileAccess, "Path/File access error: cannot " + std::string(action) +
+                                            " '" + path + "': it is a folder");
+    }
+    RaiseWin32(code, action, path);
+  }
+  return impl;
+}
+
+// Distinct names for the temporary files of one process.
+std::atomic<unsigned> temporaryCounter{0};
+
+}  // namespace
+
+File::File(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+File::File(File&&) noexcept = default;
+File& File::operator=(File&&) noexcept = default;
+File::~File() = default;
+
+File File::OpenRead(const std::string& path) {
+  CheckFault(Operation::kOpenRead, "open", path);
+  return File(Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, "open"));
+}
+
+File File::CreateWrite(const std::string& path) {
+  CheckFault(Operation::kCreateWrite, "create", path);
+  return File(Open(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, "create"));
+}
+
+File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
+  CheckFault(Operation::kCreateWrite, "create a file in", folder);
+  const std::string prefix = EndsWithSeparator(folder) ? folder : folder + "\\";
+  // CREATE_NEW never opens a file that is already there, so a name taken
+  // by another process (or a leftover of a crash) only costs a retry. The
+  // file is not made hidden: the attribute would travel with it onto the
+  // target when it replaces one.
+  for (int attempt = 0;; ++attempt) {
+    const unsigned serial = temporaryCounter.fetch_add(1);
+    char name[64];
+    std::snprintf(name, sizeof name, ".qv-%08lx-%04x.tmp",
+                  static_cast<unsigned long>(::GetCurrentProcessId()), serial & 0xFFFFu);
+    const std::string candidate = prefix + name;
+    auto impl = std::make_unique<Impl>();
+    impl->path = candidate;
+    impl->handle.Reset(::CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (impl->handle.Valid()) {
+      path = candidate;
+      return File(std::move(impl));
+    }
+    const DWORD code = ::GetLastError();
+    if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt >= 1000) {
+      RaiseWin32(code, "create a file in", folder);
+    }
+  }
+}
+
+size_t File::Read(void* data, size_t size) {
+  Impl& impl = Opened(impl_);
+  DWORD got = 0;
+  const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  if (!::ReadFile(impl.handle.Get(), data, want, &got, nullptr)) {
+    RaiseWin32(::GetLastError(), "read", impl.path);
+  }
+  return got;
+}
+
+void File::Write(const void* data, size_t size) {
+  Impl& impl = Opened(impl_);
+  CheckFault(Operation::kWrite, "write", impl.path);
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD put = 0;
+    if (!::WriteFile(impl.handle.Get(), bytes, chunk, &put, nullptr)) {
+      RaiseWin32(::GetLastError(), "write", impl.path);
+    }
+    if (put == 0) RaiseWin32(ERROR_WRITE_FAULT, "write", impl.path);
+    bytes += put;
+    size -= put;
+  }
+}
+
+void File::Flush() {
+  Impl& impl = Opened(impl_);
+  if (!::FlushFileBuffers(impl.handle.Get())) RaiseWin32(::GetLastError(), "write", impl.path);
+}
+
+void File::Close() {
+  if (!impl_ || !impl_->handle.Valid()) return;
+  const HANDLE handle = impl_->handle.Release();
+  if (!::CloseHandle(handle)) RaiseWin32(::GetLastError(), "write", impl_->path);
+}
+
+void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {
+  CheckFault(Operation::kReplace, "replace", target);
+  // One rename on the same volume: the target is the old file or the new
+  // one, never a mix; WRITE_THROUGH returns only once the rename is on disk.
+  if (!::MoveFileExA(replacement.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    RaiseWin32(::GetLastError(), "replace", target);
+  }
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,82 @@
+// The registry through the ANSI calls, each key in an owned handle.
+#include "platform/Registry.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "platform/win32/Win32Support.h"
+
+namespace qv::platform {
+
+struct RegistryKey::Impl {
+  HKEY key = nullptr;
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl() {
+    if (key != nullptr) ::RegCloseKey(key);
+  }
+};
+
+RegistryKey::RegistryKey() = default;
+RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
+RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
+RegistryKey::~RegistryKey() = default;
+
+bool RegistryKey::IsOpen() const noexcept {
+  return impl_ && impl_->key != nullptr;
+}
+
+void RegistryKey::Reset(std::unique_ptr<Impl> impl) noexcept {
+  impl_ = std::move(impl);
+}
+
+namespace {
+
+// The predefined roots are 32-bit values sign-extended into a handle
+// (HKEY_LOCAL_MACHINE is (HKEY)(LONG)0x80000002), also in a 64-bit build.
+HKEY RootHandle(uint32_t root) {
+  return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(root)));
+}
+
+}  // namespace
+
+int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t options, uint32_t access,
+                      RegistryKey& result) {
+  result.Reset(nullptr);
+  HKEY key = nullptr;
+  const LONG status =
+      ::RegOpenKeyExA(RootHandle(root), subKey.c_str(), options, static_cast<REGSAM>(access), &key);
+  if (status != ERROR_SUCCESS) return static_cast<int32_t>(status);
+  auto impl = std::make_unique<RegistryKey::Impl>();
+  impl->key = key;
+  result.Reset(std::move(impl));
+  return kErrorSuccess;
+}
+
+int32_t RegQueryValueExA(const RegistryKey& key, const std::string& valueName, uint32_t* type,
+                         uint8_t* data, uint32_t* byteCount) {
+  if (!key.IsOpen()) return ERROR_INVALID_HANDLE;
+  const DWORD room = byteCount != nullptr ? *byteCount : 0;
+  // Windows leaves the caller's buffer undefined when the value does not
+  // fit; read into a private buffer so that `data` is only written whole.
+  std::vector<BYTE> buffer(room > 0 ? room : 1);
+  DWORD valueType = REG_NONE;
+  DWORD size = room;
+  const LONG status = ::RegQueryValueExA(key.impl()->key, valueName.c_str(), nullptr, &valueType,
+                                         data != nullptr ? buffer.data() : nullptr, &size);
+  if (type != nullptr) *type = valueType;
+  if (byteCount != nullptr) *byteCount = size;
+  if (status == ERROR_SUCCESS && data != nullptr && size <= room) {
+    std::copy(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size), data);
+  }
+  return static_cast<int32_t>(status);
+}
+
+void RegCloseKey(RegistryKey& key) {
+  key.Reset(nullptr);
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,58 @@
+// Shell special folders.
+#include "platform/Shell.h"
+
+#include <cstring>
+
+#include "platform/win32/Win32Support.h"
+
+// After windows.h: the shell headers need its types.
+#include <shlobj.h>
+
+namespace qv::platform {
+
+struct ItemIdList::Impl {
+  LPITEMIDLIST list = nullptr;
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  // The shell allocates the list with the COM task allocator.
+  ~Impl() { ::CoTaskMemFree(list); }
+};
+
+ItemIdList::ItemIdList() = default;
+ItemIdList::ItemIdList(ItemIdList&&) noexcept = default;
+ItemIdList& ItemIdList::operator=(ItemIdList&&) noexcept = default;
+ItemIdList::~ItemIdList() = default;
+
+void ItemIdList::Reset(std::unique_ptr<Impl> impl) noexcept {
+  impl_ = std::move(impl);
+}
+
+int32_t SHGetSpecialFolderLocation(void* owner, int32_t folder, ItemIdList& result) {
+  result.Reset(nullptr);
+  LPITEMIDLIST list = nullptr;
+  const HRESULT status =
+      ::SHGetSpecialFolderLocation(static_cast<HWND>(owner), static_cast<int>(folder), &list);
+  if (list != nullptr) {
+    auto impl = std::make_unique<ItemIdList::Impl>();
+    impl->list = list;
+    result.Reset(std::move(impl));
+  }
+  if (SUCCEEDED(status) && list == nullptr) return kEFail;
+  return static_cast<int32_t>(status);
+}
+
+bool SHGetPathFromIDListA(const ItemIdList& list, char* buffer, uint32_t bufferSize) {
+  if (list.impl() == nullptr || list.impl()->list == nullptr || buffer == nullptr) return false;
+  // The call writes up to MAX_PATH characters whatever the buffer is, and
+  // may write into it when it fails: use a buffer of its own.
+  char path[MAX_PATH + 1] = {};
+  if (!::SHGetPathFromIDListA(list.impl()->list, path)) return false;
+  const size_t length = std::strlen(path);
+  if (length + 1 > bufferSize) return false;
+  std::memcpy(buffer, path, length + 1);
+  return true;
+}
+
+}  // namespace qv::platform

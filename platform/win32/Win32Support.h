@@ -1,0 +1,82 @@
+// Shared by the Win32 implementation files: owned handles and the mapping of
+// Win32 error codes onto the installer's error numbers.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/FaultInjection.h"
+
+namespace qv::platform::win32 {
+
+// A move-only owner of one OS handle. `Traits` names the empty value and the
+// call that releases it.
+template <typename Traits>
+class Unique {
+ public:
+  using Handle = typename Traits::Handle;
+
+  Unique() noexcept = default;
+  explicit Unique(Handle handle) noexcept : handle_(handle) {}
+  Unique(Unique&& other) noexcept : handle_(std::exchange(other.handle_, Traits::Empty())) {}
+  Unique& operator=(Unique&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.handle_, Traits::Empty()));
+    return *this;
+  }
+  Unique(const Unique&) = delete;
+  Unique& operator=(const Unique&) = delete;
+  ~Unique() { Reset(); }
+
+  Handle Get() const noexcept { return handle_; }
+  bool Valid() const noexcept { return handle_ != Traits::Empty(); }
+  Handle Release() noexcept { return std::exchange(handle_, Traits::Empty()); }
+  void Reset(Handle handle = Traits::Empty()) noexcept {
+    if (handle_ != Traits::Empty()) Traits::Close(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  Handle handle_ = Traits::Empty();
+};
+
+// A file handle: CreateFileA gives INVALID_HANDLE_VALUE, not 0, on failure.
+struct FileHandleTraits {
+  using Handle = HANDLE;
+  static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle handle) noexcept { ::CloseHandle(handle); }
+};
+using FileHandle = Unique<FileHandleTraits>;
+
+// A FindFirstFileA search, ended with FindClose (never CloseHandle).
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle handle) noexcept { ::FindClose(handle); }
+};
+using FindHandle = Unique<FindHandleTraits>;
+
+// The text Windows gives for an error code, without the line break it ends
+// with; "error N" when it has none.
+std::string SystemMessage(DWORD code);
+
+// The installer's error number (53 file not found, 76 path not found, 70
+// permission denied...) for a Win32 error code.
+int32_t NumberForWin32(DWORD code);
+
+// Raises qv::Error for a failed call on `path`: "<title>: cannot <action>
+// '<path>': <system text>".
+[[noreturn]] void RaiseWin32(DWORD code, const std::string& action, const std::string& path);
+
+// Raises the error an armed test fault asks for, before the real call.
+void CheckFault(fault::Operation operation, const std::string& action, const std::string& path);
+
+}  // namespace qv::platform::win32
