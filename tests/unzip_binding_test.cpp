@@ -612,5 +612,28 @@ TEST(UnzipBindingRealLibraryTest, ExtractsAnArchiveIntoTheFolder) {
   EXPECT_NE(unzip.Unzip(temp.Join("missing.zip"), ""), 0);
 }
 
+TEST(UnzipBindingRealLibraryTest, AsksForThePasswordThroughTheInputBox) {
+  test::ScopedDialogs dialogs;
+  test::TempDir temp;
+  test::ZipWriter writer;
+  writer.Add("secret.package", "locked content").password = "stairs";
+  writer.Save(temp.Join("locked.zip"));
+  temp.MakeFolder("out");
+
+  SetUnzipLibraryNameForTesting("unzip32");
+  dialogs->AnswerInput("stairs");
+  CGUnzipFiles unzip;
+  ASSERT_EQ(unzip.Unzip(temp.Join("locked.zip"), temp.Join("out")), 0) << unzip.GetLastMessage();
+  EXPECT_EQ(temp.Read("out/secret.package"), "locked content");
+  ASSERT_EQ(dialogs->Boxes().size(), 1u);
+  EXPECT_EQ(dialogs->Boxes()[0].text, "Please Enter The Password!");
+
+  // Without an answer the entry is not extracted and the run says so.
+  test::TempDir other;
+  EXPECT_NE(unzip.Unzip("", other.Path()), 0);
+  EXPECT_FALSE(other.Exists("secret.package"));
+  EXPECT_EQ(RunState().iPasswordCancelled, 1);
+}
+
 }  // namespace
 }  // namespace qv
