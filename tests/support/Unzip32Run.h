@@ -156,7 +156,8 @@ inline std::map<std::string, std::string> Tree(const std::string& root) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string relative = fs::relative(it->path(), root, ec).generic_string();
+    // Lexical: fs::relative would resolve links and hide them.
+    const std::string relative = it->path().lexically_relative(root).generic_string();
     if (it->is_symlink(ec)) {
       tree[relative] = "<link>";
     } else if (it->is_directory(ec)) {
