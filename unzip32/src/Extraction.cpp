@@ -430,10 +430,9 @@ bool Extraction::ExtractToFile(const CentralEntry& entry, uint64_t dataOffset) {
   const std::string fullPath = JoinPath(options_.ExtractDir, clean.path);
 
   fileio::NodeInfo existing = fileio::Inspect(folder, leaf);
-  if (existing.kind == fileio::NodeKind::Link) {
-    Report({UNZIP32_ERR_WRITE, fullPath + ": is a symbolic link, not replaced"});
-    return true;
-  }
+  // An existing symbolic link counts as an existing file: when it is
+  // replaced, the rename replaces the link itself and never writes through
+  // it.
   if (existing.kind == fileio::NodeKind::Folder || existing.kind == fileio::NodeKind::Other) {
     Report({UNZIP32_ERR_WRITE, fullPath + ": exists and is not a file"});
     return true;
