@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "catalog/DrawnIds.h"
 #include "catalog/LineReader.h"
 #include "common/Error.h"
+#include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
@@ -143,6 +145,9 @@ struct ReadmeCase {
   std::vector<float> draws;
   std::vector<std::string> appended;
 };
+void PrintTo(const ReadmeCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class ReadmeLines : public CatalogMerge, public ::testing::WithParamInterface<ReadmeCase> {};
 
@@ -287,6 +292,9 @@ struct FailureCase {
   std::string readme;
   bool counted;
 };
+void PrintTo(const FailureCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class MergeFailure : public CatalogMerge, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -363,6 +371,41 @@ TEST_F(CatalogMerge, FailedWriteLeavesTheOldScriptAndNoTemporaryFile) {
   // The read-me pass had taken a line over, so the counter still moves.
   EXPECT_EQ(form_.Text1.Text, "1");
 }
+
+// Each step of the rewrite failing in turn: the old script stays whole and
+// the temporary file goes away.
+struct WriteFaultCase {
+  const char* name;
+  platform::fault::Operation operation;
+  const char* path;
+};
+void PrintTo(const WriteFaultCase& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class WriteFault : public CatalogMerge, public ::testing::WithParamInterface<WriteFaultCase> {};
+
+TEST_P(WriteFault, LeavesTheOldScriptWhole) {
+  const WriteFaultCase& c = GetParam();
+  WriteScript(kStairsCatalog);
+  ScriptDraws({});
+  platform::fault::ScopedFaults faults;
+  platform::fault::FailNext(c.operation, c.path, err::kDiskFull, -1);
+  Merge("# a\r\nmodularStairs 9\r\n");
+  EXPECT_EQ(Script(), kStairsCatalog);
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+  EXPECT_EQ(form_.Text1.Text, "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalog, WriteFault,
+    ::testing::Values(WriteFaultCase{"CreatingTheTemporaryFile",
+                                     platform::fault::Operation::kCreateWrite, "Catalog/Scripts"},
+                      WriteFaultCase{"WritingTheTemporaryFile", platform::fault::Operation::kWrite,
+                                     "Scripts/*.tmp"},
+                      WriteFaultCase{"ReplacingTheScript", platform::fault::Operation::kReplace,
+                                     "Scripts/modularstairs.txt"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The script's ids as lines, "0" to "999" except `free`.
 std::string CatalogUsingAllIdsBut(const std::vector<int>& free) {
