@@ -127,7 +127,6 @@ struct Transfer {
   std::chrono::milliseconds stallTimeout{kDefaultStallTimeoutMs};
   Clock::time_point lastProgress = Clock::now();
   curl_off_t lastReceived = 0;
-  bool stalled = false;
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
@@ -147,23 +146,70 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
-// Called by libcurl at least about once a second, also while nothing
-// arrives: that is where a stall is noticed. libcurl's own low-speed limit
-// counts only whole seconds, too coarse for the tests' short time-outs.
+// Notes when bytes last arrived; the transfer loop decides what a stall is.
 int Progress(void* user, curl_off_t /*downloadTotal*/, curl_off_t downloadNow,
              curl_off_t /*uploadTotal*/, curl_off_t /*uploadNow*/) {
   auto* transfer = static_cast<Transfer*>(user);
-  const Clock::time_point now = Clock::now();
   if (downloadNow != transfer->lastReceived) {
     transfer->lastReceived = downloadNow;
-    transfer->lastProgress = now;
-    return 0;
-  }
-  if (now - transfer->lastProgress >= transfer->stallTimeout) {
-    transfer->stalled = true;
-    return 1;  // CURLE_ABORTED_BY_CALLBACK
+    transfer->lastProgress = Clock::now();
   }
   return 0;
+}
+
+struct MultiDeleter {
+  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// An easy handle attached to a multi handle for the life of this object;
+// it must go before either handle is cleaned up.
+class Attachment {
+ public:
+  Attachment(CURLM* multi, CURL* easy)
+      : multi_(multi), easy_(easy), attached_(curl_multi_add_handle(multi, easy) == CURLM_OK) {}
+  ~Attachment() {
+    if (attached_) curl_multi_remove_handle(multi_, easy_);
+  }
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+  bool Attached() const noexcept { return attached_; }
+
+ private:
+  CURLM* multi_;
+  CURL* easy_;
+  bool attached_;
+};
+
+// Runs the transfer, waking at least every kPollSlice to look for a stall.
+// curl_easy_perform would do, were it not that libcurl's own low-speed
+// limit counts whole seconds and its progress callback may come only once a
+// second when nothing arrives: too coarse for the short stall time-outs that
+// tests set.
+CURLcode Perform(CURL* easy, Transfer& transfer) {
+  constexpr std::chrono::milliseconds kPollSlice{50};
+  MultiHandle multi(curl_multi_init());
+  if (!multi) return CURLE_OUT_OF_MEMORY;
+  const Attachment attachment(multi.get(), easy);
+  if (!attachment.Attached()) return CURLE_OUT_OF_MEMORY;
+  transfer.lastProgress = Clock::now();
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return CURLE_RECV_ERROR;
+    if (running == 0) break;
+    if (Clock::now() - transfer.lastProgress >= transfer.stallTimeout) {
+      return CURLE_OPERATION_TIMEDOUT;
+    }
+    if (curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(kPollSlice.count()), nullptr) !=
+        CURLM_OK) {
+      return CURLE_RECV_ERROR;
+    }
+  }
+  int left = 0;
+  while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+    if (message->msg == CURLMSG_DONE) return message->data.result;
+  }
+  return CURLE_RECV_ERROR;  // libcurl always reports a finished transfer
 }
 
 int32_t FromCurl(CURLcode code, const Transfer& transfer) {
@@ -188,8 +234,6 @@ int32_t FromCurl(CURLcode code, const Transfer& transfer) {
       return kTooLarge;
     case CURLE_OUT_OF_MEMORY:
       return kOutOfMemory;
-    case CURLE_ABORTED_BY_CALLBACK:
-      return transfer.stalled ? kTimeout : kDownloadFailure;
     case CURLE_WRITE_ERROR:
       if (transfer.tooLarge) return kTooLarge;
       return transfer.writeFailed ? kWriteFault : kDownloadFailure;
@@ -248,8 +292,7 @@ int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
   if (headers) option(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
   if (set != CURLE_OK) return set == CURLE_UNSUPPORTED_PROTOCOL ? kUnknownProtocol : kUnexpected;
 
-  transfer.lastProgress = Clock::now();
-  const CURLcode result = curl_easy_perform(h);
+  const CURLcode result = Perform(h, transfer);
   if (result != CURLE_OK) return FromCurl(result, transfer);
 
   // A final answer that libcurl does not count as an error but that is not

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -113,6 +114,10 @@ struct Row {
   std::optional<std::string> stallMs = std::nullopt;
   std::optional<std::string> maxBytes = std::nullopt;
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.name;
+}
 
 std::string Serve(HttpServer& server, HttpRoute route) {
   server.Route("/file.zip", std::move(route));
@@ -218,15 +223,15 @@ std::vector<Row> Rows() {
                       }));
        },
        dl::kTimeout, "", "300"},
-      // Slow but steady is not a stall: 1.2 s in all, a byte every 60 ms.
+      // Slow but steady is not a stall: 0.7 s in all, a byte every 50 ms.
       {"SlowTrickleIsNotAStall",
        [](HttpServer& s) {
-         return Serve(s, With(Bytes(20), [](HttpRoute& r) {
+         return Serve(s, With(Bytes(14), [](HttpRoute& r) {
                         r.trickleBytes = 1;
-                        r.trickleDelay = milliseconds(60);
+                        r.trickleDelay = milliseconds(50);
                       }));
        },
-       0, Bytes(20), "400"},
+       0, Bytes(14), "300"},
       {"EndlessBodyHitsCap",
        [](HttpServer& s) {
          return Serve(s, With("", [](HttpRoute& r) {
@@ -273,38 +278,44 @@ std::vector<Row> Rows() {
 
 // Each row runs twice: into a fresh path, and over an existing file, which
 // a success replaces and a failure leaves whole.
-TEST_F(Download, ServerBehaviours) {
+class ServerBehaviour : public Download, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(ServerBehaviour, StoresTheWholeBodyOrNothing) {
+  const Row& row = GetParam();
   const std::string old = "the previous archive, longer than some new ones: " + Bytes(500);
-  for (const Row& row : Rows()) {
-    for (const bool existing : {false, true}) {
-      SCOPED_TRACE(std::string(row.name) + (existing ? " over an existing file" : ""));
-      TempDir dir;
-      ScopedEnv stall(dl::kStallTimeoutVariable, row.stallMs);
-      ScopedEnv cap(dl::kMaxBytesVariable, row.maxBytes);
-      HttpServer server;
-      const std::string url = row.setUp(server);
-      if (existing) dir.Write("file.zip", old);
+  ScopedEnv stall(dl::kStallTimeoutVariable, row.stallMs);
+  ScopedEnv cap(dl::kMaxBytesVariable, row.maxBytes);
+  for (const bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "over an existing file" : "into a fresh path");
+    TempDir dir;
+    HttpServer server;
+    const std::string url = row.setUp(server);
+    if (existing) dir.Write("file.zip", old);
 
-      const Clock::time_point start = Clock::now();
-      const int32_t result =
-          platform::URLDownloadToFileA(nullptr, url, dir.Join("file.zip"), 16, nullptr);
-      EXPECT_LT(Clock::now() - start, kAnyDownloadWithin);
+    const Clock::time_point start = Clock::now();
+    const int32_t result =
+        platform::URLDownloadToFileA(nullptr, url, dir.Join("file.zip"), 16, nullptr);
+    EXPECT_LT(Clock::now() - start, kAnyDownloadWithin);
 
-      EXPECT_EQ(result, row.expected);
-      if (row.expected == 0) {
-        EXPECT_EQ(dir.Read("file.zip"), row.stored);
-      } else if (existing) {
-        EXPECT_EQ(dir.Read("file.zip"), old);
-      } else {
-        EXPECT_FALSE(dir.Exists("file.zip"));
-      }
-      // No half-written file is left beside the target.
-      EXPECT_EQ(FolderNames(dir.Path()), (existing || row.expected == 0)
-                                             ? std::set<std::string>{"file.zip"}
-                                             : std::set<std::string>{});
+    EXPECT_EQ(result, row.expected);
+    if (row.expected == 0) {
+      EXPECT_EQ(dir.Read("file.zip"), row.stored);
+    } else if (existing) {
+      EXPECT_EQ(dir.Read("file.zip"), old);
+    } else {
+      EXPECT_FALSE(dir.Exists("file.zip"));
     }
+    // No half-written file is left beside the target.
+    EXPECT_EQ(FolderNames(dir.Path()), (existing || row.expected == 0)
+                                           ? std::set<std::string>{"file.zip"}
+                                           : std::set<std::string>{});
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Download, ServerBehaviour, ::testing::ValuesIn(Rows()),
+                         [](const ::testing::TestParamInfo<Row>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST_F(Download, AsksForAFreshCopyOnlyWithTheNewestVersionFlag) {
   server_.Route("/f", HttpRoute::Ok("x"));
