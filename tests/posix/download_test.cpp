@@ -4,8 +4,11 @@
 // half-written file.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +17,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/DownloadToFile.h"
 #include "common/Error.h"
@@ -383,6 +387,48 @@ TEST_F(Download, WindowsPathLandsInTheWinePrefix) {
                                          "C:\\users\\me\\Temp\\DownloadedZIP.zip", 16, nullptr),
             0);
   EXPECT_EQ(dir_.Read("prefix/drive_c/users/me/Temp/DownloadedZIP.zip"), "mapped");
+}
+
+TEST_F(Download, GoesThroughTheProxyThatTheEnvironmentNames) {
+  // The proxy is the loopback server; the named host is never looked up.
+  ScopedEnv proxy("http_proxy", server_.Url(""));
+  ScopedEnv noProxy("no_proxy", std::nullopt);
+  ScopedEnv noProxyUpper("NO_PROXY", std::nullopt);
+  server_.Route("http://archive.example.invalid/f.zip", HttpRoute::Ok("via proxy"));
+  EXPECT_EQ(platform::URLDownloadToFileA(nullptr, "http://archive.example.invalid/f.zip",
+                                         dir_.Join("f.zip"), 16, nullptr),
+            0);
+  EXPECT_EQ(dir_.Read("f.zip"), "via proxy");
+}
+
+// A server whose accept queue is full: the kernel drops further SYNs, so a
+// connect neither succeeds nor fails until the client gives up.
+TEST_F(Download, GivesUpOnAConnectionThatIsNeverAccepted) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    fillers.push_back(filler);
+  }
+  ScopedEnv connect(dl::kConnectTimeoutVariable, std::string("300"));
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/file.zip";
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(platform::URLDownloadToFileA(nullptr, url, dir_.Join("file.zip"), 16, nullptr),
+            dl::kTimeout);
+  EXPECT_LT(Clock::now() - start, kAnyDownloadWithin);
+  EXPECT_FALSE(dir_.Exists("file.zip"));
+  for (const int filler : fillers) ::close(filler);
+  ::close(listener);
 }
 
 TEST_F(Download, DownloadFileIsTrueExactlyWhenTheDownloadSucceeded) {
