@@ -15,12 +15,6 @@ namespace {
 constexpr size_t kChunk = 64 * 1024;
 constexpr uint16_t kMethodAes = 99;
 
-bool Fail(Problem& problem, int32_t code, std::string text) {
-  problem.code = code;
-  problem.text = std::move(text);
-  return false;
-}
-
 std::string MethodName(uint16_t method) {
   switch (method) {
     case 1:

@@ -323,7 +323,8 @@ int32_t Extraction::ObtainPassword(const CentralEntry& entry, uint64_t dataOffse
         return problem.code;
       }
       if (passes) return UNZIP32_OK;
-      if (asked > 0) Report({UNZIP32_ERR_PASSWORD, entry.name + ": incorrect password"});
+      // Asked again below; the result only fails when no answer passes.
+      if (asked > 0 && options_.MessageLevel >= 1) Print(entry.name + ": incorrect password\n");
     }
     if (asked == kPasswordAttempts) {
       Report({UNZIP32_ERR_PASSWORD, entry.name + ": skipped after " +

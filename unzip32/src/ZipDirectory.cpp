@@ -29,12 +29,6 @@ constexpr uint16_t kZip64ExtraId = 0x0001;
 // set inconsistently by some writers and change nothing here.)
 constexpr uint16_t kSignificantFlags = 0x0001 | 0x0008 | 0x0040 | 0x2000;
 
-bool Fail(Problem& problem, int32_t code, std::string text) {
-  problem.code = code;
-  problem.text = std::move(text);
-  return false;
-}
-
 std::string EntryLabel(const CentralEntry& entry) {
   return "entry " + std::to_string(entry.index) + " (" + entry.name + ")";
 }

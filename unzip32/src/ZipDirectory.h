@@ -21,6 +21,13 @@ struct Problem {
   std::string text;
 };
 
+// Fills `problem` and returns false, for `return Fail(...)` in parsers.
+inline bool Fail(Problem& problem, int32_t code, std::string text) {
+  problem.code = code;
+  problem.text = std::move(text);
+  return false;
+}
+
 struct ArchiveInfo {
   uint64_t entryCount = 0;
   uint64_t directoryOffset = 0;
