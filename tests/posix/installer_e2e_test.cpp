@@ -1,0 +1,417 @@
+// The real quorvane-installer, run as the system would start it, against a
+// sandboxed machine and archives served on loopback. The boxes are read from
+// standard error (the non-interactive front end answers every question with
+// the safe choice) or answered on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/TempDir.h"
+#include "support/ZipWriter.h"
+#include "support/posix/GameSandbox.h"
+#include "support/posix/HttpServer.h"
+#include "support/posix/Subprocess.h"
+
+namespace qv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char kCaption[] = "Quorvane Modular Stair Installer";
+constexpr const char kUnableToDownload[] = "Unable to download file.";
+constexpr const char kPackageNotFound[] = "Package file not found.";
+constexpr const char kAlreadyInstalled[] =
+    "Modular stairs already installed. Do you wish to replace it?";
+constexpr const char kReadMeNotFound[] = "Read me not found.";
+constexpr const char kSucceeded[] = "Modular stairs successfully installed.";
+constexpr const char kFailed[] =
+    "An error has occurred while trying to install the modular stairs.";
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitStopped = 2;
+constexpr int kExitNoAddress = 3;
+
+struct Outcome {
+  ProcessResult process;
+  std::vector<std::string> boxes;  // texts of the boxes, in order
+};
+
+// "[caption] text" lines of the non-interactive front end.
+std::vector<std::string> Boxes(const std::string& standardError) {
+  std::vector<std::string> boxes;
+  std::istringstream lines(standardError);
+  const std::string prefix = std::string("[") + kCaption + "] ";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) == 0) boxes.push_back(line.substr(prefix.size()));
+  }
+  return boxes;
+}
+
+std::string Package(const std::string& seed) {
+  return "DBPF package " + seed + std::string(4096, 'p');
+}
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  InstallerTest() : sandbox_(dir_.Path() + "/machine") {}
+
+  Outcome Start(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {QV_INSTALLER_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    Outcome run;
+    run.process = RunProcess(argv, InstallerEnv());
+    run.boxes = Boxes(run.process.standardError);
+    return run;
+  }
+  Outcome Install(const std::string& path) {
+    return Start({"\"pavix" + server_.Url(path).substr(4) + "\""});
+  }
+
+  Environment InstallerEnv() const {
+    return sandbox_.InstallerEnvironment(
+        {{"QUORVANE_CONNECT_TIMEOUT_MS", "3000"}, {"QUORVANE_STALL_TIMEOUT_MS", "1500"}});
+  }
+
+  void Serve(const std::string& path, const ZipWriter& zip) {
+    server_.Route(path, HttpRoute::Ok(zip.Build()));
+  }
+
+  static ZipWriter Archive(const std::vector<std::string>& packages,
+                           const std::vector<std::pair<std::string, std::string>>& readMes) {
+    ZipWriter zip;
+    for (const auto& name : packages) zip.Add("Stairs/" + name, Package(name));
+    for (const auto& [name, content] : readMes) zip.Add("Stairs/" + name, content);
+    return zip;
+  }
+
+  bool TempIsClean() const {
+    for (const auto& name : sandbox_.TempEntries()) {
+      if (name == "DownloadedZIP.zip" || name == "DownloadedFiles") return false;
+    }
+    return true;
+  }
+  std::string Installed(const std::string& name) const {
+    return dir_.Read(
+        "machine/prefix/drive_c/users/player/Documents/EA Games/The Sims 2/Downloads/" + name);
+  }
+
+  TempDir dir_;
+  GameSandbox sandbox_;
+  HttpServer server_;
+};
+
+const std::pair<std::string, std::string> kReadMe = {
+    "ReadMe.txt", "# Oak stairs\r\nmodularStairs 42\r\nobjectID 7001\r\ncatalogTextIndex 3\r\n"};
+
+TEST_F(InstallerTest, EmptyCommandLineEndsSilentlyAndTouchesNothing) {
+  const std::string catalog = sandbox_.ReadCatalog();
+  Outcome run = Start({});
+  EXPECT_EQ(run.process.exitStatus, kExitNoAddress);
+  EXPECT_EQ(run.process.standardError, "");
+  EXPECT_TRUE(sandbox_.TempEntries().empty());
+  EXPECT_EQ(sandbox_.ReadCatalog(), catalog);
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(InstallerTest, SuccessCopiesEveryPackageAndMergesEveryReadMe) {
+  Serve("/a.zip",
+        Archive({"Oak.package", "Railing.package"},
+                {kReadMe, {"ReadMe2.txt", "# Railing\r\nmodularStairs 1\r\nobjectID 7002\r\n"}}));
+  const std::string before = sandbox_.ReadCatalog();
+  Outcome run = Install("/a.zip");
+  EXPECT_EQ(run.process.exitStatus, kExitSuccess) << run.process.standardError;
+  EXPECT_EQ(run.boxes, std::vector<std::string>{kSucceeded});
+  EXPECT_EQ(sandbox_.InstalledPackages(),
+            (std::vector<std::string>{"Oak.package", "Railing.package"}));
+  EXPECT_EQ(Installed("Oak.package"), Package("Oak.package"));
+  const std::string after = sandbox_.ReadCatalog();
+  EXPECT_EQ(after.substr(0, before.size()), before);
+  EXPECT_NE(after.find("\r\nmodularStairs 42\r\nobjectID 7001\r\ncatalogTextIndex 3\r\n"),
+            std::string::npos);
+  // Id 1 is taken in the catalog: the second read-me gets a drawn one.
+  EXPECT_EQ(after.find("modularStairs 1\r\n"), before.find("modularStairs 1\r\n"));
+  EXPECT_EQ(after.find("modularStairs 1\r\n", before.size()), std::string::npos);
+  EXPECT_NE(after.find("objectID 7002\r\n"), std::string::npos);
+  EXPECT_TRUE(TempIsClean());
+  ASSERT_EQ(server_.Requests().size(), 1u);
+  EXPECT_EQ(server_.Requests()[0].target, "/a.zip");
+}
+
+TEST_F(InstallerTest, PackagesInFoldersOfTheArchiveLandFlat) {
+  ZipWriter zip;
+  zip.Add("deep/er/Oak.package", Package("Oak.package"));
+  zip.Add("other/ReadMe.txt", kReadMe.second);
+  Serve("/a.zip", zip);
+  Outcome run = Install("/a.zip");
+  EXPECT_EQ(run.boxes, std::vector<std::string>{kSucceeded});
+  EXPECT_EQ(sandbox_.InstalledPackages(), std::vector<std::string>{"Oak.package"});
+}
+
+struct DownloadFailure {
+  const char* name;
+  HttpRoute route;
+};
+
+TEST_F(InstallerTest, FailedDownloadsShowTwoMessagesAndLeaveNothing) {
+  HttpRoute dropped = HttpRoute::Ok(Archive({"Oak.package"}, {kReadMe}).Build());
+  dropped.dropAfter = 100;
+  HttpRoute lying = HttpRoute::Ok(Archive({"Oak.package"}, {kReadMe}).Build());
+  lying.announcedLength = lying.body.size() + 1000;
+  HttpRoute stalled = HttpRoute::Ok("PK");
+  stalled.stallFor = std::chrono::milliseconds(8000);
+  stalled.stallAfter = 1;
+  const DownloadFailure failures[] = {
+      {"404 with a body", HttpRoute::Status(404, "<html>not here</html>")},
+      {"500", HttpRoute::Status(500, "oops")},
+      {"connection dropped mid-body", dropped},
+      {"length announced but not sent", lying},
+      {"server stalls mid-body", stalled},
+      {"redirect to file:", HttpRoute::Redirect("file:///etc/passwd")},
+      {"redirect to ftp:", HttpRoute::Redirect("ftp://127.0.0.1/a.zip")},
+      {"redirect loop", HttpRoute::Redirect("/fail")},
+  };
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.name);
+    server_.Route("/fail", failure.route);
+    Outcome run = Install("/fail");
+    EXPECT_EQ(run.process.exitStatus, kExitFailed) << run.process.standardError;
+    EXPECT_EQ(run.boxes, (std::vector<std::string>{kUnableToDownload, kFailed}));
+    EXPECT_TRUE(sandbox_.TempEntries().empty()) << "a partial archive was left behind";
+    EXPECT_TRUE(sandbox_.InstalledPackages().empty());
+  }
+}
+
+struct BadAddress {
+  const char* name;
+  std::string argument;
+};
+
+TEST_F(InstallerTest, BadAddressesEndInTheDownloadFailure) {
+  Serve("/a.zip", Archive({"Oak.package"}, {kReadMe}));
+  const std::string hostAndPath = server_.Url("/a.zip").substr(7);  // 127.0.0.1:PORT/a.zip
+  const BadAddress addresses[] = {
+      {"only two double quotes", "\"\""},
+      {"upper-case scheme", "\"PAVIX://" + hostAndPath + "\""},
+      {"file: scheme", "\"file:///etc/passwd\""},
+      {"ftp: scheme", "\"ftp://" + hostAndPath + "\""},
+      {"100 KB address", "\"pavix://" + hostAndPath + std::string(100 * 1024, 'a') + "\""},
+      {"not an address", "\"hello world\""},
+  };
+  for (const auto& address : addresses) {
+    SCOPED_TRACE(address.name);
+    Outcome run = Start({address.argument});
+    EXPECT_EQ(run.process.exitStatus, kExitFailed) << run.process.standardError;
+    EXPECT_EQ(run.boxes, (std::vector<std::string>{kUnableToDownload, kFailed}));
+    EXPECT_TRUE(sandbox_.InstalledPackages().empty());
+    EXPECT_TRUE(sandbox_.TempEntries().empty());
+  }
+}
+
+TEST_F(InstallerTest, QuotesAnywhereInTheAddressAreRemoved) {
+  Serve("/a.zip", Archive({"Oak.package"}, {kReadMe}));
+  const std::string url = server_.Url("/a.zip");  // http://127.0.0.1:PORT/a.zip
+  Outcome run = Start({"\"pa\"vix" + url.substr(4, 12) + "\"" + url.substr(16) + "\""});
+  EXPECT_EQ(run.boxes, std::vector<std::string>{kSucceeded}) << run.process.standardError;
+  EXPECT_EQ(sandbox_.InstalledPackages(), std::vector<std::string>{"Oak.package"});
+}
+
+TEST_F(InstallerTest, BytesAboveAsciiInTheAddressAreHandedOn) {
+  const std::string path = "/st\xE4irs.zip";
+  Serve(path, Archive({"Oak.package"}, {kReadMe}));
+  Outcome run = Start({"pavix://127.0.0.1:" + std::to_string(server_.Port()) + path});
+  // Either the server understood the raw bytes or it did not: one of the two
+  // defined outcomes, never anything else.
+  if (run.process.exitStatus == kExitSuccess) {
+    EXPECT_EQ(run.boxes, std::vector<std::string>{kSucceeded});
+  } else {
+    EXPECT_EQ(run.process.exitStatus, kExitFailed);
+    EXPECT_EQ(run.boxes, (std::vector<std::string>{kUnableToDownload, kFailed}));
+  }
+}
+
+TEST_F(InstallerTest, DamagedArchiveShowsOnlyTheFinalErrorAndCleansUp) {
+  std::string archive = Archive({"Oak.package"}, {kReadMe}).Build();
+  archive[archive.size() / 2] ^= 0x55;
+  archive.resize(archive.size() - 30);
+  server_.Route("/bad.zip", HttpRoute::Ok(archive));
+  Outcome run = Install("/bad.zip");
+  EXPECT_EQ(run.process.exitStatus, kExitFailed);
+  EXPECT_EQ(run.boxes, std::vector<std::string>{kFailed});
+  EXPECT_TRUE(TempIsClean());
+  EXPECT_TRUE(sandbox_.InstalledPackages().empty());
+}
+
+TEST_F(InstallerTest, UnsafeNamesNeverWriteOutsideTheExtractionFolder) {
+  ZipWriter zip;
+  zip.Add("../../../../evil.package", "evil");
+  zip.Add("..\\..\\evil2.package", "evil");
+  zip.Add("/tmp/evil3.package", "evil");
+  zip.Add("Oak.package", Package("Oak.package"));
+  zip.Add("ReadMe.txt", kReadMe.second);
+  Serve("/u.zip", zip);
+  Outcome run = Install("/u.zip");
+  EXPECT_TRUE(run.process.exitStatus == kExitSuccess || run.process.exitStatus == kExitFailed)
+      << run.process.standardError;
+  // With folders ignored, each name keeps only its last component, so the
+  // packages are ordinary packages: they may land in the Downloads folder,
+  // and nowhere else.
+  for (const auto& entry : fs::recursive_directory_iterator(dir_.Path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.find("evil") != std::string::npos) {
+      EXPECT_EQ(entry.path().parent_path().string(), sandbox_.DownloadsFolder()) << entry.path();
+    }
+  }
+  EXPECT_FALSE(fs::exists("/tmp/evil3.package"));
+  EXPECT_TRUE(TempIsClean());
+}
+
+TEST_F(InstallerTest, ArchiveWithoutPackages) {
+  Serve("/a.zip", Archive({}, {kReadMe}));
+  const std::string catalog = sandbox_.ReadCatalog();
+  Outcome run = Install("/a.zip");
+  EXPECT_EQ(run.process.exitStatus, kExitFailed);
+  EXPECT_EQ(run.boxes, (std::vector<std::string>{kPackageNotFound, kFailed}));
+  EXPECT_EQ(sandbox_.ReadCatalog(), catalog);
+  EXPECT_TRUE(TempIsClean());
+}
+
+TEST_F(InstallerTest, ArchiveWithoutReadMeCopiesThePackagesAndFails) {
+  Serve("/a.zip", Archive({"A.package", "B.package"}, {}));
+  const std::string catalog = sandbox_.ReadCatalog();
+  Outcome run = Install("/a.zip");
+  EXPECT_EQ(run.process.exitStatus, kExitFailed);
+  EXPECT_EQ(run.boxes, (std::vector<std::string>{kReadMeNotFound, kFailed}));
+  EXPECT_EQ(sandbox_.InstalledPackages(), (std::vector<std::string>{"A.package", "B.package"}));
+  EXPECT_EQ(sandbox_.ReadCatalog(), catalog);
+  EXPECT_TRUE(TempIsClean());
+}
+
+TEST_F(InstallerTest, ExistingPackageAnsweredNoStopsBeforeIt) {
+  Serve("/a.zip", Archive({"A.package", "B.package", "C.package"}, {kReadMe}));
+  dir_.Write(
+      "machine/prefix/drive_c/users/player/Documents/EA Games/The Sims 2/Downloads/B.package",
+      "old B");
+  const std::string catalog = sandbox_.ReadCatalog();
+  Outcome run = Install("/a.zip");  // the non-interactive front end answers No
+  EXPECT_EQ(run.process.exitStatus, kExitFailed);
+  EXPECT_EQ(run.boxes, (std::vector<std::string>{kAlreadyInstalled, kFailed}));
+  EXPECT_EQ(sandbox_.InstalledPackages(), (std::vector<std::string>{"A.package", "B.package"}));
+  EXPECT_EQ(Installed("B.package"), "old B");
+  EXPECT_EQ(sandbox_.ReadCatalog(), catalog);
+  EXPECT_TRUE(TempIsClean());
+}
+
+// The terminal front end: the question is answered by typing.
+TEST_F(InstallerTest, ExistingPackageAnsweredOnTheTerminal) {
+  Serve("/a.zip", Archive({"A.package", "B.package", "C.package"}, {kReadMe}));
+  for (const char* answer : {"y", "n"}) {
+    SCOPED_TRACE(answer);
+    for (const char* name : {"A.package", "C.package"})
+      fs::remove(sandbox_.DownloadsFolder() + "/" + name);
+    dir_.Write(
+        "machine/prefix/drive_c/users/player/Documents/EA Games/The Sims 2/Downloads/B.package",
+        "old B");
+    const std::string catalog = sandbox_.ReadCatalog();
+    PtyProcess installer({QV_INSTALLER_PATH, "pavix" + server_.Url("/a.zip").substr(4)},
+                         InstallerEnv());
+    ASSERT_TRUE(installer.WaitFor(kAlreadyInstalled)) << installer.Transcript();
+    installer.Type(std::string(answer) + "\n");
+    const bool yes = answer[0] == 'y';
+    ASSERT_TRUE(installer.WaitFor(yes ? kSucceeded : kFailed)) << installer.Transcript();
+    installer.Type("\n");  // OK
+    EXPECT_EQ(installer.Wait(), yes ? kExitSuccess : kExitFailed) << installer.Transcript();
+    EXPECT_EQ(sandbox_.InstalledPackages(), (std::vector<std::string>{"A.package", "B.package"}));
+    EXPECT_EQ(Installed("B.package"), yes ? Package("B.package") : "old B");
+    EXPECT_EQ(sandbox_.ReadCatalog(), catalog) << "no read-me is merged after the question";
+    EXPECT_TRUE(TempIsClean());
+  }
+}
+
+TEST_F(InstallerTest, MissingDownloadsFolderStopsTheRunWithTheError) {
+  fs::remove_all(sandbox_.DownloadsFolder());
+  Serve("/a.zip", Archive({"Oak.package"}, {kReadMe}));
+  Outcome run = Install("/a.zip");
+  EXPECT_EQ(run.process.exitStatus, kExitStopped);
+  ASSERT_EQ(run.boxes.size(), 1u) << run.process.standardError;
+  EXPECT_EQ(run.boxes[0].rfind("Run-time error '76':", 0), 0u) << run.boxes[0];
+  // Stopped by an error: no clean-up, no final message.
+  const auto left = sandbox_.TempEntries();
+  EXPECT_NE(std::find(left.begin(), left.end(), "DownloadedZIP.zip"), left.end());
+}
+
+struct CatalogCase {
+  const char* name;
+  std::function<void(GameSandbox&)> prepare;
+  bool catalogChanges;
+};
+
+TEST_F(InstallerTest, CatalogProblemsNeverStopTheRun) {
+  std::string allTaken;
+  for (int id = 0; id <= 999; ++id) allTaken += "modularStairs " + std::to_string(id) + "\r\n";
+  std::string large;
+  for (int line = 0; line < 40000; ++line) {
+    large += line % 80 == 0 ? "modularStairs " + std::to_string(line / 80) + "\r\n"
+                            : "objectID " + std::to_string(line) + "\r\n";
+  }
+  const CatalogCase cases[] = {
+      {"missing catalog", [](GameSandbox& s) { fs::remove(s.CatalogPath()); }, false},
+      {"read-only catalog",
+       [](GameSandbox& s) {
+         fs::permissions(s.CatalogPath(), fs::perms::owner_write, fs::perm_options::remove);
+       },
+       false},
+      {"every drawable id taken",
+       [&](GameSandbox& s) { s.WriteCatalog(allTaken + "modularStairs 42\r\n"); }, false},
+      {"40,000-line catalog", [&](GameSandbox& s) { s.WriteCatalog(large); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    GameSandbox sandbox(dir.Path() + "/machine");
+    c.prepare(sandbox);
+    const bool existed = fs::exists(sandbox.CatalogPath());
+    const std::string before = existed ? sandbox.ReadCatalog() : "";
+    ZipWriter zip = Archive({"Oak.package"}, {kReadMe});
+    server_.Route("/c.zip", HttpRoute::Ok(zip.Build()));
+    std::vector<std::string> argv = {QV_INSTALLER_PATH, "pavix" + server_.Url("/c.zip").substr(4)};
+    ProcessResult process = RunProcess(argv, sandbox.InstallerEnvironment());
+    EXPECT_EQ(process.exitStatus, kExitSuccess) << process.standardError;
+    EXPECT_EQ(Boxes(process.standardError), std::vector<std::string>{kSucceeded});
+    EXPECT_EQ(fs::exists(sandbox.CatalogPath()), existed);
+    if (!existed) continue;
+    const std::string after = sandbox.ReadCatalog();
+    if (c.catalogChanges) {
+      EXPECT_EQ(after.substr(0, before.size()), before);
+      EXPECT_GT(after.size(), before.size());
+    } else {
+      EXPECT_EQ(after, before);
+    }
+    // No temporary file of the merge is left beside the script.
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry :
+         fs::directory_iterator(fs::path(sandbox.CatalogPath()).parent_path()))
+      ++files;
+    EXPECT_EQ(files, 1u);
+  }
+}
+
+TEST_F(InstallerTest, ReadMeOfBinaryGarbageLeavesTheCatalogAlone) {
+  std::string garbage;
+  for (int i = 0; i < 20000; ++i) garbage.push_back(static_cast<char>((i * 7919) % 251));
+  garbage[100] = '\0';
+  Serve("/g.zip", Archive({"Oak.package"}, {{"ReadMe.txt", garbage}}));
+  const std::string catalog = sandbox_.ReadCatalog();
+  Outcome run = Install("/g.zip");
+  EXPECT_EQ(run.process.exitStatus, kExitSuccess);
+  EXPECT_EQ(run.boxes, std::vector<std::string>{kSucceeded});
+  // Nothing in it is a catalog line, unless the bytes happen to spell one.
+  const std::string after = sandbox_.ReadCatalog();
+  EXPECT_EQ(after.substr(0, catalog.size()), catalog);
+}
+
+}  // namespace
+}  // namespace qv::test
