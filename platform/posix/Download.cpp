@@ -24,6 +24,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "platform/FileSystem.h"
@@ -295,9 +296,8 @@ int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
   const CURLcode result = Perform(h, transfer);
   if (result != CURLE_OK) return FromCurl(result, transfer);
 
-  // A final answer that libcurl does not count as an error but that is not
-  // the resource either: a 3xx without a Location, a 1xx, a 2xx is the
-  // only kind that carries it.
+  // libcurl lets a final 3xx without a Location through as a success; only
+  // a 2xx answer carries the resource.
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   if (status < 200 || status > 299) return kHttpStatus;
@@ -326,10 +326,10 @@ int32_t URLDownloadToFileA(void* /*caller*/, const std::string& url, const std::
   // `caller` and `callback` are COM objects on Windows; there is nothing to
   // call here, and the installer passes null for both.
   try {
+    if (!GlobalInit()) return kOutOfMemory;
     if (const int32_t checked = CheckUrl(url); checked != 0) return checked;
     std::string folder;
     if (!SplitFolder(file, folder)) return kInvalidArgument;
-    if (!GlobalInit()) return kOutOfMemory;
 
     std::string temporaryPath;
     std::optional<File> temporary;

@@ -49,7 +49,9 @@ inline constexpr int32_t kUnexpected = Code(0x80004005u);
 
 inline constexpr long kMaxRedirects = 10;
 
-// Defaults, each overridable by a positive decimal number in the variable
+// The stall time-out counts from the start of the transfer and from every
+// byte of the body that arrives, so it also bounds the wait for the first
+// answer. Defaults, each overridable by a positive decimal number in the variable
 // named beside it (the end-to-end tests shorten them; an unset, empty or
 // malformed value keeps the default).
 inline constexpr long kDefaultConnectTimeoutMs = 30'000;  // QUORVANE_CONNECT_TIMEOUT_MS

@@ -431,6 +431,22 @@ TEST_F(Download, GivesUpOnAConnectionThatIsNeverAccepted) {
   ::close(listener);
 }
 
+// A limit that does not parse as a positive number keeps its default: it
+// must neither cut every download off nor lift the limit.
+TEST_F(Download, MalformedLimitsKeepTheDefaults) {
+  server_.Route("/f", HttpRoute::Ok(kBody));
+  for (const char* value : {"", "0", "-5", "abc", "12abc", "99999999999999999999999"}) {
+    SCOPED_TRACE(std::string("value '") + value + "'");
+    ScopedEnv stall(dl::kStallTimeoutVariable, std::string(value));
+    ScopedEnv connect(dl::kConnectTimeoutVariable, std::string(value));
+    ScopedEnv cap(dl::kMaxBytesVariable, std::string(value));
+    EXPECT_EQ(
+        platform::URLDownloadToFileA(nullptr, server_.Url("/f"), dir_.Join("f.zip"), 16, nullptr),
+        0);
+    EXPECT_EQ(dir_.Read("f.zip"), kBody);
+  }
+}
+
 TEST_F(Download, DownloadFileIsTrueExactlyWhenTheDownloadSucceeded) {
   server_.Route("/ok", HttpRoute::Ok("zip bytes"));
   server_.Route("/missing", HttpRoute::Status(404, "not here"));
