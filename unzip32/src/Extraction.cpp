@@ -174,7 +174,7 @@ int32_t Extraction::Run() {
     }
     if (!Selected(entry.name)) continue;
     ++selectedCount_;
-    if (!HandleEntry(entry, ranges_[static_cast<size_t>(index)].dataOffset)) {
+    if (!HandleEntry(entry, dataOffsets_[static_cast<size_t>(index)])) {
       break;
     }
   }
@@ -189,8 +189,10 @@ int32_t Extraction::Run() {
 // must not overlap each other or the central directory; overlapping entries
 // let a small archive expand into huge output (an overlap zip bomb).
 bool Extraction::CheckStructure(ZipReader& reader, const ArchiveInfo& info) {
-  ranges_.clear();
-  ranges_.reserve(static_cast<size_t>(info.entryCount));
+  // No reserve() from the declared entry count: the vectors grow with the
+  // entries that are really there.
+  std::vector<Range> ranges;
+  dataOffsets_.clear();
   uint64_t offset = info.directoryOffset;
   Problem problem;
   for (uint64_t index = 0; index < info.entryCount; ++index) {
@@ -201,9 +203,10 @@ bool Extraction::CheckStructure(ZipReader& reader, const ArchiveInfo& info) {
       Report(problem);
       return false;
     }
-    ranges_.push_back({entry.localOffset, dataOffset + entry.compressedSize, dataOffset, index});
+    ranges.push_back({entry.localOffset, dataOffset + entry.compressedSize, index});
+    dataOffsets_.push_back(dataOffset);
   }
-  std::vector<Range> sorted = ranges_;
+  std::vector<Range>& sorted = ranges;
   std::sort(sorted.begin(), sorted.end(),
             [](const Range& a, const Range& b) { return a.start < b.start; });
   for (size_t i = 1; i < sorted.size(); ++i) {
@@ -270,6 +273,9 @@ bool Extraction::HandleEntry(const CentralEntry& entry, uint64_t dataOffset) {
     Report({UNZIP32_ERR_CANCELLED, "cancelled"});
     return false;
   }
+  Detail(entry.name + ": " + std::to_string(entry.size) + " bytes, " +
+         std::to_string(entry.compressedSize) + " compressed, method " +
+         std::to_string(entry.method) + (entry.Encrypted() ? ", encrypted" : ""));
   if (auto reason = UnsupportedReason(entry); !reason.empty()) {
     Report({UNZIP32_ERR_UNSUPPORTED, entry.name + ": " + reason + ", skipped"});
     return true;

@@ -29,7 +29,6 @@ class Extraction {
   struct Range {
     uint64_t start;  // the local header
     uint64_t end;    // the end of the data
-    uint64_t dataOffset;
     uint64_t index;
   };
   enum class Decision { Write, Skip, Cancel };
@@ -68,7 +67,9 @@ class Extraction {
 
   fileio::ArchiveFile archive_;
   fileio::Folder root_;
-  std::vector<Range> ranges_;
+  // Where each entry's data start, by index: found while checking the
+  // structure, used while extracting. Grows only with entries actually read.
+  std::vector<uint64_t> dataOffsets_;
   // Output paths this run has claimed, letter case folded: a later entry that
   // maps onto one of them is refused (duplicate names).
   std::unordered_set<std::string> claimed_;
