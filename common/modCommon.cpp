@@ -100,6 +100,12 @@ bool DeleteFolder(std::string sPath, bool bConfirm, int32_t& lErrNum, std::strin
     if (sPath.back() != '\\') sPath += '\\';
     // A folder that does not exist has nothing to delete and nothing to ask.
     if (platform::ListFirst(sPath, kMaskEverything).empty()) return true;
+    // A link in the folder's place points outside the tree; nothing there is
+    // ever emptied through it.
+    if ((platform::GetAttributes(sPath.substr(0, sPath.size() - 1)) &
+         platform::kAttrReparsePoint) != 0) {
+      return true;
+    }
     if (bConfirm) {
       const std::string prompt = sPath + kTwoReturns +
                                  "Are you sure you want to remove this folder and all of it's "

@@ -20,12 +20,15 @@ inline constexpr uint32_t kAttrSystem = 4;
 inline constexpr uint32_t kAttrVolume = 8;
 inline constexpr uint32_t kAttrDirectory = 16;
 inline constexpr uint32_t kAttrArchive = 32;
+// A symbolic link or junction: the entry itself, not what it points at.
+inline constexpr uint32_t kAttrReparsePoint = 1024;
 
 // The user's temporary folder, as GetTempPathA gives it: the path is copied
 // into `buffer` (NUL-terminated) when `bufferLength` is large enough and its
 // length (without the NUL) is returned; when it is too small, the length
 // needed including the NUL is returned and the buffer is not written; 0 on
-// failure. The path ends with a separator.
+// failure. The path ends with a separator. The folder belongs to the user
+// alone, as it does on Windows: others cannot plant or swap files in it.
 uint32_t GetTempPathA(uint32_t bufferLength, char* buffer);
 
 // The process-wide folder listing. ListFirst starts a listing and abandons

@@ -277,6 +277,20 @@ TEST_F(ModCommonTest, LinksInTheTreeAreRemovedAsLinks) {
             platform::kAttrReadOnly);
 }
 
+TEST_F(ModCommonTest, AFolderThatIsALinkIsNeverEmptiedThrough) {
+  dir_.Write("outside/keep.txt", "keep");
+  try {
+    fs::create_directory_symlink(dir_.Join("outside"), dir_.Join("link"));
+  } catch (const fs::filesystem_error& e) {
+    GTEST_SKIP() << "symbolic links not available: " << e.what();
+  }
+  for (const std::string& path : {W("link"), W("link\\")}) {
+    EXPECT_TRUE(DeleteFolder(path, false, lErrNum_, sErrDesc_)) << sErrDesc_;
+    EXPECT_EQ(lErrNum_, 0);
+    EXPECT_EQ(dir_.Read("outside/keep.txt"), "keep");
+  }
+}
+
 TEST_F(ModCommonTest, FileExistsSeesFilesOnly) {
   dir_.Write("box/.hidden", "h");
   dir_.Write("box/ro.txt", "r");

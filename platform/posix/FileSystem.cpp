@@ -131,6 +131,7 @@ uint32_t AttributesOf(const struct stat& st, const std::string& name) {
   uint32_t attributes = kAttrNormal;
   if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
   if (S_ISREG(st.st_mode)) attributes |= kAttrArchive;
+  if (S_ISLNK(st.st_mode)) attributes |= kAttrReparsePoint;
   // A link has no permissions of its own (they are always rwx), so it is
   // never read-only; the same goes for the special entries.
   if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;
@@ -321,9 +322,30 @@ void ReplaceNative(const std::string& nativeReplacement, const std::string& nati
 
 }  // namespace
 
+namespace {
+
+// Without $TMPDIR the shared /tmp would let another local user plant or swap
+// the archive and the extracted files between download and copy. Windows
+// gives each user a temporary folder of their own; so does this: a folder in
+// /tmp that only this user owns and can write, refused when anything else
+// sits in its place.
+std::string PrivateTempFolder() {
+  const std::string folder = "/tmp/quorvane-" + std::to_string(::geteuid());
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return {};
+  }
+  return folder;
+}
+
+}  // namespace
+
 uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
   std::string path = GetEnvironment("TMPDIR");
-  if (path.empty()) path = "/tmp";
+  if (path.empty()) path = PrivateTempFolder();
+  if (path.empty()) return 0;
   if (path.back() != '/') path += '/';
   const size_t length = path.size();
   if (length + 1 > bufferLength || buffer == nullptr) {

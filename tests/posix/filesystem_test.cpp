@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -195,12 +196,23 @@ TEST_F(FileSystemTest, TempPathHasWindowsLengthRules) {
     EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), 9u);
     EXPECT_STREQ(buffer, "/already/");
   }
-  {
-    ScopedEnv env("TMPDIR", nullptr);
-    char buffer[64];
-    EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), 5u);
-    EXPECT_STREQ(buffer, "/tmp/");
-  }
+}
+
+TEST_F(FileSystemTest, TempPathWithoutTmpdirIsTheUsersOwn) {
+  ScopedEnv env("TMPDIR", nullptr);
+  const std::string expected = "/tmp/quorvane-" + std::to_string(::geteuid()) + "/";
+  char buffer[64];
+  ASSERT_EQ(GetTempPathA(sizeof buffer, buffer), expected.size());
+  EXPECT_EQ(std::string(buffer), expected);
+  struct stat st {};
+  ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A folder that others can write is no private folder: no answer.
+  ASSERT_EQ(::chmod(expected.c_str(), 0777), 0);
+  EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), 0u);
+  ASSERT_EQ(::chmod(expected.c_str(), 0700), 0);
+  EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), expected.size());
 }
 
 TEST_F(FileSystemTest, AttributesFollowTypeModeAndName) {
