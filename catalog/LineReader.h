@@ -24,6 +24,13 @@ class LineReader {
 
  private:
   bool Refill();
+  // The position of the next `c` at or after position_ in the block (end_
+  // when there is none), remembered in `cached` so that each byte is
+  // searched once per character: lines that end with a lone CR do not make
+  // every line search the rest of the block for an LF.
+  size_t Find(char c, size_t& cached);
+
+  static constexpr size_t kUnknown = static_cast<size_t>(-1);
 
   platform::File& file_;
   std::vector<char> block_;
@@ -32,6 +39,8 @@ class LineReader {
   bool atEnd_ = false;
   // The last line ended with CR: an LF that follows belongs to that line end.
   bool skipLineFeed_ = false;
+  size_t nextCarriageReturn_ = kUnknown;
+  size_t nextLineFeed_ = kUnknown;
 };
 
 }  // namespace qv::catalog
