@@ -17,7 +17,9 @@ for group in "${groups[@]}"; do
                  clang libclang-rt-dev
                  libarchive-tools p7zip-full diffutils) ;;
     win32)
-      packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth) ;;
+      packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth
+                 # where the kernel runs no 32-bit code, the tests run as 64-bit
+                 g++-mingw-w64-x86-64-posix wine64) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

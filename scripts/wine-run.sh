@@ -16,10 +16,24 @@ if [ -z "${WINEPREFIX:-}" ]; then
   [ -f "$dir/CMakeCache.txt" ] || { echo "wine-run: no build folder above $program" >&2; exit 2; }
   export WINEPREFIX="$dir/wine"
 fi
+# The loader for the program's machine type (PE header: 0x14c i386, 0x8664
+# x86-64). Debian's "wine" script always picks the 32-bit loader when it is
+# installed, so a 64-bit program goes to the 64-bit loader directly.
+pe_machine() {
+  local offset
+  offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+if [ "$(pe_machine "$program")" = 8664 ]; then
+  loader=/usr/lib/wine/wine64
+  export WINEARCH=win64
+else
+  loader=wine
+  export WINEARCH=win32
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: nothing here needs them, and their installers would ask.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export WINEARCH=${WINEARCH:-win32}
 
 # Create the prefix once, even when CTest starts several programs together.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -27,12 +41,17 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot --init >/dev/null 2>&1 || true
+      "$loader" wineboot --init >/dev/null 2>&1 || true
       wineserver -w
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
-# A server that outlives each program; a second -p is a no-op.
-wineserver -p >/dev/null 2>&1 || true
+# A server that outlives each program (-p fails when one already runs).
+# When this call started it, start Wine's background services too, with
+# their output detached: otherwise they would be started by the program and
+# keep its output pipes open after it ends (and a reader such as CTest waits).
+if wineserver -p </dev/null >/dev/null 2>&1; then
+  "$loader" wineboot </dev/null >/dev/null 2>&1 || true
+fi
 
-exec wine "$program" "$@"
+exec "$loader" "$program" "$@"

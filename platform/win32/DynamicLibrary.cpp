@@ -62,12 +62,19 @@ DynamicLibrary DynamicLibrary::Load(const std::string& baseName) {
     if (impl->module == nullptr) RaiseLoad(ownCopy, code);
     impl->path = ownCopy;
   } else {
-    // By name through the system's search path, with the current folder
-    // taken out of it (an empty DLL directory does that).
-    ::SetDllDirectoryA("");
-    impl->module = ::LoadLibraryA(fileName.c_str());
-    const DWORD code = ::GetLastError();
-    ::SetDllDirectoryA(nullptr);
+    // By name from the system's folders only. The current folder must stay
+    // out of the search: LOAD_LIBRARY_SEARCH_DEFAULT_DIRS leaves it (and
+    // PATH) out. Systems without those flags refuse them with "invalid
+    // parameter"; there an empty DLL directory removes the current folder.
+    // (Wine ignores the empty DLL directory and would still search it.)
+    impl->module = ::LoadLibraryExA(fileName.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    DWORD code = ::GetLastError();
+    if (impl->module == nullptr && code == ERROR_INVALID_PARAMETER) {
+      ::SetDllDirectoryA("");
+      impl->module = ::LoadLibraryA(fileName.c_str());
+      code = ::GetLastError();
+      ::SetDllDirectoryA(nullptr);
+    }
     ::SetErrorMode(oldMode);
     if (impl->module == nullptr) RaiseLoad(fileName, code);
     impl->path = ModulePath(impl->module, fileName);

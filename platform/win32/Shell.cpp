@@ -49,7 +49,10 @@ bool SHGetPathFromIDListA(const ItemIdList& list, char* buffer, uint32_t bufferS
   // may write into it when it fails: use a buffer of its own.
   char path[MAX_PATH + 1] = {};
   if (!::SHGetPathFromIDListA(list.impl()->list, path)) return false;
-  const size_t length = std::strlen(path);
+  size_t length = std::strlen(path);
+  // Wine gives the documents folder with a trailing backslash; Windows gives
+  // ordinary folders without one and only a drive root ("C:\\") with one.
+  while (length > 3 && path[length - 1] == '\\') path[--length] = '\0';
   if (length + 1 > bufferSize) return false;
   std::memcpy(buffer, path, length + 1);
   return true;

@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""A loopback HTTP server for the Windows download test, run on the Linux
+side by CTest: `start STATE` serves STATE/root on 127.0.0.1 at a free port,
+writes the port to STATE/port and returns once it listens; `stop STATE`
+ends it. It ends by itself after 15 minutes in any case."""
+import http.server
+import os
+import pathlib
+import signal
+import sys
+import threading
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def do_GET(self):
+        # A redirect, as web pages put in front of their downloads.
+        if self.path.startswith("/redirect/"):
+            self.send_response(302)
+            self.send_header("Location", "/" + self.path[len("/redirect/"):])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        super().do_GET()
+
+    def log_message(self, *args):
+        pass
+
+
+def start(state: pathlib.Path) -> int:
+    root = state / "root"
+    root.mkdir(parents=True, exist_ok=True)
+    (state / "port").unlink(missing_ok=True)
+    server = http.server.ThreadingHTTPServer(
+        ("127.0.0.1", 0), lambda *a: Handler(*a, directory=str(root)))
+    if os.fork() > 0:
+        # The parent returns as soon as the child has announced its port.
+        for _ in range(100):
+            if (state / "port").exists():
+                return 0
+            threading.Event().wait(0.1)
+        return 1
+    os.setsid()
+    devnull = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(devnull, fd)
+    (state / "pid").write_text(str(os.getpid()))
+    (state / "port.tmp").write_text(str(server.server_address[1]))
+    os.replace(state / "port.tmp", state / "port")
+    threading.Timer(900, lambda: os._exit(0)).start()
+    server.serve_forever()
+    return 0
+
+
+def stop(state: pathlib.Path) -> int:
+    try:
+        os.kill(int((state / "pid").read_text()), signal.SIGTERM)
+    except (FileNotFoundError, ProcessLookupError, ValueError):
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    command, folder = sys.argv[1], pathlib.Path(sys.argv[2])
+    sys.exit(start(folder) if command == "start" else stop(folder))
