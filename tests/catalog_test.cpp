@@ -457,6 +457,17 @@ TEST_F(CatalogMerge, SourceRepeatingATakenIdStillEnds) {
   EXPECT_GT(calls, 1);
 }
 
+TEST_F(CatalogMerge, ClockSeededSourceFindsTheLastFreeIds) {
+  // No scripted source: the real generator has to hit the three free ids.
+  WriteScript(CatalogUsingAllIdsBut({0, 417, 999}));
+  Merge("modularStairs 5\r\nmodularStairs 6\r\nmodularStairs 7\r\n");
+  std::vector<std::string> written = ListOf(form_.List1);
+  written.erase(written.begin(), written.end() - 3);
+  EXPECT_THAT(written, ::testing::UnorderedElementsAre("modularStairs 0", "modularStairs 417",
+                                                       "modularStairs 999"));
+  EXPECT_EQ(form_.Text1.Text, "1");
+}
+
 TEST(UsedYet, AnswersForTheCurrentEntriesOfList2) {
   Form1 form;
   EXPECT_FALSE(form.UsedYet(""));
