@@ -34,6 +34,11 @@ int32_t URLDownloadToFileA(void* caller, const std::string& url, const std::stri
   const HRESULT status = ::URLDownloadToFileA(static_cast<IUnknown*>(caller), url.c_str(),
                                               file.c_str(), static_cast<DWORD>(reserved),
                                               static_cast<IBindStatusCallback*>(callback));
+  // Wine reports success for a target it could not write; a success
+  // without the file is a failure.
+  if (status == S_OK && ::GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return static_cast<int32_t>(INET_E_DOWNLOAD_FAILURE);
+  }
   return static_cast<int32_t>(status);
 }
 

@@ -1,0 +1,19 @@
+# Included from tests/CMakeLists.txt (same directory scope, so that the
+# properties below reach the download test defined there).
+#
+# The download test fetches from a small HTTP server on the Linux side of
+# Wine, which Wine programs reach over the loopback interface. Its state
+# folder is handed to the test in Windows form: Wine shows "/" as drive Z:.
+set(qv_http_state ${CMAKE_CURRENT_BINARY_DIR}/win32-http)
+string(REPLACE "/" "\\" qv_http_state_windows "Z:${qv_http_state}")
+add_test(NAME win32_http_server_start
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/win32/loopback_http.py start ${qv_http_state})
+add_test(NAME win32_http_server_stop
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/win32/loopback_http.py stop ${qv_http_state})
+set_tests_properties(win32_http_server_start PROPERTIES FIXTURES_SETUP win32_http)
+set_tests_properties(win32_http_server_stop PROPERTIES FIXTURES_CLEANUP win32_http)
+if(TEST win32_download_test)
+  set_tests_properties(win32_download_test PROPERTIES FIXTURES_REQUIRED win32_http)
+  set_property(TEST win32_download_test APPEND PROPERTY ENVIRONMENT
+               "QV_HTTP_STATE=${qv_http_state_windows}")
+endif()
