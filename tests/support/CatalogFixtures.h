@@ -13,6 +13,8 @@ namespace qv::test {
 // object (no value at all when `installDir` is empty). On POSIX this is a
 // fresh Wine prefix in `prefixFolder` whose system.reg holds the key, with
 // WINEPREFIX pointing at it; the previous WINEPREFIX comes back afterwards.
+// On Windows (the tests run under Wine in a prefix of their own) the value
+// itself is set, and put back afterwards.
 class GameRegistry {
  public:
   GameRegistry(const std::string& prefixFolder, const std::optional<std::string>& installDir);
@@ -29,6 +31,8 @@ class GameRegistry {
 // bits do not stop.
 class FileSizeLimit {
  public:
+  // Whether this system can do it (POSIX can; Windows has no such limit).
+  static bool Supported();
   explicit FileSizeLimit(uint64_t maxBytes);
   ~FileSizeLimit();
   FileSizeLimit(const FileSizeLimit&) = delete;
