@@ -285,6 +285,8 @@ int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
   option(
       curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(transfer.maxBytes)));
   option(curl_easy_setopt(h, CURLOPT_USERAGENT, "quorvane-installer/1.0"));
+  // Large reads: an archive arrives in a few hundred writes instead of thousands.
+  option(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024L));
   option(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody));
   option(curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer));
   option(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));

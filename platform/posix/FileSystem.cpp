@@ -305,12 +305,15 @@ void CloseImpl(File::Impl& impl) {
   }
 }
 
+enum class Durability { kOnDisk, kVisible };
+
 void ReplaceNative(const std::string& nativeReplacement, const std::string& nativeTarget,
-                   const std::string& forMessages) {
+                   const std::string& forMessages, Durability durability = Durability::kOnDisk) {
   CheckFault(Operation::kReplace, "replace", forMessages, nativeTarget);
   if (::rename(nativeReplacement.c_str(), nativeTarget.c_str()) != 0) {
     RaiseErrno(errno, PathKind::kFile, "replace", forMessages, nativeTarget);
   }
+  if (durability == Durability::kVisible) return;
   // The rename is only durable once the folder that holds it is on disk.
   const int fd = ::open(ParentOf(nativeTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -466,19 +469,37 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
   ImplPtr out = CreateTemporaryImpl(ParentOf(nativeTarget), target);
   const std::string temporary = out->native;
   try {
-    std::vector<char> chunk(256 * 1024);
+    // The kernel copies without a round trip through user space where it
+    // can; other file systems get the plain loop.
+    CheckFault(Operation::kWrite, "write", out->path, out->native);
+    bool copied = false;
     for (;;) {
-      const size_t got = ReadSome(*in, chunk.data(), chunk.size());
-      if (got == 0) break;
-      WriteAll(*out, chunk.data(), got);
+      const ssize_t moved = ::copy_file_range(in->fd, nullptr, out->fd, nullptr, 1 << 30, 0);
+      if (moved > 0) {
+        copied = true;
+        continue;
+      }
+      if (moved == 0) break;
+      if (errno == EINTR) continue;
+      if (copied || (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)) {
+        RaiseErrno(errno, PathKind::kFile, "copy to", target, nativeTarget);
+      }
+      std::vector<char> chunk(256 * 1024);
+      for (;;) {
+        const size_t got = ReadSome(*in, chunk.data(), chunk.size());
+        if (got == 0) break;
+        WriteAll(*out, chunk.data(), got);
+      }
+      break;
     }
     // Keep the permission bits of the source, as a copy on Windows keeps
     // the read-only attribute.
     struct stat st {};
     if (::fstat(in->fd, &st) == 0) ::fchmod(out->fd, st.st_mode & 0777);
-    Sync(*out);
     CloseImpl(*out);
-    ReplaceNative(temporary, nativeTarget, target);
+    // A copy is whole or absent, like a copy on Windows; it is not pushed to
+    // the disk one by one, which would cost a disk flush per package.
+    ReplaceNative(temporary, nativeTarget, target, Durability::kVisible);
   } catch (...) {
     out.reset();
     ::unlink(temporary.c_str());

@@ -228,13 +228,10 @@ TEST_F(FileSystemTest, AttributesFollowTypeModeAndName) {
     uint32_t expected;
   };
   const Case cases[] = {
-      {"plain.txt", kAttrArchive},
-      {"ro.txt", kAttrArchive | kAttrReadOnly},
-      {".dot", kAttrArchive | kAttrHidden},
-      {"Folder", kAttrDirectory},
-      {"Folder\\", kAttrDirectory},
-      {".dotdir", kAttrDirectory | kAttrHidden},
-      {"linkdir", kAttrNormal},  // a link is an entry, not the folder it points at
+      {"plain.txt", kAttrArchive},          {"ro.txt", kAttrArchive | kAttrReadOnly},
+      {".dot", kAttrArchive | kAttrHidden}, {"Folder", kAttrDirectory},
+      {"Folder\\", kAttrDirectory},         {".dotdir", kAttrDirectory | kAttrHidden},
+      {"linkdir", kAttrReparsePoint},  // a link is an entry, not the folder it points at
       {"PLAIN.TXT", kAttrArchive},
   };
   for (const Case& c : cases) {

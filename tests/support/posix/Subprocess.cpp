@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -73,15 +74,28 @@ ProcessResult RunProcess(const std::vector<std::string>& argvIn, const Environme
 
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    setsid();  // no controlling terminal: the installer cannot open /dev/tty
-    int devNull = open("/dev/null", O_RDONLY);
-    dup2(devNull, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    Exec(argv, envp);
+  // posix_spawn: no copy of this (possibly large) process is made for the
+  // moment between fork and exec.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A session of its own: no controlling terminal, so the installer cannot
+  // open /dev/tty.
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) {
+    close(out[0]);
+    close(out[1]);
+    close(err[0]);
+    close(err[1]);
+    throw std::runtime_error("posix_spawn: " + std::string(std::strerror(spawned)));
   }
   close(out[1]);
   close(err[1]);
