@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test, on a fresh machine included:
 # installs what is missing, configures the dev preset (AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs CTest.
+# UndefinedBehaviorSanitizer) and runs CTest, then fuzzes the zip library.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,3 +9,6 @@ scripts/install-deps.sh linux
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --preset dev -j "$(nproc)"
+
+# The zip library's fuzz targets, a short run each (QV_FUZZ_SECONDS, default 60).
+scripts/fuzz.sh "${QV_FUZZ_SECONDS:-60}"
