@@ -26,5 +26,28 @@ for file in dist/win32/*; do
     fi
   done < <(i686-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p')
 done
+fail() { echo "build-win32: $*" >&2; status=1; }
+exe=dist/win32/quorvane-installer.exe
+dll=dist/win32/unzip32.dll
+for file in "$exe" "$dll"; do
+  i686-w64-mingw32-objdump -f "$file" | grep -q 'file format pei-i386' || fail "$file is not a 32-bit program"
+done
+headers=$(i686-w64-mingw32-objdump -p "$exe")
+grep -q '^Subsystem.*(Windows GUI)' <<<"$headers" || fail "$exe is not a GUI-subsystem program"
+# Resource types at the top of the resource tree: 0x10 version, 0x18 manifest.
+for type in 000010 000018; do
+  grep -Eq "^0[0-9a-f]{2}   Entry: ID: 0x$type," <<<"$headers" || fail "$exe lacks resource type 0x$type"
+done
+# Exactly the two entry points, undecorated, and stdcall in the build (the
+# unstripped library still has the decorated symbols).
+exports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')
+[ "$exports" = "UzpVersion2 Wiz_SingleEntryUnzip " ] || fail "$dll exports '$exports'"
+symbols=$(i686-w64-mingw32-nm build/win32/bin/unzip32.dll)
+for symbol in _UzpVersion2@4 _Wiz_SingleEntryUnzip@24; do
+  grep -q " T $symbol\$" <<<"$symbols" || fail "$dll has no stdcall $symbol"
+done
+
 ls -l dist/win32
+total=$(( $(stat -c %s "$exe") + $(stat -c %s "$dll") ))
+echo "build-win32: $total bytes together"
 exit $status
