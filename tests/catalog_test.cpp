@@ -284,43 +284,17 @@ TEST_F(CatalogMerge, LongCatalogMergesWhole) {
   EXPECT_EQ(form_.List1.ListCount(), 40'001);
 }
 
-// A merge that fails: the script stays byte for byte, no temporary file is
-// left beside it, and the counter moves only when the read-me pass had taken
-// something over before the failure.
-struct FailureCase {
-  const char* name;
-  std::string readme;
-  bool counted;
-};
-void PrintTo(const FailureCase& row, std::ostream* os) {
-  *os << row.name;
-}
-
-class MergeFailure : public CatalogMerge, public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(MergeFailure, LeavesTheScriptWhole) {
-  const FailureCase& c = GetParam();
-  WriteScript(kStairsCatalog);
-  ScriptDraws({});
-  Merge(c.readme);
-  EXPECT_EQ(Script(), kStairsCatalog);
-  EXPECT_EQ(form_.Text1.Text, c.counted ? "1" : "0");
-  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Catalog, MergeFailure,
-    ::testing::Values(FailureCase{"BareKeywordFirst", "modularStairs\r\n# a\r\n", false},
-                      FailureCase{"BareKeywordAfterALine", "# a\r\n  modularStairs  \r\n", true}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(CatalogMerge, BareKeywordInTheCatalogEndsTheMergeBeforeTheReadme) {
+// A stair line that is the keyword alone has no id. It does not stop the
+// merge: in the script it marks the empty id as used (the line is copied as
+// it is), and in a read-me it gets a drawn id, as an empty id does.
+TEST_F(CatalogMerge, BareKeywordIsAStairLineWithoutAnId) {
   const std::string catalog = "modularStairs 1\r\nmodularStairs\r\n";
   WriteScript(catalog);
-  ScriptDraws({});
-  Merge("# a\r\nmodularStairs 5\r\n");
-  EXPECT_EQ(Script(), catalog);
-  EXPECT_EQ(form_.Text1.Text, "0");
+  ScriptDraws({DrawFor(77)});
+  Merge("# a\r\nmodularStairs 5\r\n  modularStairs  \r\n");
+  EXPECT_EQ(Script(), catalog + CrLfLines({"", "# a", "modularStairs 5", "modularStairs 77"}));
+  EXPECT_EQ(form_.Text1.Text, "1");
+  EXPECT_TRUE(form_.UsedYet(""));
 }
 
 TEST_F(CatalogMerge, MissingFilesChangeNothing) {
