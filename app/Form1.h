@@ -9,8 +9,8 @@
 #include <unordered_set>
 
 #include "app/WorkingLists.h"
-#include "common/Error.h"
 #include "common/AppInfo.h"
+#include "common/Error.h"
 
 namespace qv {
 
@@ -18,10 +18,10 @@ class Form1 {
  public:
   static constexpr const char* kCaption = kApplicationTitle;
 
-  StringList List1;  // output lines of the catalog script being merged
-  StringList List2;  // object ids the catalog script already uses
-  TextBox Text1;     // count of merged read-me files, as decimal text
-  FileListBox File1; // the extracted files of one kind
+  StringList List1;   // output lines of the catalog script being merged
+  StringList List2;   // object ids the catalog script already uses
+  TextBox Text1;      // count of merged read-me files, as decimal text
+  FileListBox File1;  // the extracted files of one kind
 
   // Runs the install and ends the process through EndProcess; never returns
   // normally.

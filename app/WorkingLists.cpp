@@ -10,7 +10,9 @@ namespace qv {
 
 namespace {
 
-[[noreturn]] void RaiseSubscript() { throw Error(err::kSubscriptOutOfRange, "Subscript out of range"); }
+[[noreturn]] void RaiseSubscript() {
+  throw Error(err::kSubscriptOutOfRange, "Subscript out of range");
+}
 
 }  // namespace
 
@@ -42,7 +44,8 @@ const std::string& FileListBox::List(int32_t index) const {
 }
 
 void FileListBox::Refresh() {
-  constexpr uint32_t kLeftOut = platform::kAttrHidden | platform::kAttrSystem | platform::kAttrDirectory;
+  constexpr uint32_t kLeftOut =
+      platform::kAttrHidden | platform::kAttrSystem | platform::kAttrDirectory;
   std::vector<std::string> names;
   for (const platform::FolderEntry& entry : platform::ReadFolder(path_)) {
     if ((entry.attributes & kLeftOut) != 0) continue;

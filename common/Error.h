@@ -13,21 +13,21 @@ namespace qv {
 // Stable numbers, taken from the classic runtime where one fits, so that a
 // report reads the same on every platform.
 namespace err {
-inline constexpr int32_t kInvalidCall = 5;           // invalid procedure call or argument
-inline constexpr int32_t kOverflow = 6;              // overflow
-inline constexpr int32_t kOutOfMemory = 7;           // out of memory
-inline constexpr int32_t kSubscriptOutOfRange = 9;   // subscript out of range
-inline constexpr int32_t kDllLoad = 48;              // error in loading DLL
-inline constexpr int32_t kInternal = 51;             // internal error
-inline constexpr int32_t kBadFileName = 52;          // bad file name or number
-inline constexpr int32_t kFileNotFound = 53;         // file not found
-inline constexpr int32_t kDeviceIo = 57;             // device I/O error
-inline constexpr int32_t kFileExists = 58;           // file already exists
-inline constexpr int32_t kDiskFull = 61;             // disk full
-inline constexpr int32_t kPermissionDenied = 70;     // permission denied
-inline constexpr int32_t kPathFileAccess = 75;       // path/file access error
-inline constexpr int32_t kPathNotFound = 76;         // path not found
-inline constexpr int32_t kDllEntryPoint = 453;       // can't find DLL entry point
+inline constexpr int32_t kInvalidCall = 5;          // invalid procedure call or argument
+inline constexpr int32_t kOverflow = 6;             // overflow
+inline constexpr int32_t kOutOfMemory = 7;          // out of memory
+inline constexpr int32_t kSubscriptOutOfRange = 9;  // subscript out of range
+inline constexpr int32_t kDllLoad = 48;             // error in loading DLL
+inline constexpr int32_t kInternal = 51;            // internal error
+inline constexpr int32_t kBadFileName = 52;         // bad file name or number
+inline constexpr int32_t kFileNotFound = 53;        // file not found
+inline constexpr int32_t kDeviceIo = 57;            // device I/O error
+inline constexpr int32_t kFileExists = 58;          // file already exists
+inline constexpr int32_t kDiskFull = 61;            // disk full
+inline constexpr int32_t kPermissionDenied = 70;    // permission denied
+inline constexpr int32_t kPathFileAccess = 75;      // path/file access error
+inline constexpr int32_t kPathNotFound = 76;        // path not found
+inline constexpr int32_t kDllEntryPoint = 453;      // can't find DLL entry point
 }  // namespace err
 
 class Error : public std::exception {
@@ -41,7 +41,9 @@ class Error : public std::exception {
 
   // A routine that passes an error on keeps number and description and puts
   // its own name as the source.
-  Error WithSource(std::string source) const { return Error(number_, description_, std::move(source)); }
+  Error WithSource(std::string source) const {
+    return Error(number_, description_, std::move(source));
+  }
 
   const char* what() const noexcept override { return description_.c_str(); }
 

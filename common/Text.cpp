@@ -34,7 +34,9 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
   return out;
 }
 
-char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char ToLowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string ToLowerAscii(std::string_view s) {
   std::string out(s);
@@ -43,9 +45,9 @@ std::string ToLowerAscii(std::string_view s) {
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return ToLowerAscii(x) == ToLowerAscii(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return ToLowerAscii(x) == ToLowerAscii(y);
+         });
 }
 
 bool LessIgnoreCase(std::string_view a, std::string_view b) {
@@ -65,7 +67,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name, bool ignoreC
   size_t p = 0, n = 0;
   size_t starP = std::string_view::npos, starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
       ++p;
       ++n;
     } else if (p < pattern.size() && pattern[p] == '*') {
@@ -82,6 +85,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name, bool ignoreC
   return p == pattern.size();
 }
 
-bool HasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+bool HasWildcard(std::string_view s) {
+  return s.find_first_of("*?") != std::string_view::npos;
+}
 
 }  // namespace qv::text

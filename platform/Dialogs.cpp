@@ -31,7 +31,9 @@ std::string InputBox(const std::string& prompt, const std::string& title,
   return FrontEnd().InputBox(prompt, title.empty() ? kApplicationTitle : title, defaultText);
 }
 
-void DoEvents() { ProcessPendingMessages(); }
+void DoEvents() {
+  ProcessPendingMessages();
+}
 
 void SetDialogFrontEnd(std::shared_ptr<DialogFrontEnd> frontEnd) {
   CurrentFrontEnd() = std::move(frontEnd);

@@ -41,7 +41,8 @@ void DoEvents();
 class DialogFrontEnd {
  public:
   virtual ~DialogFrontEnd() = default;
-  virtual int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) = 0;
+  virtual int32_t MessageBox(const std::string& text, int32_t flags,
+                             const std::string& caption) = 0;
   virtual std::string InputBox(const std::string& prompt, const std::string& title,
                                const std::string& defaultText) = 0;
 };

@@ -46,8 +46,8 @@ std::string ListNext();
 
 uint32_t GetAttributes(const std::string& path);
 void SetAttributes(const std::string& path, uint32_t attributes);
-void RemoveFile(const std::string& path);     // a file, or a symbolic link as such
-void RemoveFolder(const std::string& path);   // an empty folder
+void RemoveFile(const std::string& path);    // a file, or a symbolic link as such
+void RemoveFolder(const std::string& path);  // an empty folder
 // Copies one file, replacing an existing target.
 void CopyFileReplacing(const std::string& source, const std::string& target);
 
