@@ -411,7 +411,12 @@ TEST(Unzip32Hostile, ExistingSymlinkToAFileIsNotFollowed) {
   TempDir dir;
   dir.Write("outside.txt", "precious");
   dir.MakeFolder("out");
-  std::filesystem::create_symlink(dir.Join("outside.txt"), dir.Join("out/link.txt"));
+  // Windows lets only privileged users make links (Wine none at all).
+  try {
+    std::filesystem::create_symlink(dir.Join("outside.txt"), dir.Join("out/link.txt"));
+  } catch (const std::filesystem::filesystem_error& e) {
+    GTEST_SKIP() << "symbolic links not available: " << e.what();
+  }
   ZipWriter zip;
   zip.Add("link.txt", "attacker");
   zip.Save(dir.Join("a.zip"));
@@ -435,7 +440,12 @@ TEST(Unzip32Hostile, ExistingSymlinkToAFolderIsNotFollowed) {
   TempDir dir;
   dir.MakeFolder("elsewhere");
   dir.MakeFolder("out");
-  std::filesystem::create_directory_symlink(dir.Join("elsewhere"), dir.Join("out/sub"));
+  // Windows lets only privileged users make links (Wine none at all).
+  try {
+    std::filesystem::create_directory_symlink(dir.Join("elsewhere"), dir.Join("out/sub"));
+  } catch (const std::filesystem::filesystem_error& e) {
+    GTEST_SKIP() << "symbolic links not available: " << e.what();
+  }
   ZipWriter zip;
   zip.Add("sub/x.txt", "attacker");
   zip.Save(dir.Join("a.zip"));

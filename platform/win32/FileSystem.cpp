@@ -38,17 +38,23 @@ bool EndsWithSeparator(const std::string& path) {
 }
 
 // FindFirstFileA answers "nothing there" in several ways, depending on
-// whether the folder, the name or only the match is missing.
+// whether the folder, the name or only the match is missing. A name that no
+// entry can have (a file used as a folder, "a.txt\*", or characters that
+// names cannot hold) names nothing either.
 bool MeansNothingThere(DWORD code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-         code == ERROR_NO_MORE_FILES || code == ERROR_INVALID_DRIVE || code == ERROR_DIRECTORY;
+         code == ERROR_NO_MORE_FILES || code == ERROR_INVALID_DRIVE || code == ERROR_DIRECTORY ||
+         code == ERROR_INVALID_NAME || code == ERROR_BAD_PATHNAME;
 }
 
-// The one listing position of the process.
+// The one listing position of the process. The search is read to its end
+// when it starts and closed at once: an open search handle keeps its folder
+// from being removed (by the next step of the installer or by anyone else)
+// for as long as the caller does not read to the end, which a caller that
+// stops at the first failure never does.
 struct Listing {
-  FindHandle search;
-  uint32_t mask = 0;
-  std::string spec;  // for messages
+  std::vector<std::string> names;
+  size_t next = 0;
 };
 
 Listing& TheListing() {
@@ -56,22 +62,12 @@ Listing& TheListing() {
   return listing;
 }
 
-// The next entry of the current search that passes the mask, or the empty
-// text (and the search ended) when there is none.
-std::string NextListed(Listing& listing, WIN32_FIND_DATAA& data, bool haveData) {
-  while (listing.search.Valid()) {
-    if (!haveData) {
-      if (!::FindNextFileA(listing.search.Get(), &data)) {
-        const DWORD code = ::GetLastError();
-        listing.search.Reset();
-        if (code == ERROR_NO_MORE_FILES) return {};
-        RaiseWin32(code, "list", listing.spec);
-      }
-    }
-    haveData = false;
-    if (Listed(data.dwFileAttributes, listing.mask)) return data.cFileName;
+std::string NextListed(Listing& listing) {
+  if (listing.next >= listing.names.size()) {
+    listing = Listing{};
+    return {};
   }
-  return {};
+  return std::move(listing.names[listing.next++]);
 }
 
 }  // namespace
@@ -82,25 +78,30 @@ uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
 
 std::string ListFirst(const std::string& path, uint32_t mask) {
   Listing& listing = TheListing();
-  listing.search.Reset();
+  listing = Listing{};
   if (path.empty()) return {};
-  listing.spec = EndsWithSeparator(path) ? path + "*" : path;
-  listing.mask = mask;
+  const std::string spec = EndsWithSeparator(path) ? path + "*" : path;
   CheckFault(Operation::kList, "list", path);
 
   WIN32_FIND_DATAA data{};
-  listing.search.Reset(::FindFirstFileA(listing.spec.c_str(), &data));
-  if (!listing.search.Valid()) {
+  FindHandle search(::FindFirstFileA(spec.c_str(), &data));
+  if (!search.Valid()) {
     const DWORD code = ::GetLastError();
     if (MeansNothingThere(code)) return {};
-    RaiseWin32(code, "list", listing.spec);
+    RaiseWin32(code, "list", spec);
   }
-  return NextListed(listing, data, true);
+  Listing found;
+  do {
+    if (Listed(data.dwFileAttributes, mask)) found.names.emplace_back(data.cFileName);
+  } while (::FindNextFileA(search.Get(), &data));
+  const DWORD code = ::GetLastError();
+  if (code != ERROR_NO_MORE_FILES) RaiseWin32(code, "list", spec);
+  listing = std::move(found);
+  return NextListed(listing);
 }
 
 std::string ListNext() {
-  WIN32_FIND_DATAA data{};
-  return NextListed(TheListing(), data, false);
+  return NextListed(TheListing());
 }
 
 uint32_t GetAttributes(const std::string& path) {

@@ -78,6 +78,8 @@ TEST_F(Win32FileSystemTest, ListingFiltersByAttributeMask) {
       {"a folder named without separator is not a file", dir_.Path() + "\\sub", 39, Names{}},
       {"a missing folder lists nothing", folder_ + "missing\\", 55, Names{}},
       {"a missing file lists nothing", folder_ + "missing.txt", 39, Names{}},
+      {"a file used as a folder lists nothing", folder_ + "plain.txt\\", 55, Names{}},
+      {"a name no file can have lists nothing", "\t" + folder_ + "plain.txt", 39, Names{}},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(List(row.path, row.mask), row.expected) << row.name;
@@ -90,6 +92,20 @@ TEST_F(Win32FileSystemTest, StartingAListingAbandonsTheOneInProgress) {
   EXPECT_EQ(fs::ListFirst(folder_ + "sub\\", 39), "inner.txt");
   EXPECT_EQ(fs::ListNext(), "");
   EXPECT_EQ(fs::ListNext(), "");
+}
+
+// A caller that stops reading a listing part way (the deleting helpers do on
+// a failure) must not keep the folder busy: Windows refuses to remove a
+// folder while a search in it is open.
+TEST_F(Win32FileSystemTest, AListingLeftPartWayKeepsNoFolderBusy) {
+  dir_.Write("busy\\a.txt", "a");
+  dir_.Write("busy\\b.txt", "b");
+  const std::string busy = folder_ + "busy";
+  ASSERT_FALSE(fs::ListFirst(busy + "\\", 39).empty());
+  fs::RemoveFile(busy + "\\a.txt");
+  fs::RemoveFile(busy + "\\b.txt");
+  EXPECT_TRUE(::RemoveDirectoryA(busy.c_str())) << "error " << ::GetLastError();
+  EXPECT_FALSE(dir_.Exists("busy"));
 }
 
 TEST_F(Win32FileSystemTest, AttributesReadSetAndCleared) {
