@@ -33,7 +33,13 @@ else
 fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: nothing here needs them, and their installers would ask.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No menu entries or file associations written into the user's desktop.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
+# Wine links the prefix's Documents, Desktop... to the home folder when it
+# creates the prefix, and the tests write into Documents: the programs get a
+# home of their own beside the prefix, never the user's.
+export HOME="$WINEPREFIX-home"
+mkdir -p "$HOME"
 
 # Create the prefix once, even when CTest starts several programs together.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

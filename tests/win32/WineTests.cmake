@@ -17,3 +17,17 @@ if(TEST win32_download_test)
   set_property(TEST win32_download_test APPEND PROPERTY ENVIRONMENT
                "QV_HTTP_STATE=${qv_http_state_windows}")
 endif()
+
+# The real installer end to end: its archive comes from the same server, it
+# reads the game's registry value (which the catalog tests set too, so the
+# two never run together), and its boxes need a display (xvfb-run).
+if(TEST win32_installer_e2e_test)
+  target_link_libraries(win32_installer_e2e_test PRIVATE shell32)
+  set_tests_properties(win32_installer_e2e_test PROPERTIES FIXTURES_REQUIRED win32_http
+                       RESOURCE_LOCK game_registry)
+  set_property(TEST win32_installer_e2e_test APPEND PROPERTY ENVIRONMENT
+               "QV_HTTP_STATE=${qv_http_state_windows}")
+endif()
+if(TEST catalog_test)
+  set_tests_properties(catalog_test PROPERTIES RESOURCE_LOCK game_registry)
+endif()
