@@ -14,7 +14,7 @@ for group in "${groups[@]}"; do
       packages+=(g++ cmake ninja-build python3 pkg-config
                  libgtest-dev libgmock-dev googletest libbenchmark-dev
                  zlib1g-dev libcurl4-openssl-dev
-                 clang libclang-rt-dev
+                 clang libclang-rt-dev clang-format clang-tidy
                  libarchive-tools p7zip-full diffutils) ;;
     win32)
       packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth

@@ -149,8 +149,12 @@ int32_t VBUnzip(const std::optional<std::string>& sZipFileName,
 
     // Step 3: copies made for this call, so the library never sees the
     // caller's storage; they live until the library has returned.
-    const std::optional<std::string> zipFileName = sZipFileName;
-    const std::optional<std::string> extractDir = sExtractDir;
+    const std::optional<std::string>
+        zipFileName =  // NOLINT(performance-unnecessary-copy-initialization)
+        sZipFileName;
+    const std::optional<std::string>
+        extractDir =  // NOLINT(performance-unnecessary-copy-initialization)
+        sExtractDir;
     options.ZipFileName = TextPointer(zipFileName);
     options.ExtractDir = TextPointer(extractDir);
 
@@ -245,7 +249,8 @@ int32_t UNZIP32_CALL UnzipPassword(char* buffer, int32_t size, const char* /*pro
   // A longer answer is cut to what fits before the NUL; the library then
   // reports the password as wrong instead of having its buffer overrun.
   const std::size_t count = std::min(answer.size(), writable - 1);
-  std::memcpy(buffer, answer.data(), count);
+  // The buffer was zeroed above, so the byte after the answer is its NUL.
+  std::memcpy(buffer, answer.data(), count);  // NOLINT(bugprone-not-null-terminated-result)
   return 0;
 }
 

@@ -94,7 +94,9 @@ std::string FindOnPath(const std::string& program) {
     const std::string folder = path.substr(start, end - start);
     start = end + 1;
     if (folder.empty()) continue;  // the current folder is never searched
-    const std::string candidate = folder + "/" + program;
+    std::string candidate = folder;
+    candidate += '/';
+    candidate += program;
     struct stat info {};
     if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         ::access(candidate.c_str(), X_OK) == 0) {

@@ -333,7 +333,7 @@ namespace {
 // /tmp that only this user owns and can write, refused when anything else
 // sits in its place.
 std::string PrivateTempFolder() {
-  const std::string folder = "/tmp/quorvane-" + std::to_string(::geteuid());
+  std::string folder = "/tmp/quorvane-" + std::to_string(::geteuid());
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||

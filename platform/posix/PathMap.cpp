@@ -41,7 +41,9 @@ std::string CurrentFolder() {
 // folders, so "C:\" itself lists as a folder and not as a link, and
 // messages show where a file really is.
 std::string DriveFolder(char letter) {
-  const std::string link = WinePrefixFolder() + "/dosdevices/" + text::ToLowerAscii(letter) + ":";
+  std::string link = WinePrefixFolder() + "/dosdevices/";
+  link += text::ToLowerAscii(letter);
+  link += ':';
   char* resolved = ::realpath(link.c_str(), nullptr);
   if (resolved == nullptr) return link;  // a missing drive: fails where it is used
   std::string folder(resolved);
@@ -111,7 +113,9 @@ std::string ToNativePath(const std::string& path) {
     result = base;
     bool lookingUp = true;
     for (const std::string& component : components) {
-      std::string next = result + "/" + component;
+      std::string next = result;
+      next += '/';
+      next += component;
       if (lookingUp && component != "." && component != ".." && !EntryExists(next)) {
         if (auto other = FindIgnoringCase(result, component)) {
           next = result + "/" + *other;

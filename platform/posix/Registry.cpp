@@ -464,7 +464,8 @@ int32_t RegQueryValueExA(const RegistryKey& key, const std::string& valueName, u
       *byteCount = size;
       return kErrorMoreData;
     }
-    std::memcpy(data, value.data.data(), size);
+    // Raw value bytes; a string value carries its own NUL.
+    std::memcpy(data, value.data.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
   }
   if (byteCount) *byteCount = size;
   return kErrorSuccess;

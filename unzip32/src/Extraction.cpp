@@ -1,6 +1,7 @@
 #include "Extraction.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "EntryName.h"
@@ -248,7 +249,7 @@ void Extraction::ListEntry(const CentralEntry& entry) {
   if (entry.size > 0 && entry.compressedSize < entry.size) {
     double saved =
         static_cast<double>(entry.size - entry.compressedSize) / static_cast<double>(entry.size);
-    ratio = static_cast<int32_t>(saved * 1000.0 + 0.5);
+    ratio = static_cast<int32_t>(std::lround(saved * 1000.0));
   }
   const int32_t month = (entry.dosDate >> 5) & 0x0f;
   const int32_t day = entry.dosDate & 0x1f;
