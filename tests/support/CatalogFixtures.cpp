@@ -112,6 +112,29 @@ bool FileSizeLimit::Supported() {
   return true;
 }
 
+namespace {
+void SetOrRemove(const std::string& name, const std::optional<std::string>& value) {
+  if (value) {
+    setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name.c_str());
+  }
+}
+}  // namespace
+
+ScopedEnv::ScopedEnv(const Changes& changes) {
+  for (const auto& [name, value] : changes) {
+    const char* old = std::getenv(name.c_str());
+    previous_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    SetOrRemove(name, value);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  for (auto it = previous_.rbegin(); it != previous_.rend(); ++it)
+    SetOrRemove(it->first, it->second);
+}
+
 FileSizeLimit::FileSizeLimit(uint64_t maxBytes) {
   // Past the limit the kernel sends SIGXFSZ, which would end the process;
   // ignored, the write fails with EFBIG instead.

@@ -1,10 +1,13 @@
-// Fixtures for the catalog merge tests: a registry that says where the game
-// is installed, and a cap on the size of the files this process writes.
+// Fixtures of the core and platform tests: a registry that says where the
+// game is installed, a cap on the size of the files this process writes, and
+// environment variables changed for one test.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qv::test {
 
@@ -41,6 +44,22 @@ class FileSizeLimit {
  private:
   uint64_t previousSoft_ = 0;
   void (*previousHandler_)(int) = nullptr;
+};
+
+// Sets the given variables (a nullopt value removes one) for the life of the
+// object, then puts the previous values back. POSIX only.
+class ScopedEnv {
+ public:
+  using Changes = std::vector<std::pair<std::string, std::optional<std::string>>>;
+  explicit ScopedEnv(const Changes& changes);
+  ScopedEnv(const std::string& name, const std::optional<std::string>& value)
+      : ScopedEnv(Changes{{name, value}}) {}
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  Changes previous_;
 };
 
 }  // namespace qv::test
