@@ -35,7 +35,7 @@ constexpr const char* kScriptFolder = "game/TSData/Res/Catalog/Scripts";
 constexpr const char* kStairsCatalog = "# Stairs\r\nmodularStairs 3\r\nobjectID 17\r\n";
 
 // A draw that IdFromDraw turns into `id` (0 to 998).
-float DrawFor(int id) {
+float Draw(int id) {
   return static_cast<float>(id) / 999.0f;
 }
 
@@ -59,6 +59,8 @@ std::vector<std::string> FolderNames(const std::string& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+auto Named = [](const auto& row) { return std::string(row.param.name); };
 
 // A game installed in a fresh folder, found through the registry, with a
 // form whose counter the run has set to "0".
@@ -107,7 +109,7 @@ TEST_F(CatalogMerge, WorkedExample) {
   WriteScript(kStairsCatalog);
   // The read-me's stair id 3 is taken: the first draw hits 3 again, the
   // second gives 512.
-  ScriptDraws({DrawFor(3), DrawFor(512)});
+  ScriptDraws({Draw(3), Draw(512)});
   Merge(
       "#\r\n"
       "# Stair set A\r\n"
@@ -142,12 +144,9 @@ TEST_F(CatalogMerge, WorkedExample) {
 struct ReadmeCase {
   const char* name;
   std::string readme;
-  std::vector<float> draws;
   std::vector<std::string> appended;
+  std::vector<float> draws = {};
 };
-void PrintTo(const ReadmeCase& row, std::ostream* os) {
-  *os << row.name;
-}
 
 class ReadmeLines : public CatalogMerge, public ::testing::WithParamInterface<ReadmeCase> {};
 
@@ -164,71 +163,49 @@ TEST_P(ReadmeLines, AppendsTheTakenOverLines) {
   EXPECT_EQ(DrawsUsed(), c.draws.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Catalog, ReadmeLines,
-    ::testing::Values(
-        ReadmeCase{"FreeIdIsKept", "modularStairs 12\r\n", {}, {"modularStairs 12"}},
-        ReadmeCase{"TakenIdIsDrawnAgainUntilFree",
-                   "modularStairs 3\r\n",
-                   {DrawFor(3), DrawFor(3), DrawFor(44)},
-                   {"modularStairs 44"}},
-        ReadmeCase{
-            "FourteenthCharacterBecomesASpace", "modularStairsX9\r\n", {}, {"modularStairs 9"}},
-        ReadmeCase{"IdIsComparedAsText", "modularStairs 03\r\n", {}, {"modularStairs 03"}},
-        ReadmeCase{"IndentedStairLineCounts", "    modularStairs 21\r\n", {}, {"modularStairs 21"}},
-        ReadmeCase{"TrailingSpacesAreDropped",
-                   "modularStairs 3   \r\nobjectID 5  \r\n",
-                   {DrawFor(600)},
-                   {"modularStairs 600", "objectID 5"}},
-        // Written as "modularStairs " it would read back as the bare keyword.
-        ReadmeCase{
-            "EmptyIdIsReplaced", "modularStairsX\r\n", {DrawFor(250)}, {"modularStairs 250"}},
-        ReadmeCase{"HashAloneFirstGivesTwoEmptyLines", "#\r\n", {}, {"", ""}},
-        ReadmeCase{"CommentAfterStairLineHasNoSeparator",
-                   "modularStairs 8\r\n# after\r\n",
-                   {},
-                   {"modularStairs 8", "# after"}},
-        ReadmeCase{"CommentAfterCommentHasNoSeparator", "# a\r\n# b\r\n", {}, {"", "# a", "# b"}},
-        ReadmeCase{"CommentAfterObjectLineIsSetOff",
-                   "objectID 1\r\n# a\r\n",
-                   {},
-                   {"objectID 1", "", "# a"}},
-        ReadmeCase{"TextIndexAndIgnoredLinesDoNotCount",
-                   "# a\r\ncatalogTextIndex 1\r\nsome notes\r\n\r\n# b\r\n",
-                   {},
-                   {"", "# a", "catalogTextIndex 1", "# b"}},
-        ReadmeCase{"ObjectLineIsCopiedUnchanged", "objectID 17\r\n", {}, {"objectID 17"}},
-        ReadmeCase{"OtherLetterCaseIsDropped",
-                   "ModularStairs 5\r\nobjectid 6\r\nCatalogTextIndex 1\r\ncatalogTextIndex 2\r\n",
-                   {},
-                   {"catalogTextIndex 2"}},
-        ReadmeCase{"CommasAndQuotesKeepTheLineWhole",
-                   "# \"Stair, deluxe\", 2 \"x\"\r\nobjectID 1,2\r\n",
-                   {},
-                   {"", "# \"Stair, deluxe\", 2 \"x\"", "objectID 1,2"}},
-        ReadmeCase{"SameIdTwiceInOneReadme",
-                   "modularStairs 12\r\nmodularStairs 12\r\n",
-                   {DrawFor(77)},
-                   {"modularStairs 12", "modularStairs 77"}},
-        ReadmeCase{"DrawnIdIsNotWrittenAgain",
-                   "modularStairs 3\r\nmodularStairs 44\r\n",
-                   {DrawFor(44), DrawFor(3), DrawFor(44), DrawFor(45)},
-                   {"modularStairs 44", "modularStairs 45"}},
-        ReadmeCase{"LoneCrAndLfLineEnds",
-                   "# a\rmodularStairs 30\nobjectID 2\r\n\r",
-                   {},
-                   {"", "# a", "modularStairs 30", "objectID 2"}}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(CatalogMerge, ReadmeWithoutRecognisedLinesLeavesEverythingAsItWas) {
-  // No line end after the last line: a rewrite would add one.
-  const std::string catalog = "# Stairs\r\n  modularStairs 3\r\n\r\nobjectID 17";
-  WriteScript(catalog);
-  ScriptDraws({});
-  Merge("\r\nauthor notes\r\n   \r\nModularStairs 4\r\n");
-  EXPECT_EQ(Script(), catalog);
-  EXPECT_EQ(form_.Text1.Text, "0");
-}
+const ReadmeCase kReadmeCases[] = {
+    {"FreeIdIsKept", "modularStairs 12\r\n", {"modularStairs 12"}},
+    {"TakenIdIsDrawnAgainUntilFree",
+     "modularStairs 3\r\n",
+     {"modularStairs 44"},
+     {Draw(3), Draw(3), Draw(44)}},
+    {"FourteenthCharacterBecomesASpace", "modularStairsX9\r\n", {"modularStairs 9"}},
+    {"IdIsComparedAsText", "modularStairs 03\r\n", {"modularStairs 03"}},
+    {"IndentedStairLineCounts", "    modularStairs 21\r\n", {"modularStairs 21"}},
+    {"TrailingSpacesAreDropped",
+     "modularStairs 3   \r\nobjectID 5  \r\n",
+     {"modularStairs 600", "objectID 5"},
+     {Draw(600)}},
+    // Written as "modularStairs " it would read back as the bare keyword.
+    {"EmptyIdIsReplaced", "modularStairsX\r\n", {"modularStairs 250"}, {Draw(250)}},
+    {"HashAloneFirstGivesTwoEmptyLines", "#\r\n", {"", ""}},
+    {"CommentAfterStairLineHasNoSeparator",
+     "modularStairs 8\r\n# after\r\n",
+     {"modularStairs 8", "# after"}},
+    {"CommentAfterCommentHasNoSeparator", "# a\r\n# b\r\n", {"", "# a", "# b"}},
+    {"CommentAfterObjectLineIsSetOff", "objectID 1\r\n# a\r\n", {"objectID 1", "", "# a"}},
+    {"TextIndexAndIgnoredLinesDoNotCount",
+     "# a\r\ncatalogTextIndex 1\r\nsome notes\r\n\r\n# b\r\n",
+     {"", "# a", "catalogTextIndex 1", "# b"}},
+    {"ObjectLineIsCopiedUnchanged", "objectID 17\r\n", {"objectID 17"}},
+    {"OtherLetterCaseIsDropped",
+     "ModularStairs 5\r\nobjectid 6\r\nCatalogTextIndex 1\r\ncatalogTextIndex 2\r\n",
+     {"catalogTextIndex 2"}},
+    {"CommasAndQuotesKeepTheLineWhole",
+     "# \"Stair, deluxe\", 2 \"x\"\r\nobjectID 1,2\r\n",
+     {"", "# \"Stair, deluxe\", 2 \"x\"", "objectID 1,2"}},
+    {"SameIdTwiceInOneReadme",
+     "modularStairs 12\r\nmodularStairs 12\r\n",
+     {"modularStairs 12", "modularStairs 77"},
+     {Draw(77)}},
+    {"DrawnIdIsNotWrittenAgain",
+     "modularStairs 3\r\nmodularStairs 44\r\n",
+     {"modularStairs 44", "modularStairs 45"},
+     {Draw(44), Draw(3), Draw(44), Draw(45)}},
+    {"LoneCrAndLfLineEnds",
+     "# a\rmodularStairs 30\nobjectID 2\r\n\r",
+     {"", "# a", "modularStairs 30", "objectID 2"}}};
+INSTANTIATE_TEST_SUITE_P(Catalog, ReadmeLines, ::testing::ValuesIn(kReadmeCases), Named);
 
 TEST_F(CatalogMerge, CatalogLinesAreCopiedAsItemsAndEndWithCrLf) {
   WriteScript(
@@ -239,7 +216,7 @@ TEST_F(CatalogMerge, CatalogLinesAreCopiedAsItemsAndEndWithCrLf) {
       "a, \"quoted\", b\r\n"
       "objectID 17");
   // 5 was only on a line of the wrong letter case, so it is free; 6 is not.
-  ScriptDraws({DrawFor(6), DrawFor(60)});
+  ScriptDraws({Draw(6), Draw(60)});
   Merge("modularStairs 5\r\nmodularStairs 6\r\n");
   EXPECT_EQ(Script(),
             CrLfLines({"# Stairs", "", "ModularStairs 5", "modularStairs 6", "a, \"quoted\", b",
@@ -249,7 +226,7 @@ TEST_F(CatalogMerge, CatalogLinesAreCopiedAsItemsAndEndWithCrLf) {
 
 TEST_F(CatalogMerge, TwoReadmesInOneRunSeeEachOthersIds) {
   WriteScript(kStairsCatalog);
-  ScriptDraws({DrawFor(10), DrawFor(20)});
+  ScriptDraws({Draw(10), Draw(20)});
   Merge("modularStairs 10\r\n", "a.txt");
   Merge("modularStairs 10\r\n", "b.txt");
   EXPECT_EQ(Script(),
@@ -277,7 +254,7 @@ TEST_F(CatalogMerge, LongCatalogMergesWhole) {
   for (int i = 0; i < 40'000; ++i) lines.push_back("catalogTextIndex " + std::to_string(i));
   lines.back() = "modularStairs last";
   WriteScript(CrLfLines(lines));
-  ScriptDraws({DrawFor(1)});
+  ScriptDraws({Draw(1)});
   Merge("modularStairs last\r\n");
   lines.push_back("modularStairs 1");
   EXPECT_EQ(Script(), CrLfLines(lines));
@@ -290,85 +267,85 @@ TEST_F(CatalogMerge, LongCatalogMergesWhole) {
 TEST_F(CatalogMerge, BareKeywordIsAStairLineWithoutAnId) {
   const std::string catalog = "modularStairs 1\r\nmodularStairs\r\n";
   WriteScript(catalog);
-  ScriptDraws({DrawFor(77)});
+  ScriptDraws({Draw(77)});
   Merge("# a\r\nmodularStairs 5\r\n  modularStairs  \r\n");
   EXPECT_EQ(Script(), catalog + CrLfLines({"", "# a", "modularStairs 5", "modularStairs 77"}));
   EXPECT_EQ(form_.Text1.Text, "1");
   EXPECT_TRUE(form_.UsedYet(""));
 }
 
-TEST_F(CatalogMerge, MissingFilesChangeNothing) {
+// Merges that must leave the catalog script byte for byte as it was (or
+// absent) and no temporary file behind.
+TEST_F(CatalogMerge, MergesThatLeaveTheScriptAsItWas) {
+  // No line end after the last line: a rewrite would add one.
+  const std::string unended = "# Stairs\r\n  modularStairs 3\r\n\r\nobjectID 17";
+  const struct {
+    const char* name;
+    std::optional<std::string> catalog;  // nullopt: no script
+    std::optional<std::string> readme;   // nullopt: no read-me file
+    bool noRegistryValue = false;
+    bool readOnly = false;
+    const char* counter = "0";  // a failed write still counts the read-me
+  } rows[] = {
+      {"NoRecognisedLine", unended, "\r\nauthor notes\r\n   \r\nModularStairs 4\r\n"},
+      {"NoScript", std::nullopt, "# a\r\n"},
+      {"NoReadme", kStairsCatalog, std::nullopt},
+      {"NoRegistryValue", kStairsCatalog, "# a\r\n", true},
+      {"ReadOnlyScript", kStairsCatalog, "# a\r\n", false, true, "1"},
+  };
   ScriptDraws({});
-  Merge("# a\r\n");
-  EXPECT_FALSE(dir_.Exists(kScript));
-  EXPECT_EQ(form_.Text1.Text, "0");
-
-  WriteScript(kStairsCatalog);
-  form_.InstallFile(dir_.Join("extracted/missing.txt"));
-  EXPECT_EQ(Script(), kStairsCatalog);
-  EXPECT_EQ(form_.Text1.Text, "0");
-}
-
-TEST_F(CatalogMerge, MissingRegistryValueFindsNoScript) {
-  WriteScript(kStairsCatalog);
-  registry_.reset();
-  registry_.emplace(dir_.Join("prefix2"), std::nullopt);
-  ScriptDraws({});
-  Merge("# a\r\n");
-  EXPECT_EQ(Script(), kStairsCatalog);
-  EXPECT_EQ(form_.Text1.Text, "0");
-}
-
-TEST_F(CatalogMerge, ReadOnlyScriptIsNotReplaced) {
-  WriteScript(kStairsCatalog);
-  platform::SetAttributes(dir_.Join(kScript), platform::kAttrReadOnly);
-  ScriptDraws({});
-  Merge("# a\r\n");
-  platform::SetAttributes(dir_.Join(kScript), platform::kAttrNormal);
-  EXPECT_EQ(Script(), kStairsCatalog);
-  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
-}
-
-TEST_F(CatalogMerge, FailedWriteLeavesTheOldScriptAndNoTemporaryFile) {
-  if (!test::FileSizeLimit::Supported()) GTEST_SKIP() << "no file size limit on this system";
-  std::vector<std::string> lines;
-  for (int i = 0; i < 2000; ++i) lines.push_back("catalogTextIndex " + std::to_string(i));
-  const std::string catalog = CrLfLines(lines);
-  WriteScript(catalog);
-  ScriptDraws({});
-  {
-    // The new script is larger than the old one, and than this limit.
-    test::FileSizeLimit limit(catalog.size() / 2);
-    Merge("# a\r\n");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::TempDir dir;
+    test::GameRegistry registry(dir.Join("prefix"), row.noRegistryValue
+                                                        ? std::nullopt
+                                                        : std::optional(dir.Path() + "/game/"));
+    const std::string script = dir.Join(kScript);
+    if (row.catalog) dir.Write(kScript, *row.catalog);
+    if (row.readOnly) platform::SetAttributes(script, platform::kAttrReadOnly);
+    if (row.readme) dir.Write("readme.txt", *row.readme);
+    form_.InstallFile(dir.Join("readme.txt"));
+    EXPECT_EQ(form_.Text1.Text, row.counter);
+    form_.Text1.Text = "0";
+    if (!row.catalog) {
+      EXPECT_FALSE(dir.Exists(kScript));
+      continue;
+    }
+    platform::SetAttributes(script, platform::kAttrNormal);
+    EXPECT_EQ(dir.Read(kScript), *row.catalog);
+    EXPECT_THAT(FolderNames(dir.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
   }
-  EXPECT_EQ(Script(), catalog);
-  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
-  // The read-me pass had taken a line over, so the counter still moves.
-  EXPECT_EQ(form_.Text1.Text, "1");
 }
 
-// Each step of the rewrite failing in turn: the old script stays whole and
-// the temporary file goes away.
+// Each step of the rewrite failing in turn, and the disk filling up: the old
+// script stays whole and the temporary file goes away.
 struct WriteFaultCase {
   const char* name;
-  platform::fault::Operation operation;
+  std::optional<platform::fault::Operation> operation;  // nullopt: a full disk
   const char* path;
 };
-void PrintTo(const WriteFaultCase& row, std::ostream* os) {
-  *os << row.name;
-}
 
 class WriteFault : public CatalogMerge, public ::testing::WithParamInterface<WriteFaultCase> {};
 
 TEST_P(WriteFault, LeavesTheOldScriptWhole) {
   const WriteFaultCase& c = GetParam();
-  WriteScript(kStairsCatalog);
+  std::vector<std::string> lines;
+  for (int i = 0; i < 2000; ++i) lines.push_back("catalogTextIndex " + std::to_string(i));
+  const std::string catalog = CrLfLines(lines);
+  WriteScript(catalog);
   ScriptDraws({});
   platform::fault::ScopedFaults faults;
-  platform::fault::FailNext(c.operation, c.path, err::kDiskFull, -1);
-  Merge("# a\r\nmodularStairs 9\r\n");
-  EXPECT_EQ(Script(), kStairsCatalog);
+  if (c.operation) platform::fault::FailNext(*c.operation, c.path, err::kDiskFull, -1);
+  if (!c.operation && !test::FileSizeLimit::Supported()) GTEST_SKIP() << "no file size limit";
+  {
+    // The new script is larger than the old one, and than this limit.
+    std::optional<test::FileSizeLimit> limit;
+    if (!c.operation) limit.emplace(catalog.size() / 2);
+    Merge("# a\r\nmodularStairs 9\r\n");
+  }
+  EXPECT_EQ(Script(), catalog);
   EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+  // The read-me pass had taken lines over, so the counter still moves.
   EXPECT_EQ(form_.Text1.Text, "1");
 }
 
@@ -379,8 +356,9 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteFaultCase{"WritingTheTemporaryFile", platform::fault::Operation::kWrite,
                                      "Scripts/*.tmp"},
                       WriteFaultCase{"ReplacingTheScript", platform::fault::Operation::kReplace,
-                                     "Scripts/modularstairs.txt"}),
-    [](const auto& row) { return std::string(row.param.name); });
+                                     "Scripts/modularstairs.txt"},
+                      WriteFaultCase{"DiskFull", std::nullopt, ""}),
+    Named);
 
 // The script's ids as lines, "0" to "999" except `free`.
 std::string CatalogUsingAllIdsBut(const std::vector<int>& free) {
@@ -393,40 +371,46 @@ std::string CatalogUsingAllIdsBut(const std::vector<int>& free) {
   return text;
 }
 
-TEST_F(CatalogMerge, NoFreeDrawableIdEndsTheMergeWithoutTouchingTheScript) {
-  const std::string catalog = CatalogUsingAllIdsBut({});
-  WriteScript(catalog);
-  int calls = 0;
-  form_.Rnd = [&calls] {
-    ++calls;
-    return 0.25f;
+// The draws a source gives are counted; a constant source keeps hitting the
+// same taken id, so the merge must find a free one by itself or give up.
+TEST_F(CatalogMerge, ExhaustedIdsEndTheMergeWithoutTouchingTheScript) {
+  const struct {
+    const char* name;
+    std::string catalog;
+    std::string readme;
+    const char* counter;
+    const char* last;  // what List1 ends with, if checked
+  } rows[] = {
+      {"NoFreeId", CatalogUsingAllIdsBut({}), "modularStairs 5\r\n", "0", nullptr},
+      // The first stair line takes the last free id, the second finds none.
+      {"LastFreeIdThenNone",
+       CatalogUsingAllIdsBut({500}),
+       "modularStairs 1\r\nmodularStairs 2\r\n",
+       "1",
+       {"modularStairs 500"}},
   };
-  Merge("modularStairs 5\r\n");
-  EXPECT_EQ(Script(), catalog);
-  EXPECT_EQ(form_.Text1.Text, "0");
-  EXPECT_LT(calls, 1000);
-  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
-}
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteScript(row.catalog);
+    form_.Text1.Text = "0";
+    int calls = 0;
+    form_.Rnd = [&calls] { return ++calls, Draw(7); };
+    Merge(row.readme);
+    EXPECT_EQ(Script(), row.catalog);
+    EXPECT_EQ(form_.Text1.Text, row.counter);
+    if (!row.last) {
+      EXPECT_LT(calls, 1000) << "no free id: the merge gives up early";
+    }
+    EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+    if (row.last) {
+      EXPECT_EQ(ListOf(form_.List1).back(), row.last);
+    }
+  }
 
-TEST_F(CatalogMerge, LastFreeIdIsFoundAndThenTheMergeEnds) {
-  // One id left: the first stair line takes it, the second finds none. The
-  // source keeps giving a taken id, so the merge must find 500 by itself.
-  const std::string catalog = CatalogUsingAllIdsBut({500});
-  WriteScript(catalog);
-  form_.Rnd = [] { return DrawFor(7); };
-  Merge("modularStairs 1\r\nmodularStairs 2\r\n");
-  EXPECT_EQ(Script(), catalog);
-  EXPECT_EQ(form_.Text1.Text, "1");
-  EXPECT_EQ(ListOf(form_.List1).back(), "modularStairs 500");
-}
-
-TEST_F(CatalogMerge, SourceRepeatingATakenIdStillEnds) {
+  // Not exhausted: a source stuck on a taken id still ends with a free one.
   WriteScript("modularStairs 0\r\nmodularStairs 1\r\n");
   int calls = 0;
-  form_.Rnd = [&calls] {
-    ++calls;
-    return 0.0f;
-  };
+  form_.Rnd = [&calls] { return ++calls, 0.0f; };
   Merge("modularStairs 0\r\n");
   EXPECT_EQ(Script(), CrLfLines({"modularStairs 0", "modularStairs 1", "modularStairs 2"}));
   EXPECT_GT(calls, 1);
@@ -436,20 +420,17 @@ TEST_F(CatalogMerge, ClockSeededSourceFindsTheLastFreeIds) {
   // No scripted source: the real generator has to hit the three free ids.
   WriteScript(CatalogUsingAllIdsBut({0, 417, 999}));
   Merge("modularStairs 5\r\nmodularStairs 6\r\nmodularStairs 7\r\n");
-  std::vector<std::string> written = ListOf(form_.List1);
-  written.erase(written.begin(), written.end() - 3);
-  EXPECT_THAT(written, ::testing::UnorderedElementsAre("modularStairs 0", "modularStairs 417",
-                                                       "modularStairs 999"));
+  const std::vector<std::string> written = ListOf(form_.List1);
+  EXPECT_THAT(
+      std::vector<std::string>(written.end() - 3, written.end()),
+      ::testing::UnorderedElementsAre("modularStairs 0", "modularStairs 417", "modularStairs 999"));
   EXPECT_EQ(form_.Text1.Text, "1");
 }
 
 TEST(UsedYet, AnswersForTheCurrentEntriesOfList2) {
   Form1 form;
   EXPECT_FALSE(form.UsedYet(""));
-  EXPECT_FALSE(form.UsedYet("3"));
-  form.List2.AddItem("3");
-  form.List2.AddItem("");
-  form.List2.AddItem("3");
+  for (const char* id : {"3", "", "3"}) form.List2.AddItem(id);
   EXPECT_TRUE(form.UsedYet("3"));
   EXPECT_TRUE(form.UsedYet(""));
   for (const char* other : {"03", "3 ", " 3", "4", "a"}) EXPECT_FALSE(form.UsedYet(other)) << other;

@@ -5,15 +5,13 @@
 namespace qv::text {
 namespace {
 
-struct WildcardCase {
-  const char* pattern;
-  const char* name;
-  bool ignoreCase;
-  bool matches;
-};
-
 TEST(Text, WildcardMatch) {
-  const WildcardCase cases[] = {
+  const struct {
+    const char* pattern;
+    const char* name;
+    bool ignoreCase;
+    bool matches;
+  } cases[] = {
       {"*.txt", "b.txt", true, true},
       {"*.txt", "A.TXT", true, true},
       {"*.txt", "A.TXT", false, false},
@@ -43,23 +41,17 @@ TEST(Text, WildcardMatchStaysLinearOnHostilePatterns) {
   EXPECT_FALSE(WildcardMatch(pattern, name, false));
 }
 
-TEST(Text, TrimSpacesKeepsTabs) {
+TEST(Text, TrimReplaceAndCompare) {
   EXPECT_EQ(TrimSpaces("  a b  "), "a b");
   EXPECT_EQ(TrimSpaces("   "), "");
-  EXPECT_EQ(TrimSpaces("\ta\t"), "\ta\t");
+  EXPECT_EQ(TrimSpaces("\ta\t"), "\ta\t");  // tabs are no spaces
   EXPECT_EQ(TrimLeadingSpaces("  a  "), "a  ");
-}
-
-TEST(Text, ReplaceAllReplacesEveryOccurrence) {
   EXPECT_EQ(ReplaceAll("pavix:pavix://x", "pavix:", "http:"), "http:http://x");
   EXPECT_EQ(ReplaceAll("\"a\"\"", "\"", ""), "a");
   EXPECT_EQ(ReplaceAll("PAVIX://x", "pavix:", "http:"), "PAVIX://x");
-}
-
-TEST(Text, CaseInsensitiveOrderIsTotal) {
   EXPECT_TRUE(LessIgnoreCase("a.txt", "B.txt"));
   EXPECT_FALSE(LessIgnoreCase("B.txt", "a.txt"));
-  EXPECT_TRUE(LessIgnoreCase("A", "a") != LessIgnoreCase("a", "A"));
+  EXPECT_NE(LessIgnoreCase("A", "a"), LessIgnoreCase("a", "A"));  // a total order
   EXPECT_TRUE(EqualsIgnoreCase("EA Games", "ea GAMES"));
 }
 

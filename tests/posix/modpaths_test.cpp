@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "common/modPaths.h"
 #include "platform/Shell.h"
+#include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -19,43 +17,25 @@ const std::string kShellFolders =
 
 class SpecialFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* name : {"WINEPREFIX", "HOME", "XDG_CONFIG_HOME", "USER"}) {
-      const char* value = std::getenv(name);
-      saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
-    setenv("WINEPREFIX", dir_.Join("prefix").c_str(), 1);
-    setenv("HOME", dir_.Join("home").c_str(), 1);
-    setenv("USER", "tester", 1);
-    unsetenv("XDG_CONFIG_HOME");
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-
   qv::test::TempDir dir_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  qv::test::ScopedEnv env_{{{"WINEPREFIX", dir_.Join("prefix")},
+                            {"HOME", dir_.Join("home")},
+                            {"USER", "tester"},
+                            {"XDG_CONFIG_HOME", std::nullopt}}};
 };
 
-TEST_F(SpecialFolderTest, WineShellFolderComesFirst) {
+// The prefix's "Personal" value comes first, then the prefix's own user
+// folder.
+TEST_F(SpecialFolderTest, WinePrefixFoldersComeFirst) {
+  dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
   dir_.Write("prefix/user.reg", "WINE REGISTRY Version 2\n#arch=win64\n\n" + kShellFolders +
                                     "\"Personal\"=\"C:\\\\users\\\\tester\\\\My Documents\\\\\"\n");
-  dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
   EXPECT_EQ(qv::GetSpecialFolder(5), "C:\\users\\tester\\My Documents");
-}
-
-TEST_F(SpecialFolderTest, PrefixUserFolderWhenTheHiveHasNone) {
   dir_.Write("prefix/user.reg", "WINE REGISTRY Version 2\n\n" + kShellFolders +
                                     "\"Desktop\"=\"C:\\\\users\\\\tester\\\\Desktop\"\n"
                                     "\"Personal\"=\"\"\n");
-  dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
   EXPECT_EQ(qv::GetSpecialFolder(5), dir_.Join("prefix/drive_c/users/tester/Documents"));
+  for (int32_t id : {0, 0x1a, 0x26, -1}) EXPECT_EQ(qv::GetSpecialFolder(id), "") << id;
 }
 
 TEST_F(SpecialFolderTest, DesktopDocumentsFolderWithoutAPrefix) {
@@ -95,14 +75,6 @@ TEST_F(SpecialFolderTest, DesktopDocumentsFolderWithoutAPrefix) {
     const std::string expected =
         row.expected.rfind("/srv", 0) == 0 ? row.expected : home.Path() + row.expected;
     EXPECT_EQ(qv::GetSpecialFolder(5), expected);
-  }
-}
-
-TEST_F(SpecialFolderTest, OtherFolderIdsGiveNothing) {
-  dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
-  for (int32_t id : {0, 0x1a, 0x26, -1}) {
-    SCOPED_TRACE(id);
-    EXPECT_EQ(qv::GetSpecialFolder(id), "");
   }
 }
 

@@ -3,13 +3,12 @@
 #include "platform/posix/PathMap.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 
+#include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
 namespace qv::platform::posix {
@@ -20,7 +19,6 @@ namespace fs = std::filesystem;
 class PathMapTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = getenv("WINEPREFIX")) oldPrefix_ = old;
     dir_.MakeFolder("prefix/dosdevices");
     dir_.MakeFolder("prefix/drive_c/Program Files/Game/TSData");
     dir_.Write("prefix/drive_c/Program Files/Game/TSData/Catalog.txt", "x");
@@ -28,20 +26,12 @@ class PathMapTest : public ::testing::Test {
     // Wine writes the drive links relative to dosdevices.
     fs::create_directory_symlink("../drive_c", dir_.Join("prefix/dosdevices/c:"));
     fs::create_directory_symlink(dir_.Join("elsewhere/D-root"), dir_.Join("prefix/dosdevices/d:"));
-    setenv("WINEPREFIX", dir_.Join("prefix").c_str(), 1);
     driveC_ = fs::canonical(dir_.Join("prefix/drive_c")).string();
     driveD_ = fs::canonical(dir_.Join("elsewhere/D-root")).string();
   }
-  void TearDown() override {
-    if (oldPrefix_) {
-      setenv("WINEPREFIX", oldPrefix_->c_str(), 1);
-    } else {
-      unsetenv("WINEPREFIX");
-    }
-  }
 
   test::TempDir dir_;
-  std::optional<std::string> oldPrefix_;
+  test::ScopedEnv prefix_{"WINEPREFIX", dir_.Join("prefix")};
   std::string driveC_;
   std::string driveD_;
 };
@@ -71,15 +61,13 @@ TEST_F(PathMapTest, WindowsPathsMapOntoTheDrives) {
       {"posix path passes through", dir_.Join("elsewhere/D-root"), dir_.Join("elsewhere/D-root")},
       {"posix path resolved by case", dir_.Join("ELSEWHERE/d-ROOT/"),
        dir_.Join("elsewhere/D-root/")},
+      {"missing drive stays under dosdevices", "Q:\\a\\b.txt",
+       dir_.Join("prefix/dosdevices/q:") + "/a/b.txt"},
       {"empty", "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ToNativePath(c.input), c.expected) << c.name << ": " << c.input;
   }
-}
-
-TEST_F(PathMapTest, MissingDriveStaysUnderDosdevices) {
-  EXPECT_EQ(ToNativePath("Q:\\a\\b.txt"), dir_.Join("prefix/dosdevices/q:") + "/a/b.txt");
 }
 
 TEST_F(PathMapTest, ExactCaseWinsAndOtherwiseTheSmallestSpelling) {
@@ -90,6 +78,10 @@ TEST_F(PathMapTest, ExactCaseWinsAndOtherwiseTheSmallestSpelling) {
   EXPECT_EQ(ToNativePath(dir_.Join("case/ReadMe.txt")), dir_.Join("case/ReadMe.txt"));
   // "README.txt" sorts first in byte order; every run picks it.
   EXPECT_EQ(ToNativePath(dir_.Join("case/READme.TXT")), dir_.Join("case/README.txt"));
+  // A dangling link's own name is what a caller deletes; it must not be
+  // mapped to some other spelling because its target is missing.
+  fs::create_symlink(dir_.Join("nowhere"), dir_.Join("case/Dangling"));
+  EXPECT_EQ(ToNativePath(dir_.Join("case/dangling")), dir_.Join("case/Dangling"));
 }
 
 TEST_F(PathMapTest, RelativePathsAreTakenAgainstTheCurrentFolder) {
@@ -102,15 +94,6 @@ TEST_F(PathMapTest, RelativePathsAreTakenAgainstTheCurrentFolder) {
   ASSERT_EQ(chdir(old.c_str()), 0);
   EXPECT_EQ(mapped, here + "/Sub/File.txt");
   EXPECT_EQ(missing, here + "/new.txt");
-}
-
-TEST_F(PathMapTest, ADanglingLinkCountsAsAnEntry) {
-  // The link's own name is what a caller deletes; it must not be mapped to
-  // some other spelling just because its target is missing.
-  dir_.MakeFolder("links");
-  fs::create_symlink(dir_.Join("nowhere"), dir_.Join("links/Dangling"));
-  EXPECT_EQ(ToNativePath(dir_.Join("links/Dangling")), dir_.Join("links/Dangling"));
-  EXPECT_EQ(ToNativePath(dir_.Join("links/dangling")), dir_.Join("links/Dangling"));
 }
 
 }  // namespace

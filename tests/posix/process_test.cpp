@@ -65,20 +65,27 @@ TEST(ProcessDeathTest, ExitProcessEndsAtOnceWithTheStatusAfterFlushingStdio) {
   EXPECT_EQ(dir.Read("out.txt"), "buffered");
 }
 
+// Runs `action` and gives the error it raised; fails the test when none.
+template <typename Action>
+Error Raised(Action action) {
+  try {
+    action();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error raised";
+  return Error(0, "");
+}
+
 TEST(DynamicLibrary, LoadsTheCopyBesideTheProgramAndFindsItsEntryPoints) {
   // The build puts libunzip32.so beside the test programs.
   DynamicLibrary library = DynamicLibrary::Load("unzip32");
-  EXPECT_EQ(library.Path(), ExecutableFolder() + "/libunzip32.so");
-  EXPECT_NE(library.Symbol("UzpVersion2"), nullptr);
+  const std::string path = ExecutableFolder() + "/libunzip32.so";
+  EXPECT_EQ(library.Path(), path);
   EXPECT_NE(library.Symbol("Wiz_SingleEntryUnzip"), nullptr);
-  try {
-    library.Symbol("NoSuchEntry");
-    ADD_FAILURE() << "no error raised";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number(), err::kDllEntryPoint);
-    EXPECT_EQ(e.Description(),
-              "Can't find DLL entry point NoSuchEntry in " + ExecutableFolder() + "/libunzip32.so");
-  }
+  const Error missing = Raised([&] { library.Symbol("NoSuchEntry"); });
+  EXPECT_EQ(missing.Number(), err::kDllEntryPoint);
+  EXPECT_EQ(missing.Description(), "Can't find DLL entry point NoSuchEntry in " + path);
   DynamicLibrary moved = std::move(library);
   EXPECT_NE(moved.Symbol("UzpVersion2"), nullptr);
 }
@@ -89,24 +96,11 @@ TEST(DynamicLibrary, AMissingLibraryRaisesError48AndTheCurrentFolderIsNotSearche
   fs::copy_file(ExecutableFolder() + "/libunzip32.so", dir.Join("libqvnotinstalled.so"));
   const fs::path old = fs::current_path();
   ASSERT_EQ(chdir(dir.Path().c_str()), 0);
-  int32_t number = 0;
-  std::string description;
-  try {
-    DynamicLibrary::Load("qvnotinstalled");
-  } catch (const Error& e) {
-    number = e.Number();
-    description = e.Description();
-  }
+  const Error notInstalled = Raised([] { DynamicLibrary::Load("qvnotinstalled"); });
   ASSERT_EQ(chdir(old.c_str()), 0);
-  EXPECT_EQ(number, err::kDllLoad);
-  EXPECT_NE(description.find("libqvnotinstalled.so"), std::string::npos) << description;
-  number = 0;
-  try {
-    DynamicLibrary::Load("../evil");
-  } catch (const Error& e) {
-    number = e.Number();
-  }
-  EXPECT_EQ(number, err::kDllLoad);
+  EXPECT_EQ(notInstalled.Number(), err::kDllLoad);
+  EXPECT_NE(notInstalled.Description().find("libqvnotinstalled.so"), std::string::npos);
+  EXPECT_EQ(Raised([] { DynamicLibrary::Load("../evil"); }).Number(), err::kDllLoad);
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 // uses and through the platform calls themselves.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "common/Error.h"
 #include "common/modPaths.h"
 #include "platform/Registry.h"
+#include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -21,25 +21,6 @@ const std::string kSims = "SOFTWARE\\EA GAMES\\The Sims 2";
 // a temporary folder for one test.
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Save("WINEPREFIX");
-    Save("HOME");
-    setenv("WINEPREFIX", dir_.Join("prefix").c_str(), 1);
-    setenv("HOME", dir_.Join("home").c_str(), 1);
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-  void Save(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-  }
   void WriteSystem(const std::string& body) {
     dir_.Write("prefix/system.reg",
                "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n" + body);
@@ -48,9 +29,12 @@ class RegistryTest : public ::testing::Test {
     dir_.Write("prefix/user.reg",
                "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21\n\n" + body);
   }
+  std::string Lookup(const std::string& value, const std::string& key = kSims) {
+    return qv::GetRegistryString(kHkeyLocalMachine, key, value);
+  }
 
   qv::test::TempDir dir_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  qv::test::ScopedEnv env_{{{"WINEPREFIX", dir_.Join("prefix")}, {"HOME", dir_.Join("home")}}};
 };
 
 std::string Quoted(const std::string& s) {
@@ -130,14 +114,14 @@ TEST_F(RegistryTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, row.key, row.value), row.expected);
+    EXPECT_EQ(Lookup(row.value, row.key), row.expected);
   }
 }
 
 TEST_F(RegistryTest, ValueOfNoBytesRaisesInvalidCall) {
   WriteSystem(kWin32Hive);
   try {
-    qv::GetRegistryString(kHkeyLocalMachine, kSims, "NoBytes");
+    Lookup("NoBytes");
     FAIL() << "no error raised";
   } catch (const qv::Error& e) {
     EXPECT_EQ(e.Number(), qv::err::kInvalidCall);
@@ -154,7 +138,7 @@ TEST_F(RegistryTest, SixtyFourBitPrefixGivesTheThirtyTwoBitView) {
       "[Software\\\\Wow6432Node\\\\Only64] 1700000000\n"
       "\"Name\"=\"already redirected\"\n");
   WriteUser("#arch=win64\n\n[Software\\\\Game] 1700000000\n\"Name\"=\"user values are shared\"\n");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "Install Dir"), "32-bit view\\");
+  EXPECT_EQ(Lookup("Install Dir"), "32-bit view\\");
   EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, "Software\\Wow6432Node\\Only64", "Name"),
             "already redirected");
   EXPECT_EQ(qv::GetRegistryString(kHkeyCurrentUser, "Software\\Game", "Name"),
@@ -166,7 +150,7 @@ TEST_F(RegistryTest, ThirtyTwoBitPrefixIsReadAsItIs) {
       "#arch=win32\n\n"
       "[Software\\\\Wow6432Node\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
       "\"Install Dir\"=\"not for a 32-bit prefix\"\n");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "Install Dir"), "");
+  EXPECT_EQ(Lookup("Install Dir"), "");
 }
 
 TEST_F(RegistryTest, MissingPrefixOrHiveGivesFileNotFound) {
@@ -175,7 +159,7 @@ TEST_F(RegistryTest, MissingPrefixOrHiveGivesFileNotFound) {
             qv::platform::kErrorFileNotFound);
   EXPECT_FALSE(key.IsOpen());
   WriteUser("[Software\\\\Game] 1700000000\n\"Name\"=\"x\"\n");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "Install Dir"), "");
+  EXPECT_EQ(Lookup("Install Dir"), "");
   EXPECT_EQ(qv::GetRegistryString(0x80000000u, "Software\\Game", "Name"), "");
 }
 
@@ -193,52 +177,49 @@ TEST_F(RegistryTest, KeyHoldingOnlySubKeysOpens) {
 
 TEST_F(RegistryTest, QueryReportsSizesAndCopiesNothingWhenTooSmall) {
   WriteSystem(kWin32Hive);
-  qv::platform::RegistryKey key;
-  ASSERT_EQ(qv::platform::RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, qv::platform::kKeyRead, key),
-            qv::platform::kErrorSuccess);
-
-  std::string buffer(255, ' ');
-  uint32_t type = 0;
-  uint32_t size = 255;
-  EXPECT_EQ(qv::platform::RegQueryValueExA(key, "Long255", &type,
-                                           reinterpret_cast<uint8_t*>(buffer.data()), &size),
-            qv::platform::kErrorMoreData);
-  EXPECT_EQ(size, 256u);
-  EXPECT_EQ(buffer, std::string(255, ' '));
-
-  size = 255;
-  ASSERT_EQ(qv::platform::RegQueryValueExA(key, "Long254", &type,
-                                           reinterpret_cast<uint8_t*>(buffer.data()), &size),
-            qv::platform::kErrorSuccess);
-  EXPECT_EQ(type, qv::platform::kRegSz);
-  EXPECT_EQ(size, 255u);
-  EXPECT_EQ(buffer, std::string(254, 'a') + '\0');
-
-  size = 255;
-  ASSERT_EQ(qv::platform::RegQueryValueExA(key, "Seven", &type,
-                                           reinterpret_cast<uint8_t*>(buffer.data()), &size),
-            qv::platform::kErrorSuccess);
-  EXPECT_EQ(type, qv::platform::kRegDword);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(buffer.substr(0, 4), std::string("\x07\0\0\0", 4));
-
-  size = 0;
-  EXPECT_EQ(qv::platform::RegQueryValueExA(key, "Expand", &type, nullptr, &size),
-            qv::platform::kErrorSuccess);
-  EXPECT_EQ(type, qv::platform::kRegExpandSz);
-  EXPECT_EQ(size, 18u);
-
-  qv::platform::RegCloseKey(key);
+  namespace reg = qv::platform;
+  reg::RegistryKey key;
+  ASSERT_EQ(reg::RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, reg::kKeyRead, key),
+            reg::kErrorSuccess);
+  const struct {
+    const char* value;
+    bool withBuffer;
+    int32_t result;
+    uint32_t type;
+    uint32_t size;
+    std::string buffer;  // its first `size` bytes afterwards
+  } rows[] = {
+      {"Long255", true, reg::kErrorMoreData, reg::kRegSz, 256, std::string(255, ' ')},
+      {"Long254", true, reg::kErrorSuccess, reg::kRegSz, 255, std::string(254, 'a') + '\0'},
+      {"Seven", true, reg::kErrorSuccess, reg::kRegDword, 4, std::string("\x07\0\0\0", 4)},
+      {"Expand", false, reg::kErrorSuccess, reg::kRegExpandSz, 18, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    std::string buffer(255, ' ');
+    uint32_t type = 0;
+    uint32_t size = row.withBuffer ? 255 : 0;
+    EXPECT_EQ(reg::RegQueryValueExA(
+                  key, row.value, &type,
+                  row.withBuffer ? reinterpret_cast<uint8_t*>(buffer.data()) : nullptr, &size),
+              row.result);
+    if (row.result == reg::kErrorSuccess) {
+      EXPECT_EQ(type, row.type);
+    }
+    EXPECT_EQ(size, row.size);
+    EXPECT_EQ(buffer.substr(0, row.buffer.size()), row.buffer);
+  }
+  reg::RegCloseKey(key);
   EXPECT_FALSE(key.IsOpen());
-  EXPECT_NE(qv::platform::RegQueryValueExA(key, "Seven", &type, nullptr, &size),
-            qv::platform::kErrorSuccess);
+  uint32_t size = 0;
+  EXPECT_NE(reg::RegQueryValueExA(key, "Seven", nullptr, nullptr, &size), reg::kErrorSuccess);
 }
 
 TEST_F(RegistryTest, OpeningReadsTheHiveAtThatMoment) {
   WriteSystem("[Software\\\\EA GAMES\\\\The Sims 2] 1\n\"Install Dir\"=\"first\"\n");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "Install Dir"), "first");
+  EXPECT_EQ(Lookup("Install Dir"), "first");
   WriteSystem("[Software\\\\EA GAMES\\\\The Sims 2] 2\n\"Install Dir\"=\"second\"\n");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "Install Dir"), "second");
+  EXPECT_EQ(Lookup("Install Dir"), "second");
 }
 
 TEST_F(RegistryTest, MalformedLinesAreSkipped) {
@@ -250,10 +231,10 @@ TEST_F(RegistryTest, MalformedLinesAreSkipped) {
       "\"Unknown\"=weird:1\n"
       "garbage line\n"
       "\"Install Dir\"=\"kept\"\n");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "Install Dir"), "kept");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "BadHex"), "");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "BadDword"), "");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, kSims, "Unknown"), "");
+  EXPECT_EQ(Lookup("Install Dir"), "kept");
+  EXPECT_EQ(Lookup("BadHex"), "");
+  EXPECT_EQ(Lookup("BadDword"), "");
+  EXPECT_EQ(Lookup("Unknown"), "");
 }
 
 }  // namespace
