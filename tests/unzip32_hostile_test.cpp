@@ -16,453 +16,273 @@
 namespace qv::test {
 namespace {
 
-using Tree_t = std::map<std::string, std::string>;
 using namespace std::string_literals;
-
-std::string Text(size_t bytes) {
-  std::string s;
-  while (s.size() < bytes) s += "lorem ipsum dolor sit amet, consectetur adipiscing elit\n";
-  s.resize(bytes);
-  return s;
-}
 
 // `root` is the test's temporary folder; the extraction folder is root/out,
 // so an absolute name can aim at a place the test can watch.
 using Build = std::function<void(ZipWriter&, const std::string& root)>;
+using Codes = std::set<int32_t>;
 
 struct HostileCase {
   const char* name;
+  Codes codes;  // acceptable results
   Build build;
-  std::set<int32_t> codes;  // acceptable results
-  Tree_t allowed;           // files that may appear in out/ (with exactly this content)
+  Tree_t allowed = {};      // files that may appear in out/ (with exactly this content)
   bool nameDefect = false;  // only a folder-honoring extraction must refuse it
 };
 
-std::vector<HostileCase> Cases() {
-  const std::set<int32_t> kFormat = {UNZIP32_ERR_FORMAT};
-  const std::set<int32_t> kFormatOrCrc = {UNZIP32_ERR_FORMAT, UNZIP32_ERR_CRC};
-  const std::set<int32_t> kUnsafe = {UNZIP32_ERR_UNSAFE_NAME};
-  const std::set<int32_t> kUnsupported = {UNZIP32_ERR_UNSUPPORTED};
-  const Tree_t good = {{"good.txt", "good"}};
-  auto named = [](std::string name) {
-    return [name](ZipWriter& z, const std::string&) {
-      z.Add(name, "payload");
-      z.Add("good.txt", "good");
-    };
+using Edit = std::function<void(ZipEntry&)>;
+
+// One entry f.txt holding `data` packed with `method`, then changed by `edit`.
+Build OneOf(uint16_t method, const std::string& data, Edit edit) {
+  return [=](ZipWriter& z, const std::string&) { edit(z.Add("f.txt", data, method)); };
+}
+Build One(const std::string& data, Edit edit) {
+  return OneOf(kDeflated, data, std::move(edit));
+}
+
+// An entry f.txt holding "x", then the archive changed by `edit`.
+Build Archive(std::function<void(ZipWriter&)> edit) {
+  return [=](ZipWriter& z, const std::string&) {
+    z.Add("f.txt", "x");
+    edit(z);
   };
-  std::vector<HostileCase> cases = {
+}
+
+// An entry under the hostile `name`, then a harmless one.
+Build Named(const std::string& name) {
+  return [=](ZipWriter& z, const std::string& root) {
+    z.Add(name == "<root>" ? root + "/escaped.txt" : name, "payload");
+    z.Add("good.txt", "good");
+  };
+}
+
+std::vector<HostileCase> Cases() {
+  const Codes kFmt = {UNZIP32_ERR_FORMAT};
+  const Codes kFmtCrc = {UNZIP32_ERR_FORMAT, UNZIP32_ERR_CRC};
+  const Codes kCrc = {UNZIP32_ERR_CRC};
+  const Codes kUnsafe = {UNZIP32_ERR_UNSAFE_NAME};
+  const Codes kFmtUnsafe = {UNZIP32_ERR_FORMAT, UNZIP32_ERR_UNSAFE_NAME};
+  const Codes kUnsupported = {UNZIP32_ERR_UNSUPPORTED};
+  const Tree_t good = {{"good.txt", "good"}};
+  return {
       // Traversal and absolute names.
-      {"DotDotPrefix", named("../escaped.txt"), kUnsafe, good, true},
-      {"DotDotInTheMiddle", named("a/../../escaped.txt"), kUnsafe, good, true},
-      {"DotDotWithBackslashes", named("..\\escaped.txt"), kUnsafe, good, true},
-      {"DotDotMixedSeparators", named("a\\..\\../escaped.txt"), kUnsafe, good, true},
-      {"DotDotFolderEntry", named("../"), kUnsafe, good, true},
-      {"DotDotAlone", named(".."), kUnsafe, good, true},
-      {"DotDotDeep", named("a/b/c/../../../../escaped.txt"), kUnsafe, good, true},
-      {"AbsoluteSlash",
-       [](ZipWriter& z, const std::string& root) {
-         z.Add(root + "/escaped.txt", "payload");
-         z.Add("good.txt", "good");
-       },
-       kUnsafe, good, true},
-      {"AbsoluteBackslash", named("\\escaped.txt"), kUnsafe, good, true},
-      {"DriveRelative", named("C:escaped.txt"), kUnsafe, good, true},
-      {"DriveAbsolute", named("C:\\escaped.txt"), kUnsafe, good, true},
-      {"DriveAbsoluteSlash", named("c:/escaped.txt"), kUnsafe, good, true},
-      {"UncPath", named("\\\\server\\share\\escaped.txt"), kUnsafe, good, true},
-      {"NulInName", named("safe.txt\0../../escaped.txt"s), kUnsafe, good, true},
-      {"ControlCharacterInName", named("bad\x01name.txt"), kUnsafe, good, true},
-      {"NewlineInName", named("bad\nname.txt"), kUnsafe, good, true},
-      {"EscapeInFolderName", named("dir\x1b[2J/x.txt"), kUnsafe, good, true},
+      {"DotDotPrefix", kUnsafe, Named("../escaped.txt"), good, true},
+      {"DotDotInTheMiddle", kUnsafe, Named("a/../../escaped.txt"), good, true},
+      {"DotDotWithBackslashes", kUnsafe, Named("..\\escaped.txt"), good, true},
+      {"DotDotMixedSeparators", kUnsafe, Named("a\\..\\../escaped.txt"), good, true},
+      {"DotDotFolderEntry", kUnsafe, Named("../"), good, true},
+      {"DotDotAlone", kUnsafe, Named(".."), good, true},
+      {"DotDotDeep", kUnsafe, Named("a/b/c/../../../../escaped.txt"), good, true},
+      {"AbsoluteSlash", kUnsafe, Named("<root>"), good, true},
+      {"AbsoluteBackslash", kUnsafe, Named("\\escaped.txt"), good, true},
+      {"DriveRelative", kUnsafe, Named("C:escaped.txt"), good, true},
+      {"DriveAbsolute", kUnsafe, Named("C:\\escaped.txt"), good, true},
+      {"DriveAbsoluteSlash", kUnsafe, Named("c:/escaped.txt"), good, true},
+      {"UncPath", kUnsafe, Named("\\\\server\\share\\escaped.txt"), good, true},
+      {"NulInName", kUnsafe, Named("safe.txt\0../../escaped.txt"s), good, true},
+      {"ControlCharacterInName", kUnsafe, Named("bad\x01name.txt"), good, true},
+      {"NewlineInName", kUnsafe, Named("bad\nname.txt"), good, true},
+      {"EscapeInFolderName", kUnsafe, Named("dir\x1b[2J/x.txt"), good, true},
       // Lying sizes and checksums.
-      {"BadCrc",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", Text(3000)).crc = 0xDEADBEEF; },
-       {UNZIP32_ERR_CRC},
-       {}},
-      {"BadCrcStored",
-       [](ZipWriter& z, const std::string&) { z.Add("f.bin", "abcdef", kStored).crc = 1; },
-       {UNZIP32_ERR_CRC},
-       {}},
-      {"BadCrcInDataDescriptorOnly",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", Text(3000));
-         e.dataDescriptor = true;
-         e.crc = 0xDEADBEEF;
-       },
-       {UNZIP32_ERR_CRC},
-       {}},
-      {"SizeLiesLarger",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", Text(3000)).size = 3001; },
-       kFormatOrCrc,
-       {}},
-      {"SizeLiesSmaller",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", Text(3000)).size = 2999; },
-       kFormatOrCrc,
-       {}},
-      {"StoredSizeLiesSmaller",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.bin", Text(3000), kStored);
-         e.size = 100;
-         e.compressedSize = 100;
-       },
-       kFormatOrCrc,
-       {}},
-      {"StoredSizesDisagree",
-       [](ZipWriter& z, const std::string&) { z.Add("f.bin", Text(300), kStored).size = 299; },
-       kFormatOrCrc,
-       {}},
-      {"CompressedSizeCutsTheStream",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", Text(30000));
-         e.compressedSize = 20;
-       },
-       kFormatOrCrc,
-       {}},
-      {"CompressedSizeBeyondTheFile",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", Text(300)).compressedSize = 1u << 30;
-       },
-       kFormatOrCrc,
-       {}},
-      {"Zip64SizeDiffersInTheHighBits",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", Text(3000));
-         e.zip64 = true;
-         e.size = 3000 + (uint64_t{1} << 32);
-       },
-       kFormatOrCrc,
-       {}},
-      {"Zip64CompressedSizeHuge",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", Text(3000));
-         e.zip64 = true;
-         e.compressedSize = uint64_t{1} << 62;
-       },
-       kFormatOrCrc,
-       {}},
-      {"DeflateRatioBeyondDeflate",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", std::string(2000, 'a')).size = uint64_t{2000} * 4096;
-       },
-       kFormatOrCrc,
-       {}},
-      {"GarbageDeflateStream",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", Text(300)).rawPayload = "\xff\xff\xff\xff garbage that is no deflate";
-       },
-       kFormatOrCrc,
-       {}},
-      {"DeflateStreamEndsEarly",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", Text(300)).rawPayload = Deflate(Text(200));
-       },
-       kFormatOrCrc,
-       {}},
-      {"DeflateStreamGoesOnPastTheSize",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", Text(300));
-         e.rawPayload = Deflate(Text(300) + "more");
-       },
-       kFormatOrCrc,
-       {}},
+      {"BadCrc", kCrc, One(Text(3000), [](auto& e) { e.crc = 0xDEADBEEF; })},
+      {"BadCrcStored", kCrc, OneOf(kStored, "abcdef", [](auto& e) { e.crc = 1; })},
+      {"BadCrcInDataDescriptorOnly", kCrc,
+       One(Text(3000),
+           [](auto& e) {
+             e.dataDescriptor = true;
+             e.crc = 0xDEADBEEF;
+           })},
+      {"SizeLiesLarger", kFmtCrc, One(Text(3000), [](auto& e) { e.size = 3001; })},
+      {"SizeLiesSmaller", kFmtCrc, One(Text(3000), [](auto& e) { e.size = 2999; })},
+      {"StoredSizeLiesSmaller", kFmtCrc,
+       OneOf(kStored, Text(3000), [](auto& e) { e.size = e.compressedSize = 100; })},
+      {"StoredSizesDisagree", kFmtCrc, OneOf(kStored, Text(300), [](auto& e) { e.size = 299; })},
+      {"CompressedSizeCutsTheStream", kFmtCrc,
+       One(Text(30000), [](auto& e) { e.compressedSize = 20; })},
+      {"CompressedSizeBeyondTheFile", kFmtCrc,
+       One(Text(300), [](auto& e) { e.compressedSize = 1u << 30; })},
+      {"Zip64SizeDiffersInTheHighBits", kFmtCrc,
+       One(Text(3000),
+           [](auto& e) {
+             e.zip64 = true;
+             e.size = 3000 + (uint64_t{1} << 32);
+           })},
+      {"Zip64CompressedSizeHuge", kFmtCrc,
+       One(Text(3000),
+           [](auto& e) {
+             e.zip64 = true;
+             e.compressedSize = uint64_t{1} << 62;
+           })},
+      {"DeflateRatioBeyondDeflate", kFmtCrc,
+       One(std::string(2000, 'a'), [](auto& e) { e.size = uint64_t{2000} * 4096; })},
+      {"GarbageDeflateStream", kFmtCrc,
+       One(Text(300),
+           [](auto& e) { e.rawPayload = "\xff\xff\xff\xff garbage that is no deflate"; })},
+      {"DeflateStreamEndsEarly", kFmtCrc,
+       One(Text(300), [](auto& e) { e.rawPayload = Deflate(Text(200)); })},
+      {"DeflateStreamGoesOnPastTheSize", kFmtCrc,
+       One(Text(300), [](auto& e) { e.rawPayload = Deflate(Text(300) + "more"); })},
       // Central and local headers that disagree.
-      {"LocalNameDiffers",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", "x").local.name = "g.txt"; },
-       kFormat,
-       {}},
-      {"LocalNameIsATraversal",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", "x").local.name = "../f.txt"; },
-       {UNZIP32_ERR_FORMAT, UNZIP32_ERR_UNSAFE_NAME},
-       {}},
-      {"LocalMethodDiffers",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", Text(500), kStored).local.method = kDeflated;
-       },
-       kFormat,
-       {}},
-      {"LocalSizeDiffers",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", Text(500)).local.size = 499; },
-       kFormat,
-       {}},
-      {"LocalCompressedSizeDiffers",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", Text(500)).local.compressedSize = 1000;
-       },
-       kFormat,
-       {}},
-      {"LocalCrcDiffers",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", Text(500)).local.crc = 7; },
-       kFormatOrCrc,
-       {}},
+      {"LocalNameDiffers", kFmt, One("x", [](auto& e) { e.local.name = "g.txt"; })},
+      {"LocalNameIsATraversal", kFmtUnsafe, One("x", [](auto& e) { e.local.name = "../f.txt"; })},
+      {"LocalMethodDiffers", kFmt,
+       OneOf(kStored, Text(500), [](auto& e) { e.local.method = kDeflated; })},
+      {"LocalSizeDiffers", kFmt, One(Text(500), [](auto& e) { e.local.size = 499; })},
+      {"LocalCompressedSizeDiffers", kFmt,
+       One(Text(500), [](auto& e) { e.local.compressedSize = 1000; })},
+      {"LocalCrcDiffers", kFmtCrc, One(Text(500), [](auto& e) { e.local.crc = 7; })},
       {"LocalFlagsSayEncrypted",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", Text(500)).local.flags = 1; },
        {UNZIP32_ERR_FORMAT, UNZIP32_ERR_PASSWORD, UNZIP32_ERR_UNSUPPORTED},
-       {}},
+       One(Text(500), [](auto& e) { e.local.flags = 1; })},
       // Entries whose data overlap (zip bombs).
       {"TwoCentralEntriesShareOneLocalRecord",
+       kFmtUnsafe,
        [](ZipWriter& z, const std::string&) {
          z.Add("f.txt", Text(5000));
          z.Add("f.txt", Text(5000)).sameDataAs = 0;
        },
-       {UNZIP32_ERR_FORMAT, UNZIP32_ERR_UNSAFE_NAME},
        {{"f.txt", Text(5000)}}},
       {"ManyCentralEntriesShareOneLocalRecord",
+       kFmtUnsafe,
        [](ZipWriter& z, const std::string&) {
          z.Add("bomb.bin", std::string(1 << 20, '\0'));
          for (int i = 0; i < 2000; ++i) z.Add("bomb.bin", "").sameDataAs = 0;
        },
-       {UNZIP32_ERR_FORMAT, UNZIP32_ERR_UNSAFE_NAME},
        {{"bomb.bin", std::string(1 << 20, '\0')}}},
       {"EntryInsideAnotherEntry",
+       kFmt,
        [](ZipWriter& z, const std::string&) {
          z.Add("outer.bin", "").containsNext = true;
          z.Add("inner.txt", Text(4000));
        },
-       kFormat,
        {{"outer.bin", "<any>"}}},
       {"NestedOverlapChain",
+       kFmt,
        [](ZipWriter& z, const std::string&) {
          for (int i = 0; i < 20; ++i) z.Add("n" + std::to_string(i), "").containsNext = true;
          z.Add("core.txt", Text(100000));
        },
-       kFormat,
        {{"n0", "<any>"}}},
-      {"LocalOffsetPointsAtTheCentralDirectory",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
+      {"LocalOffsetPointsAtTheCentralDirectory", kFmt, Archive([](ZipWriter& z) {
          z.Build();
          z.Entry(0).centralOffset = z.DirectoryOffset();
-       },
-       kFormat,
-       {}},
-      {"LocalOffsetBeyondTheFile",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", "x").centralOffset = 0x7FFFFFF0u; },
-       kFormat,
-       {}},
-      {"Zip64LocalOffsetHuge",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", "x");
-         e.zip64 = true;
-         e.centralOffset = uint64_t{1} << 62;
-       },
-       kFormat,
-       {}},
+       })},
+      {"LocalOffsetBeyondTheFile", kFmt, One("x", [](auto& e) { e.centralOffset = 0x7FFFFFF0u; })},
+      {"Zip64LocalOffsetHuge", kFmt,
+       One("x",
+           [](auto& e) {
+             e.zip64 = true;
+             e.centralOffset = uint64_t{1} << 62;
+           })},
       // End records that cannot fit the file.
-      {"EntryCountBeyondTheFile",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
-         z.endEntryCount = 0xFFFE;
-       },
-       kFormat,
-       {}},
-      {"Zip64EntryCountHuge",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
+      {"EntryCountBeyondTheFile", kFmt, Archive([](ZipWriter& z) { z.endEntryCount = 0xFFFE; })},
+      {"Zip64EntryCountHuge", kFmt, Archive([](ZipWriter& z) {
          z.zip64End = true;
          z.endEntryCount = uint64_t{1} << 60;
-       },
-       kFormat,
-       {}},
-      {"DirectoryOffsetBeyondTheFile",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
-         z.endDirectoryOffset = 0xFFFFFF00u;
-       },
-       kFormat,
-       {}},
-      {"Zip64DirectoryOffsetHuge",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
+       })},
+      {"DirectoryOffsetBeyondTheFile", kFmt,
+       Archive([](ZipWriter& z) { z.endDirectoryOffset = 0xFFFFFF00u; })},
+      {"Zip64DirectoryOffsetHuge", kFmt, Archive([](ZipWriter& z) {
          z.zip64End = true;
          z.endDirectoryOffset = uint64_t{1} << 63;
-       },
-       kFormat,
-       {}},
-      {"DirectorySizeBeyondTheFile",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
-         z.endDirectorySize = 0x7FFFFFFFu;
-       },
-       kFormat,
-       {}},
-      {"Zip64DirectorySizeHuge",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
+       })},
+      {"DirectorySizeBeyondTheFile", kFmt,
+       Archive([](ZipWriter& z) { z.endDirectorySize = 0x7FFFFFFFu; })},
+      {"Zip64DirectorySizeHuge", kFmt, Archive([](ZipWriter& z) {
          z.zip64End = true;
          z.endDirectorySize = ~uint64_t{0};
-       },
-       kFormat,
-       {}},
-      {"DirectoryTooSmallForItsEntries",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x");
+       })},
+      {"DirectoryTooSmallForItsEntries", kFmt, Archive([](ZipWriter& z) {
          z.Add("g.txt", "y");
          z.endDirectorySize = 46;
-       },
-       kFormat,
-       {}},
+       })},
       // Extra fields.
-      {"Zip64ExtraFieldTooShort",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", Text(100));
-         e.zip64 = true;
-         e.centralZip64 = Le64(100);
-       },
-       kFormat,
-       {}},
-      {"Zip64ExtraFieldMissing",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", Text(100));
-         e.zip64 = true;
-         e.centralZip64 = "";
-       },
-       kFormat,
-       {}},
-      {"ExtraRecordOverrunsItsField",
-       [](ZipWriter& z, const std::string&) {
-         // A record that claims 200 bytes where the field holds 4.
-         z.Add("f.txt", "x").centralExtra = Le16(0x5455) + Le16(200) + "abcd";
-       },
-       kFormat,
-       {}},
-      {"Zip64RecordOverrunsItsField",
-       [](ZipWriter& z, const std::string&) {
-         z.Add("f.txt", "x").centralExtra = Le16(0x0001) + Le16(24) + Le64(1);
-       },
-       kFormat,
-       {}},
+      {"Zip64ExtraFieldTooShort", kFmt,
+       One(Text(100),
+           [](auto& e) {
+             e.zip64 = true;
+             e.centralZip64 = Le64(100);
+           })},
+      {"Zip64ExtraFieldMissing", kFmt,
+       One(Text(100),
+           [](auto& e) {
+             e.zip64 = true;
+             e.centralZip64 = "";
+           })},
+      // A record that claims 200 bytes where the field holds 4.
+      {"ExtraRecordOverrunsItsField", kFmt,
+       One("x", [](auto& e) { e.centralExtra = Le16(0x5455) + Le16(200) + "abcd"; })},
+      {"Zip64RecordOverrunsItsField", kFmt,
+       One("x", [](auto& e) { e.centralExtra = Le16(0x0001) + Le16(24) + Le64(1); })},
       // Methods and encryption the library does not support.
-      {"AesMethod99",
-       [](ZipWriter& z, const std::string&) {
-         ZipEntry& e = z.Add("f.txt", std::string(40, 'q'), kAes);
-         e.addFlags = 1;
-         e.centralExtra = AesExtraField();
-         e.localExtra = AesExtraField();
-       },
-       kUnsupported,
-       {}},
-      {"UnknownMethodLzma",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", "not lzma", 14); },
-       kUnsupported,
-       {}},
-      {"UnknownMethodBzip2",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", "not bzip2", 12); },
-       kUnsupported,
-       {}},
+      {"AesMethod99", kUnsupported,
+       OneOf(kAes, std::string(40, 'q'),
+             [](auto& e) {
+               e.addFlags = 1;
+               e.centralExtra = e.localExtra = AesExtraField();
+             })},
+      {"UnknownMethodLzma", kUnsupported, OneOf(14, "not lzma", [](auto&) {})},
+      {"UnknownMethodBzip2", kUnsupported, OneOf(12, "not bzip2", [](auto&) {})},
       {"StrongEncryptionFlag",
-       [](ZipWriter& z, const std::string&) { z.Add("f.txt", "x", kStored).addFlags = 1 | 64; },
        {UNZIP32_ERR_UNSUPPORTED, UNZIP32_ERR_PASSWORD},
-       {}},
+       OneOf(kStored, "x", [](auto& e) { e.addFlags = 1 | 64; })},
   };
-  return cases;
 }
 
-// Whether every file in out/ is allowed there with that content.
-void ExpectOnlyAllowed(const Tree_t& out, const Tree_t& allowed) {
-  for (const auto& [path, content] : out) {
-    if (content == "<folder>") continue;
-    const auto it = allowed.find(path);
-    if (it == allowed.end()) {
-      ADD_FAILURE() << "unexpected " << path << " (" << content.size() << " bytes)";
-    } else if (it->second != "<any>") {
-      EXPECT_EQ(content, it->second) << path;
-    }
+// Builds the archive in a fresh folder with a file outside.txt beside out/,
+// extracts it with or without folders and checks that nothing outside out/
+// changed. Returns the result; `inside` gets what out/ holds.
+int32_t ExtractContained(const Build& build, int honor, Tree_t& inside) {
+  TempDir dir;
+  dir.Write("outside.txt", "precious");
+  dir.MakeFolder("out");
+  ZipWriter zip;
+  build(zip, dir.Path());
+  zip.Save(dir.Join("a.zip"));
+  UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
+  run.options.HonorDirectories = honor;
+  Recorder().Reset();
+  Recorder().passwords = {"pw"};
+  const int32_t rc = run.Again();
+  Tree_t outside = Tree(dir.Path());
+  for (auto it = outside.begin(); it != outside.end();) {
+    it = it->first.rfind("out/", 0) == 0 ? outside.erase(it) : std::next(it);
   }
+  EXPECT_EQ(outside.erase("a.zip"), 1u);
+  EXPECT_EQ(outside, (Tree_t{{"out", "<folder>"}, {"outside.txt", "precious"}}))
+      << "written outside the extraction folder";
+  inside = Tree(dir.Join("out"));
+  for (const auto& [path, content] : inside) EXPECT_NE(content, "<link>") << path;
+  return rc;
 }
 
 TEST(Unzip32Hostile, EveryDefectIsRefusedAndContained) {
   for (const HostileCase& c : Cases()) {
     for (int honor : {1, 0}) {
       SCOPED_TRACE(std::string(c.name) + (honor ? " honoring folders" : " flat"));
-      TempDir dir;
-      dir.MakeFolder("out");
-      ZipWriter zip;
-      c.build(zip, dir.Path());
-      zip.Save(dir.Join("a.zip"));
-      UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
-      run.options.HonorDirectories = honor;
-      Recorder().Reset();
-      Recorder().passwords = {"pw"};
-      const int32_t rc = run.Again();
-      if (honor || !c.nameDefect) {
-        EXPECT_TRUE(c.codes.count(rc)) << "result " << rc << "\n" << Recorder().printed;
-        EXPECT_FALSE(Recorder().printed.empty()) << "the failure is reported";
-      }
-      // Nothing beside out/ and the archive; within out/ only allowed files.
-      Tree_t outside = Tree(dir.Path());
-      Tree_t inside = Tree(dir.Join("out"));
-      for (auto it = outside.begin(); it != outside.end();) {
-        it = it->first.rfind("out/", 0) == 0 ? outside.erase(it) : std::next(it);
-      }
-      EXPECT_EQ(outside.size(), 2u) << "written outside the extraction folder";
-      EXPECT_TRUE(outside.count("a.zip") && outside.count("out"));
-      if (honor || !c.nameDefect) {
-        ExpectOnlyAllowed(inside, c.allowed);
-      } else {
-        // Flat extraction keeps only the last name component; whatever it
-        // wrote stays inside and is not a link.
-        for (const auto& [path, content] : inside) EXPECT_NE(content, "<link>") << path;
+      Tree_t inside;
+      const int32_t rc = ExtractContained(c.build, honor, inside);
+      // Flat extraction keeps only the last name component of a bad name:
+      // it need not refuse it, only keep it inside.
+      if (!honor && c.nameDefect) continue;
+      EXPECT_TRUE(c.codes.count(rc)) << "result " << rc << "\n" << Recorder().printed;
+      EXPECT_FALSE(Recorder().printed.empty()) << "the failure is reported";
+      for (const auto& [path, content] : inside) {
+        if (content == "<folder>") continue;
+        const auto it = c.allowed.find(path);
+        if (it == c.allowed.end()) {
+          ADD_FAILURE() << "unexpected " << path << " (" << content.size() << " bytes)";
+        } else if (it->second != "<any>") {
+          EXPECT_EQ(content, it->second) << path;
+        }
       }
     }
-  }
-}
-
-TEST(Unzip32Hostile, ExistingSymlinkToAFileIsNotFollowed) {
-  TempDir dir;
-  dir.Write("outside.txt", "precious");
-  dir.MakeFolder("out");
-  // Windows lets only privileged users make links (Wine none at all).
-  try {
-    std::filesystem::create_symlink(dir.Join("outside.txt"), dir.Join("out/link.txt"));
-  } catch (const std::filesystem::filesystem_error& e) {
-    GTEST_SKIP() << "symbolic links not available: " << e.what();
-  }
-  ZipWriter zip;
-  zip.Add("link.txt", "attacker");
-  zip.Save(dir.Join("a.zip"));
-  for (int honor : {1, 0}) {
-    UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
-    run.options.HonorDirectories = honor;
-    const int32_t rc = run();
-    EXPECT_EQ(dir.Read("outside.txt"), "precious");
-    const Tree_t out = Tree(dir.Join("out"));
-    // Either the link was replaced by the entry, or the entry was refused.
-    ASSERT_TRUE(out.count("link.txt")) << "result " << rc << ": " << Recorder().printed;
-    if (out.at("link.txt") != "<link>") {
-      EXPECT_EQ(out.at("link.txt"), "attacker");
-    } else {
-      EXPECT_NE(rc, UNZIP32_OK);
-    }
-  }
-}
-
-TEST(Unzip32Hostile, ExistingSymlinkToAFolderIsNotFollowed) {
-  TempDir dir;
-  dir.MakeFolder("elsewhere");
-  dir.MakeFolder("out");
-  // Windows lets only privileged users make links (Wine none at all).
-  try {
-    std::filesystem::create_directory_symlink(dir.Join("elsewhere"), dir.Join("out/sub"));
-  } catch (const std::filesystem::filesystem_error& e) {
-    GTEST_SKIP() << "symbolic links not available: " << e.what();
-  }
-  ZipWriter zip;
-  zip.Add("sub/x.txt", "attacker");
-  zip.Save(dir.Join("a.zip"));
-  UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
-  const int32_t rc = run();
-  EXPECT_TRUE(Tree(dir.Join("elsewhere")).empty()) << "written through a symbolic link";
-  if (Tree(dir.Join("out")).count("sub/x.txt") == 0) {
-    EXPECT_NE(rc, UNZIP32_OK) << "neither extracted nor refused";
   }
 }
 
 TEST(Unzip32Hostile, SymlinkEntriesAreNotCreatedAsLinks) {
-  struct Case {
-    const char* name;
-    std::function<void(ZipWriter&, const std::string&)> build;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, Build> cases[] = {
       {"LinkToAbsoluteFolderThenFileThroughIt",
        [](ZipWriter& z, const std::string& root) {
          z.AddSymlink("ln", root);
@@ -484,55 +304,79 @@ TEST(Unzip32Hostile, SymlinkEntriesAreNotCreatedAsLinks) {
          z.Add("d/ln/escaped.txt", "attacker");
        }},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, build] : cases) {
+    for (int honor : {1, 0}) {
+      SCOPED_TRACE(std::string(name) + (honor ? " honoring folders" : " flat"));
+      Tree_t inside;
+      ExtractContained(build, honor, inside);
+    }
+  }
+}
+
+// A link already in the extraction folder, made by someone else: the entry
+// of the same name replaces the link or is refused, never written through it.
+TEST(Unzip32Hostile, ExistingSymlinksAreNotFollowed) {
+  struct Case {
+    const char* name;
+    bool folder;
+    const char* entry;
+  };
+  for (const Case& c : {Case{"ToAFile", false, "link"}, Case{"ToAFolder", true, "link/x.txt"}}) {
     for (int honor : {1, 0}) {
       SCOPED_TRACE(std::string(c.name) + (honor ? " honoring folders" : " flat"));
       TempDir dir;
-      dir.Write("outside.txt", "precious");
+      dir.Write("target/x.txt", "precious");
+      dir.Write("target.txt", "precious");
       dir.MakeFolder("out");
+      const std::string target = dir.Join(c.folder ? "target" : "target.txt");
+      // Windows lets only privileged users make links (Wine none at all).
+      try {
+        if (c.folder) {
+          std::filesystem::create_directory_symlink(target, dir.Join("out/link"));
+        } else {
+          std::filesystem::create_symlink(target, dir.Join("out/link"));
+        }
+      } catch (const std::filesystem::filesystem_error& e) {
+        GTEST_SKIP() << "symbolic links not available: " << e.what();
+      }
       ZipWriter zip;
-      c.build(zip, dir.Path());
+      zip.Add(c.entry, "attacker");
       zip.Save(dir.Join("a.zip"));
       UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
       run.options.HonorDirectories = honor;
-      run();
-      EXPECT_EQ(dir.Read("outside.txt"), "precious");
-      EXPECT_FALSE(dir.Exists("escaped.txt"));
-      for (const auto& [path, content] : Tree(dir.Join("out"))) {
-        EXPECT_NE(content, "<link>") << path;
+      const int32_t rc = run();
+      EXPECT_EQ(dir.Read("target.txt"), "precious");
+      EXPECT_EQ(Tree(dir.Join("target")), (Tree_t{{"x.txt", "precious"}}));
+      const Tree_t out = Tree(dir.Join("out"));
+      const std::string entry = c.entry;
+      const std::string written = honor ? entry : entry.substr(entry.rfind('/') + 1);
+      EXPECT_TRUE(c.folder || out.count("link")) << "the user's link went away";
+      if (!c.folder || honor) {
+        const bool extracted = out.count(written) && out.at(written) == "attacker";
+        EXPECT_TRUE(extracted || rc != UNZIP32_OK) << "neither extracted nor refused: " << rc;
       }
     }
   }
 }
 
 TEST(Unzip32Hostile, DuplicateNamesNeverSilentlyOverwriteThisRunsFile) {
-  struct Case {
-    const char* name;
-    const char* first;
-    const char* second;
+  const std::pair<const char*, const char*> cases[] = {
+      {"same.txt", "same.txt"},   {"Readme.TXT", "readme.txt"}, {"d/same.txt", "d/same.txt"},
+      {"Dir/a.txt", "dir/a.txt"}, {"d/x.txt", "d\\x.txt"},
   };
-  const Case cases[] = {
-      {"SameName", "same.txt", "same.txt"},
-      {"DifferOnlyInCase", "Readme.TXT", "readme.txt"},
-      {"SameNameInFolders", "d/same.txt", "d/same.txt"},
-      {"FolderDiffersInCase", "Dir/a.txt", "dir/a.txt"},
-      {"BackslashSpelling", "d/x.txt", "d\\x.txt"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [first, second] : cases) {
     for (int honor : {1, 0}) {
-      SCOPED_TRACE(std::string(c.name) + (honor ? " honoring folders" : " flat"));
-      TempDir dir;
-      dir.MakeFolder("out");
-      ZipWriter zip;
-      zip.Add(c.first, "first");
-      zip.Add(c.second, "second");
-      zip.Save(dir.Join("a.zip"));
-      UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
-      run.options.HonorDirectories = honor;
-      run.options.OverWriteFiles = 1;
-      const int32_t rc = run();
+      SCOPED_TRACE(std::string(first) + " then " + second +
+                   (honor ? " honoring folders" : " flat"));
+      Tree_t inside;
+      const int32_t rc = ExtractContained(
+          [&](ZipWriter& z, const std::string&) {
+            z.Add(first, "first");
+            z.Add(second, "second");
+          },
+          honor, inside);
       int files = 0;
-      for (const auto& [path, content] : Tree(dir.Join("out"))) {
+      for (const auto& [path, content] : inside) {
         if (content == "<folder>") continue;
         ++files;
         EXPECT_EQ(content, "first") << path << ": the second entry replaced the first";
@@ -549,29 +393,24 @@ TEST(Unzip32Hostile, WrongPasswordThatPassesTheCheckByteInstallsNothing) {
   const std::string plain = Text(5000);
   ZipWriter zip;
   zip.Add("secret.txt", plain).password = "right";
-  const std::string bytes = zip.Build();
-  const size_t headerAt = 30 + std::string("secret.txt").size();
-  const std::string encryptedHeader = bytes.substr(headerAt, 12);
+  const std::string encryptedHeader = zip.Build().substr(30 + std::string("secret.txt").size(), 12);
   const auto check = static_cast<char>(Crc32(plain) >> 24);
   std::vector<std::string> lucky;
   for (int i = 0; lucky.size() < 3 && i < 100000; ++i) {
     const std::string candidate = "wrong" + std::to_string(i);
-    ZipCrypto crypto(candidate);
-    if (crypto.Decrypt(encryptedHeader)[11] == check) lucky.push_back(candidate);
+    if (ZipCrypto(candidate).Decrypt(encryptedHeader)[11] == check) lucky.push_back(candidate);
   }
   ASSERT_EQ(lucky.size(), 3u);
   for (const std::string& password : lucky) {
     SCOPED_TRACE(password);
-    TempDir dir;
-    dir.Write("a.zip", bytes);
-    dir.MakeFolder("out");
-    UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
+    Scratch x;
+    zip.Save(x.zip);
+    UnzipRun run = x.Run();
     Recorder().Reset();
     Recorder().passwords = {password, password, password};
     const int32_t rc = run.Again();
-    EXPECT_TRUE(rc == UNZIP32_ERR_CRC || rc == UNZIP32_ERR_PASSWORD || rc == UNZIP32_ERR_FORMAT)
-        << rc;
-    EXPECT_TRUE(Tree(dir.Join("out")).empty());
+    EXPECT_TRUE(Codes({UNZIP32_ERR_CRC, UNZIP32_ERR_PASSWORD, UNZIP32_ERR_FORMAT}).count(rc)) << rc;
+    EXPECT_TRUE(Tree(x.out).empty());
   }
 }
 

@@ -1,21 +1,17 @@
 // Archives written by independent tools (bsdtar, 7z, Python's zipfile): the
 // library must read what the rest of the world writes, not only what our
 // own writer produces. A case is skipped only when its tool is missing.
-#include "support/TempDir.h"
 #include "support/Unzip32Run.h"
 #include "support/ZipWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <string>
 
 namespace qv::test {
 namespace {
-
-using Tree_t = std::map<std::string, std::string>;
 
 bool HaveTool(const std::string& tool) {
   return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -25,14 +21,6 @@ std::string Quote(const std::string& s) {
   std::string out = "'";
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
-}
-
-Tree_t Files(const std::string& root) {
-  Tree_t files;
-  for (const auto& [path, content] : Tree(root)) {
-    if (content != "<folder>") files[path] = content;
-  }
-  return files;
 }
 
 // The content every tool packs: text, incompressible data, an empty file and
@@ -111,32 +99,30 @@ class Unzip32Interop : public ::testing::TestWithParam<InteropCase> {};
 
 TEST_P(Unzip32Interop, ArchiveOfAnotherTool) {
   const InteropCase& c = GetParam();
-  {
-    if (!HaveTool(c.tool)) GTEST_SKIP() << c.tool << " is not installed";
-    TempDir dir;
-    WriteSources(dir);
-    const std::string command = "cd " + Quote(dir.Path()) + " && " + c.command;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    for (int honor : {1, 0}) {
-      SCOPED_TRACE(honor ? "honoring folders" : "flat");
-      const std::string out = dir.Join(honor ? "out" : "flat");
-      UnzipRun run(dir.Join("a.zip"), out);
-      run.options.HonorDirectories = honor;
-      Recorder().Reset();
-      for (int i = 0; i < 3; ++i) Recorder().passwords.push_back(c.password);
-      EXPECT_EQ(run.Again(), c.code) << Recorder().printed;
-      if (c.code != UNZIP32_OK) {
-        EXPECT_TRUE(Files(out).empty());
-        continue;
-      }
-      Tree_t expected;
-      for (const auto& [path, content] : Files(dir.Join("src"))) {
-        expected[honor ? path : path.substr(path.rfind('/') + 1)] = content;
-      }
-      EXPECT_EQ(Files(out), expected);
-      if (!c.password.empty()) {
-        EXPECT_EQ(Recorder().passwordRequests.size(), 1u) << "the password is kept";
-      }
+  if (!HaveTool(c.tool)) GTEST_SKIP() << c.tool << " is not installed";
+  TempDir dir;
+  WriteSources(dir);
+  const std::string command = "cd " + Quote(dir.Path()) + " && " + c.command;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  for (int honor : {1, 0}) {
+    SCOPED_TRACE(honor ? "honoring folders" : "flat");
+    const std::string out = dir.Join(honor ? "out" : "flat");
+    UnzipRun run(dir.Join("a.zip"), out);
+    run.options.HonorDirectories = honor;
+    Recorder().Reset();
+    for (int i = 0; i < 3; ++i) Recorder().passwords.push_back(c.password);
+    EXPECT_EQ(run.Again(), c.code) << Recorder().printed;
+    if (c.code != UNZIP32_OK) {
+      EXPECT_TRUE(Files(out).empty());
+      continue;
+    }
+    Tree_t expected;
+    for (const auto& [path, content] : Files(dir.Join("src"))) {
+      expected[honor ? path : path.substr(path.rfind('/') + 1)] = content;
+    }
+    EXPECT_EQ(Files(out), expected);
+    if (!c.password.empty()) {
+      EXPECT_EQ(Recorder().passwordRequests.size(), 1u) << "the password is kept";
     }
   }
 }

@@ -3,6 +3,7 @@
 // Header only: the other test programs do not link the library.
 #pragma once
 
+#include "support/TempDir.h"
 #include "unzip32.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,10 @@ struct PasswordRequest {
   int32_t size;
 };
 
+inline std::string OrNull(const char* text) {
+  return text != nullptr ? text : "<null>";
+}
+
 // What the callbacks saw and will answer. Callbacks carry no user pointer,
 // so one recorder serves the whole process; Reset() before every run.
 struct UnzipRecorder {
@@ -68,7 +73,7 @@ inline int32_t UNZIP32_CALL RecordPrint(const char* text, int32_t length) {
 }
 
 inline int32_t UNZIP32_CALL RecordReplace(const char* name) {
-  Recorder().replaceNames.emplace_back(name != nullptr ? name : "<null>");
+  Recorder().replaceNames.push_back(OrNull(name));
   if (Recorder().replaceAnswers.empty()) return UNZIP32_REPLACE_NO;
   const int32_t answer = Recorder().replaceAnswers.front();
   Recorder().replaceAnswers.pop_front();
@@ -77,8 +82,7 @@ inline int32_t UNZIP32_CALL RecordReplace(const char* name) {
 
 inline int32_t UNZIP32_CALL RecordPassword(char* buffer, int32_t size, const char* prompt,
                                            const char* name) {
-  Recorder().passwordRequests.push_back(
-      {prompt != nullptr ? prompt : "<null>", name != nullptr ? name : "<null>", size});
+  Recorder().passwordRequests.push_back({OrNull(prompt), OrNull(name), size});
   if (Recorder().passwords.empty() || buffer == nullptr || size <= 0) return 1;
   const std::string answer = Recorder().passwords.front();
   Recorder().passwords.pop_front();
@@ -94,13 +98,12 @@ inline void UNZIP32_CALL RecordListEntry(uint32_t size, uint32_t compressedSize,
                                          int32_t minute, int32_t index, const char* name,
                                          const char* method, uint32_t crc, int32_t encrypted) {
   Recorder().listed.push_back({size, compressedSize, ratio, month, day, year, hour, minute, index,
-                               name != nullptr ? name : "<null>",
-                               method != nullptr ? method : "<null>", crc, encrypted});
+                               OrNull(name), OrNull(method), crc, encrypted});
 }
 
 inline int32_t UNZIP32_CALL RecordService(const char* text, int32_t number) {
   const auto index = static_cast<int32_t>(Recorder().serviced.size());
-  Recorder().serviced.emplace_back(text != nullptr ? text : "<null>", number);
+  Recorder().serviced.emplace_back(OrNull(text), number);
   return index == Recorder().cancelServiceAt ? 1 : 0;
 }
 }
@@ -147,6 +150,16 @@ struct UnzipRun {
   }
 };
 
+using Tree_t = std::map<std::string, std::string>;
+
+// Compressible text of exactly `bytes` bytes.
+inline std::string Text(size_t bytes) {
+  std::string s;
+  while (s.size() < bytes) s += "Pack my box with five dozen liquor jugs.\n";
+  s.resize(bytes);
+  return s;
+}
+
 // Every file, folder and link below `root`, by path relative to it ("/"
 // separated): files map to their content, folders to "<folder>", links to
 // "<link>".
@@ -170,5 +183,24 @@ inline std::map<std::string, std::string> Tree(const std::string& root) {
   }
   return tree;
 }
+
+// Tree() without the folders, for tests about which entries came out.
+inline Tree_t Files(const std::string& root) {
+  Tree_t files;
+  for (const auto& [path, content] : Tree(root)) {
+    if (content != "<folder>") files[path] = content;
+  }
+  return files;
+}
+
+// A fresh temporary folder with the archive path a.zip and an existing,
+// empty extraction folder out/.
+struct Scratch {
+  TempDir dir;
+  std::string zip = dir.Join("a.zip");
+  std::string out = dir.Join("out");
+  Scratch() { dir.MakeFolder("out"); }
+  UnzipRun Run() const { return UnzipRun(zip, out); }
+};
 
 }  // namespace qv::test
