@@ -12,7 +12,16 @@
 namespace unzip32 {
 namespace {
 
-constexpr size_t kChunk = 64 * 1024;
+constexpr size_t kChunk = 256 * 1024;
+
+// The read and inflate buffers, allocated once per thread and kept: an
+// archive of many small entries would otherwise allocate and free them for
+// every entry. Their size is fixed, so memory does not grow with the archive.
+std::vector<uint8_t>& ScratchBuffer(int which) {
+  thread_local std::vector<uint8_t> buffers[2] = {std::vector<uint8_t>(kChunk),
+                                                  std::vector<uint8_t>(kChunk)};
+  return buffers[which];
+}
 constexpr uint16_t kMethodAes = 99;
 
 std::string MethodName(uint16_t method) {
@@ -219,7 +228,7 @@ bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry, uin
     length -= sizeof header;
   }
 
-  std::vector<uint8_t> input(kChunk);
+  std::vector<uint8_t>& input = ScratchBuffer(0);
   Output output(entry, sink);
   DataReader reader(file, dataOffset, length);
 
@@ -232,7 +241,7 @@ bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry, uin
     return output.Check(problem);
   }
 
-  std::vector<uint8_t> out(kChunk);
+  std::vector<uint8_t>& out = ScratchBuffer(1);
   InflateStream inflater;
   if (inflateInit2(&inflater.stream, -MAX_WBITS) != Z_OK) {
     return Fail(problem, UNZIP32_ERR_MEMORY, entry.name + ": cannot start inflating");
