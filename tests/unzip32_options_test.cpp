@@ -389,7 +389,7 @@ TEST(Unzip32Options, ExtractListReportsEveryEntry) {
   ASSERT_EQ(Recorder().listed.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(expected[i].name);
-    EXPECT_TRUE(fields(Recorder().listed[i]) == fields(expected[i]));
+    EXPECT_EQ(fields(Recorder().listed[i]), fields(expected[i]));
     EXPECT_NEAR(Recorder().listed[i].ratio, expected[i].ratio, 1);
   }
 }

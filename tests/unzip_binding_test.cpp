@@ -35,27 +35,20 @@ constexpr const char kFakeLibrary[] = "unzip32fake";
 
 // The stand-in's control functions, bound once for the process.
 struct FakeControl {
-  platform::DynamicLibrary library;
-  FakeUnzip32ResetFunction reset;
-  FakeUnzip32SetResultFunction setResult;
-  FakeUnzip32AddCallFunction addCall;
-  FakeUnzip32RecordFunction record;
+  platform::DynamicLibrary library = platform::DynamicLibrary::Load(kFakeLibrary);
+  template <typename Function>
+  Function Bind(const char* name) const {
+    return reinterpret_cast<Function>(library.Symbol(name));
+  }
+  FakeUnzip32ResetFunction reset = Bind<FakeUnzip32ResetFunction>("FakeUnzip32_Reset");
+  FakeUnzip32SetResultFunction setResult =
+      Bind<FakeUnzip32SetResultFunction>("FakeUnzip32_SetResult");
+  FakeUnzip32AddCallFunction addCall = Bind<FakeUnzip32AddCallFunction>("FakeUnzip32_AddCall");
+  FakeUnzip32RecordFunction record = Bind<FakeUnzip32RecordFunction>("FakeUnzip32_Record");
 };
 
-template <typename Function>
-Function Bind(const platform::DynamicLibrary& library, const char* name) {
-  return reinterpret_cast<Function>(library.Symbol(name));
-}
-
 FakeControl& Fake() {
-  static FakeControl control = [] {
-    auto library = platform::DynamicLibrary::Load(kFakeLibrary);
-    auto reset = Bind<FakeUnzip32ResetFunction>(library, "FakeUnzip32_Reset");
-    auto setResult = Bind<FakeUnzip32SetResultFunction>(library, "FakeUnzip32_SetResult");
-    auto addCall = Bind<FakeUnzip32AddCallFunction>(library, "FakeUnzip32_AddCall");
-    auto record = Bind<FakeUnzip32RecordFunction>(library, "FakeUnzip32_Record");
-    return FakeControl{std::move(library), reset, setResult, addCall, record};
-  }();
+  static FakeControl control;
   return control;
 }
 
@@ -91,6 +84,23 @@ int32_t RunVBUnzip(const std::vector<int16_t>& o, const std::optional<std::strin
                  o.at(8), o.at(9), o.at(10), o.at(11), o.at(12), o.at(13), o.at(14));
 }
 
+// `call` raises the error `number` from `source`.
+template <typename Call>
+void ExpectError(Call call, int32_t number, const std::string& source,
+                 const std::string& description = "") {
+  try {
+    call();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), number);
+    EXPECT_EQ(error.Source(), source);
+    EXPECT_FALSE(error.Description().empty());
+    if (!description.empty()) {
+      EXPECT_EQ(error.Description(), description);
+    }
+  }
+}
+
 class UnzipBindingTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -112,37 +122,45 @@ TEST(UnzipBindingStateTest, FreshProcessHasEmptyRunState) {
   EXPECT_EQ(kInitialLastMessage, "");
 }
 
-struct FlagProperty {
+// The fifteen options: where the library finds each, which argument of
+// VBUnzip (3..17) carries it, and for the flags their property and default.
+struct Option {
   const char* name;
-  bool (CGUnzipFiles::*get)() const noexcept;
-  void (CGUnzipFiles::*set)(bool) noexcept;
-  bool byDefault;
-  std::size_t offset;  // where the library finds it
+  std::size_t offset;
+  int argument;
+  bool (CGUnzipFiles::*get)() const noexcept = nullptr;
+  void (CGUnzipFiles::*set)(bool) noexcept = nullptr;
+  bool byDefault = false;
 };
 
-const FlagProperty kFlags[] = {
-    {"ExtractNewer", &CGUnzipFiles::ExtractNewer, &CGUnzipFiles::SetExtractNewer, false, 28},
-    {"SpaceToUnderScore", &CGUnzipFiles::SpaceToUnderScore, &CGUnzipFiles::SetSpaceToUnderScore,
-     false, 4},
-    {"PromptOverwrite", &CGUnzipFiles::PromptOverwrite, &CGUnzipFiles::SetPromptOverwrite, false,
-     8},
-    {"WriteToStdOut", &CGUnzipFiles::WriteToStdOut, &CGUnzipFiles::SetWriteToStdOut, false, 16},
-    {"TestZip", &CGUnzipFiles::TestZip, &CGUnzipFiles::SetTestZip, false, 20},
-    {"ExtractOnlyNewer", &CGUnzipFiles::ExtractOnlyNewer, &CGUnzipFiles::SetExtractOnlyNewer, false,
-     0},
-    {"DisplayComment", &CGUnzipFiles::DisplayComment, &CGUnzipFiles::SetDisplayComment, false, 32},
-    {"HonorDirectories", &CGUnzipFiles::HonorDirectories, &CGUnzipFiles::SetHonorDirectories, true,
-     36},
-    {"OverWriteFiles", &CGUnzipFiles::OverWriteFiles, &CGUnzipFiles::SetOverWriteFiles, true, 40},
-    {"ConvertCRtoCRLF", &CGUnzipFiles::ConvertCRtoCRLF, &CGUnzipFiles::SetConvertCRtoCRLF, false,
-     44},
-    {"Verbose", &CGUnzipFiles::Verbose, &CGUnzipFiles::SetVerbose, false, 48},
-    {"CaseSensitive", &CGUnzipFiles::CaseSensitive, &CGUnzipFiles::SetCaseSensitive, true, 52},
+#define FLAG(name, offset, argument, byDefault) \
+  { #name, offset, argument, &CGUnzipFiles::name, &CGUnzipFiles::Set##name, byDefault }
+const Option kOptions[] = {
+    FLAG(ExtractOnlyNewer, 0, 10, false),
+    FLAG(SpaceToUnderScore, 4, 4, false),
+    FLAG(PromptOverwrite, 8, 5, false),
+    {"MessageLevel", 12, 6},
+    FLAG(WriteToStdOut, 16, 7, false),
+    FLAG(TestZip, 20, 8, false),
+    {"ExtractList", 24, 9},
+    FLAG(ExtractNewer, 28, 3, false),
+    FLAG(DisplayComment, 32, 11, false),
+    FLAG(HonorDirectories, 36, 12, true),
+    FLAG(OverWriteFiles, 40, 13, true),
+    FLAG(ConvertCRtoCRLF, 44, 14, false),
+    FLAG(Verbose, 48, 15, false),
+    FLAG(CaseSensitive, 52, 16, true),
+    {"Privilege", 56, 17},
 };
+#undef FLAG
 
 TEST_F(UnzipBindingTest, NewObjectHasTheDefaultsAndHandsThemOn) {
   CGUnzipFiles unzip;
-  for (const auto& flag : kFlags) EXPECT_EQ((unzip.*flag.get)(), flag.byDefault) << flag.name;
+  for (const auto& o : kOptions) {
+    if (o.get != nullptr) {
+      EXPECT_EQ((unzip.*o.get)(), o.byDefault) << o.name;
+    }
+  }
   EXPECT_EQ(unzip.MessageLevel(), 2);
   EXPECT_EQ(unzip.ExtractList(), 0);
   EXPECT_EQ(unzip.Privilege(), 0);
@@ -150,27 +168,26 @@ TEST_F(UnzipBindingTest, NewObjectHasTheDefaultsAndHandsThemOn) {
   EXPECT_EQ(unzip.ExtractDir(), "");
 
   ASSERT_EQ(unzip.Unzip("a.zip", "out"), 0);
-  for (const auto& flag : kFlags) {
-    EXPECT_EQ(OptionAt(flag.offset), flag.byDefault ? 1 : 0) << flag.name;
-  }
-  EXPECT_EQ(OptionAt(12), 2) << "MessageLevel";
-  EXPECT_EQ(OptionAt(24), 0) << "ExtractList";
-  EXPECT_EQ(OptionAt(56), 0) << "Privilege";
+  for (const auto& o : kOptions)
+    EXPECT_EQ(OptionAt(o.offset), o.offset == 12 ? 2 : o.byDefault ? 1 : 0) << o.name;
 }
 
 // Each flag alone switched on reaches its own field as 1 and nowhere else;
 // switched off again it reads false and reaches the library as 0.
 TEST_F(UnzipBindingTest, EachFlagIsStoredAsOneAndReachesItsOwnField) {
-  for (const auto& flag : kFlags) {
+  for (const auto& flag : kOptions) {
+    if (flag.set == nullptr) continue;
     SCOPED_TRACE(flag.name);
     CGUnzipFiles unzip;
-    for (const auto& other : kFlags) (unzip.*other.set)(false);
+    for (const auto& other : kOptions) {
+      if (other.set != nullptr) (unzip.*other.set)(false);
+    }
+    unzip.SetMessageLevel(0);
     (unzip.*flag.set)(true);
     EXPECT_TRUE((unzip.*flag.get)());
     ASSERT_EQ(unzip.Unzip("a.zip", "out"), 0);
-    for (const auto& other : kFlags) {
+    for (const auto& other : kOptions)
       EXPECT_EQ(OptionAt(other.offset), &other == &flag ? 1 : 0) << "field of " << other.name;
-    }
     (unzip.*flag.set)(false);
     EXPECT_FALSE((unzip.*flag.get)());
     ASSERT_EQ(unzip.Unzip("", ""), 0);
@@ -209,14 +226,7 @@ TEST_F(UnzipBindingTest, IntegerOptionOutOfRangeIsAnOverflowBeforeTheLibrary) {
     CGUnzipFiles unzip;
     (unzip.*c.set)(c.value);
     EXPECT_EQ((unzip.*c.get)(), c.value);
-    try {
-      unzip.Unzip("b.zip", "");
-      ADD_FAILURE() << "no error";
-    } catch (const Error& error) {
-      EXPECT_EQ(error.Number(), 6);
-      EXPECT_EQ(error.Description(), "Overflow");
-      EXPECT_EQ(error.Source(), "CGUnZipFiles::Unzip");
-    }
+    ExpectError([&] { unzip.Unzip("b.zip", ""); }, 6, "CGUnZipFiles::Unzip", "Overflow");
     EXPECT_EQ(Record().sequence, 0) << "the library was called";
     // The archive path given to the failed call stays stored.
     EXPECT_EQ(unzip.ZipFileName(), "b.zip");
@@ -251,37 +261,20 @@ TEST_F(UnzipBindingTest, PathsAreStoredAndNeverSetOnesReachTheLibraryAsNull) {
 // ---------------------------------------------------------------------------
 // Driver
 
-struct FieldOfArgument {
-  const char* option;
-  std::size_t offset;
-  int argument;  // 3..17
-};
-
-const FieldOfArgument kFieldOrder[] = {
-    {"ExtractOnlyNewer", 0, 10},  {"SpaceToUnderScore", 4, 4}, {"PromptOverwrite", 8, 5},
-    {"MessageLevel", 12, 6},      {"WriteToStdOut", 16, 7},    {"TestZip", 20, 8},
-    {"ExtractList", 24, 9},       {"ExtractNewer", 28, 3},     {"DisplayComment", 32, 11},
-    {"HonorDirectories", 36, 12}, {"OverWriteFiles", 40, 13},  {"ConvertCRtoCRLF", 44, 14},
-    {"Verbose", 48, 15},          {"CaseSensitive", 52, 16},   {"Privilege", 56, 17},
-};
-
 TEST_F(UnzipBindingTest, EveryArgumentArrivesAtItsFieldOffset) {
   // Argument n carries the value 100 + n, so each field names its argument.
   std::vector<int16_t> arguments;
   for (int n = 3; n <= 17; ++n) arguments.push_back(static_cast<int16_t>(100 + n));
   ASSERT_EQ(RunVBUnzip(arguments), 0);
-  for (const auto& field : kFieldOrder) {
-    EXPECT_EQ(OptionAt(field.offset), 100 + field.argument) << field.option;
-  }
+  for (const auto& o : kOptions) EXPECT_EQ(OptionAt(o.offset), 100 + o.argument) << o.name;
   EXPECT_EQ(std::string(Record().zipFileName), "a.zip");
   EXPECT_EQ(std::string(Record().extractDir), "out");
 }
 
 TEST_F(UnzipBindingTest, MinusOneArrivesWithAllBitsSet) {
   ASSERT_EQ(RunVBUnzip(std::vector<int16_t>(15, -1)), 0);
-  for (const auto& field : kFieldOrder) {
-    EXPECT_EQ(FieldAt<uint32_t>(Record().options, field.offset), 0xFFFFFFFFu) << field.option;
-  }
+  for (const auto& o : kOptions)
+    EXPECT_EQ(FieldAt<uint32_t>(Record().options, o.offset), 0xFFFFFFFFu) << o.name;
 }
 
 TEST_F(UnzipBindingTest, RecordsAreBuiltAsTheLibraryExpectsThem) {
@@ -300,9 +293,8 @@ TEST_F(UnzipBindingTest, RecordsAreBuiltAsTheLibraryExpectsThem) {
   EXPECT_EQ(std::string(text + 8, 10), std::string(9, ' ') + '\0');
   EXPECT_EQ(std::string(text + 18, 20), std::string(19, ' ') + '\0');
   EXPECT_EQ(std::string(text + 38, 10), std::string(9, ' ') + '\0');
-  for (std::size_t i = 48; i < sizeof(UnzipVersionInfo); ++i) {
+  for (std::size_t i = 48; i < sizeof(UnzipVersionInfo); ++i)
     EXPECT_EQ(record.version[i], 0) << "version byte " << i;
-  }
 
   UnzipUserFunctions functions;
   std::memcpy(&functions, record.functions, sizeof functions);
@@ -335,21 +327,9 @@ TEST_F(UnzipBindingTest, MissingLibraryIsAnErrorWithItsNumberKept) {
   ASSERT_EQ(CGUnzipFiles().GetLastMessage(), "old text");
 
   SetUnzipLibraryNameForTesting("unzip32_not_installed");
-  try {
-    CGUnzipFiles().Unzip("a.zip", "out");
-    ADD_FAILURE() << "no error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.Number(), err::kDllLoad);
-    EXPECT_FALSE(error.Description().empty());
-    EXPECT_EQ(error.Source(), "CGUnZipFiles::Unzip");
-  }
-  try {
-    RunVBUnzip(std::vector<int16_t>(15, 0));
-    ADD_FAILURE() << "no error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.Number(), err::kDllLoad);
-    EXPECT_EQ(error.Source(), "CodeModule::VBUnzip");
-  }
+  ExpectError([] { CGUnzipFiles().Unzip("a.zip", "out"); }, err::kDllLoad, "CGUnZipFiles::Unzip");
+  ExpectError([] { RunVBUnzip(std::vector<int16_t>(15, 0)); }, err::kDllLoad,
+              "CodeModule::VBUnzip");
   // The run was reset before the library was looked for.
   EXPECT_EQ(CGUnzipFiles().GetLastMessage(), "");
 }
@@ -357,13 +337,8 @@ TEST_F(UnzipBindingTest, MissingLibraryIsAnErrorWithItsNumberKept) {
 TEST_F(UnzipBindingTest, MissingEntryPointIsAnError) {
   SetUnzipLibraryNameForTesting("unzip32fake_noversion");
   for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      CGUnzipFiles().Unzip("a.zip", "out");
-      ADD_FAILURE() << "no error";
-    } catch (const Error& error) {
-      EXPECT_EQ(error.Number(), err::kDllEntryPoint);
-      EXPECT_EQ(error.Source(), "CGUnZipFiles::Unzip");
-    }
+    ExpectError([] { CGUnzipFiles().Unzip("a.zip", "out"); }, err::kDllEntryPoint,
+                "CGUnZipFiles::Unzip");
   }
   // Going back to a complete library works again.
   SetUnzipLibraryNameForTesting(kFakeLibrary);
@@ -429,37 +404,20 @@ TEST_F(UnzipBindingTest, LastMessageHoldsOnlyTheLatestRun) {
 // ---------------------------------------------------------------------------
 // Password callback
 
-TEST_F(UnzipBindingTest, PasswordFillsTheBufferAndZeroesTheRest) {
-  dialogs_->AnswerInput("abc123");
-  Script(FAKE_UNZIP32_PASSWORD, std::string(81, '\xAA'), 81);
-  ASSERT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
-
-  ASSERT_EQ(Record().callCount, 1);
-  const auto& call = Record().calls[0];
-  EXPECT_EQ(call.result, 0);
-  EXPECT_EQ(Bytes(call, 0, 6), "abc123");
-  EXPECT_EQ(Bytes(call, 6, 81), std::string(75, '\0'));
-
-  ASSERT_EQ(dialogs_->Boxes().size(), 1u);
-  const auto& box = dialogs_->Boxes()[0];
-  EXPECT_TRUE(box.input);
-  EXPECT_EQ(box.text, "Please Enter The Password!");
-  EXPECT_EQ(box.caption, kApplicationTitle);
-  EXPECT_EQ(box.defaultText, "");
-}
-
-struct PasswordCase {
-  const char* name;
-  std::string answer;
-  std::size_t bufferBytes;
-  int32_t size;
-  int32_t result;
-  std::string expected;  // the whole buffer afterwards
-};
-
-TEST_F(UnzipBindingTest, PasswordNeverWritesPastItsBounds) {
+// The answer goes into the library's buffer, zero-filled up to the size the
+// library gave and never past it.
+TEST_F(UnzipBindingTest, PasswordFillsItsBufferWithinBounds) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    std::size_t bufferBytes;
+    int32_t size;
+    int32_t result;
+    std::string expected;  // the whole buffer afterwards
+  };
   const std::string fill(300, '\xAA');
-  const PasswordCase cases[] = {
+  const Case cases[] = {
+      {"six characters, size 81", "abc123", 81, 81, 0, "abc123" + std::string(75, '\0')},
       {"cut to the buffer", std::string(100, 'p'), 10, 10, 0, std::string(9, 'p') + '\0'},
       {"fits exactly", "secret", 7, 7, 0, std::string("secret") + '\0'},
       {"size below the buffer", "pw", 20, 8, 0,
@@ -471,14 +429,22 @@ TEST_F(UnzipBindingTest, PasswordNeverWritesPastItsBounds) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    test::ScopedDialogs dialogs;
     Fake().reset();
-    dialogs_->AnswerInput(c.answer);
+    dialogs->AnswerInput(c.answer);
     Script(FAKE_UNZIP32_PASSWORD, fill.substr(0, c.bufferBytes), c.size);
     ASSERT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
     ASSERT_EQ(Record().callCount, 1);
     EXPECT_EQ(Record().calls[0].result, c.result);
     EXPECT_EQ(Bytes(Record().calls[0], 0, c.bufferBytes), c.expected);
     EXPECT_EQ(RunState().iPasswordCancelled, 0);
+    EXPECT_LE(dialogs->Boxes().size(), 1u);
+    for (const auto& box : dialogs->Boxes()) {
+      EXPECT_TRUE(box.input);
+      EXPECT_EQ(box.text, "Please Enter The Password!");
+      EXPECT_EQ(box.caption, kApplicationTitle);
+      EXPECT_EQ(box.defaultText, "");
+    }
   }
 }
 
@@ -507,46 +473,41 @@ TEST_F(UnzipBindingTest, EmptyPasswordIsNotAskedAgainInTheSameRun) {
 // ---------------------------------------------------------------------------
 // Replace callback
 
-struct ReplaceCase {
-  const char* name;
-  int32_t button;
-  int32_t result;
-};
-
 TEST_F(UnzipBindingTest, ReplaceAsksAndMapsTheAnswer) {
-  const ReplaceCase cases[] = {
-      {"No", platform::kIdNo, 100},
-      {"Cancel", platform::kIdCancel, 104},
-      {"Yes", platform::kIdYes, 102},
-      {"anything else", platform::kIdOk, 102},
+  struct Case {
+    const char* name;
+    std::string bytes;  // the library's buffer, exactly this long
+    int32_t button;
+    int32_t result;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"No", std::string("stairs.package\0", 15), platform::kIdNo, 100,
+       "Overwrite stairs.package?"},
+      {"Cancel", std::string("stairs.package\0", 15), platform::kIdCancel, 104,
+       "Overwrite stairs.package?"},
+      {"Yes", std::string("stairs.package\0", 15), platform::kIdYes, 102,
+       "Overwrite stairs.package?"},
+      {"anything else", std::string("a\0b", 3), platform::kIdOk, 102, "Overwrite a?"},
+      {"name read up to index 255, no NUL", std::string(256, 'n'), platform::kIdNo, 100,
+       "Overwrite " + std::string(256, 'n') + "?"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::ScopedDialogs dialogs;
     Fake().reset();
     dialogs->Answer(c.button);
-    Script(FAKE_UNZIP32_REPLACE, std::string("stairs.package\0", 15));
+    Script(FAKE_UNZIP32_REPLACE, c.bytes);
     ASSERT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
     ASSERT_EQ(Record().callCount, 1);
     EXPECT_EQ(Record().calls[0].result, c.result);
     ASSERT_EQ(dialogs->Boxes().size(), 1u);
     const auto& box = dialogs->Boxes()[0];
     EXPECT_FALSE(box.input);
-    EXPECT_EQ(box.text, "Overwrite stairs.package?");
+    EXPECT_EQ(box.text, c.text);
     EXPECT_EQ(box.caption, "VBUnZip32 - File Already Exists!");
     EXPECT_EQ(box.flags, 51);
   }
-}
-
-TEST_F(UnzipBindingTest, ReplaceReadsTheNameUpToIndex255) {
-  Script(FAKE_UNZIP32_REPLACE, std::string(256, 'n'));  // no NUL at all
-  Script(FAKE_UNZIP32_REPLACE, std::string("a\0b", 3));
-  dialogs_->Answer(platform::kIdNo);
-  dialogs_->Answer(platform::kIdNo);
-  ASSERT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
-  ASSERT_EQ(dialogs_->Boxes().size(), 2u);
-  EXPECT_EQ(dialogs_->Boxes()[0].text, "Overwrite " + std::string(256, 'n') + "?");
-  EXPECT_EQ(dialogs_->Boxes()[1].text, "Overwrite a?");
 }
 
 // A front end that cannot show anything.
