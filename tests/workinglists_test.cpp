@@ -9,21 +9,12 @@
 
 #include "common/Error.h"
 #include "platform/FileSystem.h"
+#include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
 namespace qv {
 namespace {
-
-template <typename Action>
-int32_t RaisedNumber(Action action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  ADD_FAILURE() << "no error raised";
-  return 0;
-}
+using test::Raised;
 
 std::vector<std::string> Names(const FileListBox& box) {
   std::vector<std::string> names;
@@ -33,12 +24,12 @@ std::vector<std::string> Names(const FileListBox& box) {
 
 TEST(StringList, KeepsTheOrderOfAdditionEmptyEntriesIncluded) {
   StringList list;
-  EXPECT_EQ(RaisedNumber([&] { list.List(0); }), err::kSubscriptOutOfRange);
+  EXPECT_EQ(Raised([&] { list.List(0); }).Number(), err::kSubscriptOutOfRange);
   for (const char* entry : {"b", "", "a"}) list.AddItem(entry);
   ASSERT_EQ(list.ListCount(), 3);
   EXPECT_EQ(list.List(0) + "|" + list.List(1) + "|" + list.List(2), "b||a");
   for (int32_t index : {-1, 3, 32767, -32768}) {
-    EXPECT_EQ(RaisedNumber([&] { list.List(index); }), err::kSubscriptOutOfRange) << index;
+    EXPECT_EQ(Raised([&] { list.List(index); }).Number(), err::kSubscriptOutOfRange) << index;
   }
   list.Clear();
   EXPECT_EQ(list.ListCount(), 0);
@@ -49,7 +40,7 @@ TEST(StringList, KeepsTheOrderOfAdditionEmptyEntriesIncluded) {
   for (int32_t i = 0; i < 40000; ++i) list.AddItem(std::to_string(i));
   ASSERT_EQ(list.ListCount(), 40000);
   for (int32_t index : {32766, 32767, 39999}) EXPECT_EQ(list.List(index), std::to_string(index));
-  EXPECT_EQ(RaisedNumber([&] { list.List(40000); }), err::kSubscriptOutOfRange);
+  EXPECT_EQ(Raised([&] { list.List(40000); }).Number(), err::kSubscriptOutOfRange);
 }
 
 class FileListBoxTest : public ::testing::Test {
@@ -97,13 +88,13 @@ TEST_F(FileListBoxTest, ListsASnapshotOfTheFolder) {
   const std::string files = box.Path();
   dir_.Write("files/new.txt", "n");
   EXPECT_EQ(box.ListCount(), 2);
-  EXPECT_EQ(RaisedNumber([&] { box.SetPath(dir_.Join("nothere")); }), err::kPathNotFound);
+  EXPECT_EQ(Raised([&] { box.SetPath(dir_.Join("nothere")); }).Number(), err::kPathNotFound);
   EXPECT_EQ(box.Path(), files);
   EXPECT_EQ(box.ListCount(), 2);
   box.SetPattern("*.txt");
   EXPECT_EQ(Names(box), (std::vector<std::string>{"A.TXT", "b.txt", "new.txt"}));
-  EXPECT_EQ(RaisedNumber([&] { box.List(3); }), err::kSubscriptOutOfRange);
-  EXPECT_EQ(RaisedNumber([&] { box.List(-1); }), err::kSubscriptOutOfRange);
+  EXPECT_EQ(Raised([&] { box.List(3); }).Number(), err::kSubscriptOutOfRange);
+  EXPECT_EQ(Raised([&] { box.List(-1); }).Number(), err::kSubscriptOutOfRange);
 }
 
 }  // namespace

@@ -22,18 +22,7 @@ namespace qv::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs `action` and gives the error it raised; fails the test when none.
-template <typename Action>
-Error Raised(Action action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "");
-}
+using test::Raised;
 
 std::vector<std::string> ListAll(const std::string& path, uint32_t mask) {
   std::vector<std::string> names;
@@ -234,34 +223,25 @@ TEST_F(FileSystemTest, RemoveFailuresCarryNumberAndPath) {
   EXPECT_FALSE(dir_.Exists("full"));
 }
 
-TEST_F(FileSystemTest, CopyReplacesTheTargetWhole) {
+// A copy replaces the target whole; a failed one leaves the old target and
+// no temporary file.
+TEST_F(FileSystemTest, CopyReplacesTheTargetWholeOrNotAtAll) {
   std::string big(700 * 1024 + 13, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) % 251);
   dir_.Write("src.bin", big);
   dir_.Write("dst/out.bin", "old content");
-  CopyFileReplacing(dir_.Join("src.bin"), dir_.Join("dst\\out.bin"));
-  EXPECT_EQ(dir_.Read("dst/out.bin"), big);
-  CopyFileReplacing(dir_.Join("src.bin"), dir_.Join("dst\\new.bin"));
-  EXPECT_EQ(dir_.Read("dst/new.bin"), big);
-  EXPECT_EQ(ReadFolder(dir_.Join("dst")).size(), 2u);  // no temporary left
-}
-
-TEST_F(FileSystemTest, AFailedCopyLeavesTheOldTargetAndNoTemporary) {
-  dir_.Write("src.bin", std::string(300 * 1024, 'n'));
-  dir_.Write("dst/out.bin", "old content");
   const std::string dst = dir_.Join("dst");
-  struct Case {
+  const struct {
     const char* name;
     fault::Operation operation;
     const char* suffix;
     int32_t number;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"disk full while writing", fault::Operation::kWrite, "dst/.qv-*.tmp", err::kDiskFull},
       {"rename refused", fault::Operation::kReplace, "dst/out.bin", err::kPermissionDenied},
       {"no temporary file", fault::Operation::kCreateWrite, "dst", err::kDiskFull},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     fault::FailNext(c.operation, c.suffix, c.number);
     EXPECT_EQ(Raised([&] { CopyFileReplacing(dir_.Join("src.bin"), dst + "\\out.bin"); }).Number(),
               c.number)
@@ -272,6 +252,11 @@ TEST_F(FileSystemTest, AFailedCopyLeavesTheOldTargetAndNoTemporary) {
   EXPECT_EQ(Raised([&] { CopyFileReplacing(dir_.Join("nosuch.bin"), dst + "/out.bin"); }).Number(),
             err::kFileNotFound);
   EXPECT_EQ(dir_.Read("dst/out.bin"), "old content");
+  CopyFileReplacing(dir_.Join("src.bin"), dst + "\\out.bin");
+  EXPECT_EQ(dir_.Read("dst/out.bin"), big);
+  CopyFileReplacing(dir_.Join("src.bin"), dst + "\\new.bin");
+  EXPECT_EQ(dir_.Read("dst/new.bin"), big);
+  EXPECT_EQ(ReadFolder(dst).size(), 2u);  // no temporary left
 }
 
 TEST_F(FileSystemTest, FilesWriteReadAndReplace) {

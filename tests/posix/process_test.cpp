@@ -11,12 +11,14 @@
 #include "common/Error.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Process.h"
+#include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
 namespace qv::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Raised;
 
 TEST(Process, CommandLineArgumentsAreJoinedBySingleSpaces) {
   struct Case {
@@ -63,18 +65,6 @@ TEST(ProcessDeathTest, ExitProcessEndsAtOnceWithTheStatusAfterFlushingStdio) {
       },
       ::testing::ExitedWithCode(3), "");
   EXPECT_EQ(dir.Read("out.txt"), "buffered");
-}
-
-// Runs `action` and gives the error it raised; fails the test when none.
-template <typename Action>
-Error Raised(Action action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "");
 }
 
 TEST(DynamicLibrary, LoadsTheCopyBesideTheProgramAndFindsItsEntryPoints) {

@@ -1,13 +1,17 @@
 // Fixtures of the core and platform tests: a registry that says where the
 // game is installed, a cap on the size of the files this process writes, and
-// environment variables changed for one test.
+// environment variables changed for one test, and the error an action raised.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "common/Error.h"
 
 namespace qv::test {
 
@@ -45,6 +49,18 @@ class FileSizeLimit {
   uint64_t previousSoft_ = 0;
   void (*previousHandler_)(int) = nullptr;
 };
+
+// Runs `action` and gives the error it raised; fails the test when none.
+template <typename Action>
+Error Raised(Action action) {
+  try {
+    action();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error raised";
+  return Error(0, "");
+}
 
 // Sets the given variables (a nullopt value removes one) for the life of the
 // object, then puts the previous values back. POSIX only.
