@@ -140,6 +140,12 @@ const Row kRows[] = {
     {"AnnouncesLessThanSent", Serve(With(kBody, [](HttpRoute& r) { r.announcedLength = 1000; })), 0,
      kBody.substr(0, 1000)},
     {"RedirectWithoutLocation", Serve(HttpRoute::Status(302, "go nowhere")), dl::kHttpStatus},
+    {"PermanentRedirectToAnotherPath",
+     [](HttpServer& s) {
+       s.Route("/elsewhere.zip", HttpRoute::Ok("moved content"));
+       return Serve(HttpRoute::Redirect("/elsewhere.zip", 301))(s);
+     },
+     0, "moved content"},
     {"TenRedirects", Chain(10, "far away"), 0, "far away"},
     {"ElevenRedirects", Chain(11, "too far"), dl::kTooManyRedirects},
     {"RedirectToFile", Serve(HttpRoute::Redirect("file:///etc/passwd")), dl::kUnknownProtocol},
