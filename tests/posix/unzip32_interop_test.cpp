@@ -1,6 +1,7 @@
 // Archives written by independent tools (bsdtar, 7z, Python's zipfile): the
 // library must read what the rest of the world writes, not only what our
-// own writer produces. A case is skipped only when its tool is missing.
+// own writer produces. A case is skipped only when its tool is missing. The
+// tools run through the POSIX shell, so the test is a POSIX one.
 #include "support/Unzip32Run.h"
 #include "support/ZipWriter.h"
 
