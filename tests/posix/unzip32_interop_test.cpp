@@ -70,6 +70,9 @@ struct InteropCase {
   std::string password;
   int32_t code;
 };
+void PrintTo(const InteropCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::vector<InteropCase> Cases() {
   const std::string list = "readme.txt data sub empty.txt";
