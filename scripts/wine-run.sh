@@ -47,7 +47,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      "$loader" wineboot --init >/dev/null 2>&1 || true
+      "$loader" wineboot --init >/dev/null 2>&1 9>&- || true
       wineserver -w
     fi
   ) 9>"$WINEPREFIX.lock"
@@ -56,8 +56,16 @@ fi
 # When this call started it, start Wine's background services too, with
 # their output detached: otherwise they would be started by the program and
 # keep its output pipes open after it ends (and a reader such as CTest waits).
-if wineserver -p </dev/null >/dev/null 2>&1; then
-  "$loader" wineboot </dev/null >/dev/null 2>&1 || true
-fi
+# Under the lock, so that a program started meanwhile (CTest starts two at
+# once) waits for the services instead of racing them, which costs it some
+# twenty seconds of Wine waiting for the prefix to settle.
+# The server and the services must not inherit the lock (9>&-): they outlive
+# this call and would hold it for good.
+(
+  flock 9
+  if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+    "$loader" wineboot </dev/null >/dev/null 2>&1 9>&- || true
+  fi
+) 9>"$WINEPREFIX.lock"
 
 exec "$loader" "$program" "$@"
