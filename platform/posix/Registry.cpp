@@ -217,33 +217,33 @@ bool IsStringType(uint32_t type) {
 // The part of a value line after "=". `more` fetches the next line for a hex
 // value continued with a trailing backslash.
 template <typename More>
-std::optional<Value> ParseValueData(std::string_view spec, More&& more) {
+std::optional<Value> ParseValueData(std::string_view valueText, More&& more) {
   Value value;
-  if (!spec.empty() && spec.front() == '"') {
+  if (!valueText.empty() && valueText.front() == '"') {
     size_t pos = 1;
-    auto text = ParseQuoted(spec, pos, '"');
+    auto text = ParseQuoted(valueText, pos, '"');
     if (!text) return std::nullopt;
     value.type = kRegSz;
     value.data = std::move(*text) + '\0';  // stored with its terminating NUL
     return value;
   }
-  if (spec.substr(0, 4) == "str(") {
-    const size_t close = spec.find("):\"");
+  if (valueText.substr(0, 4) == "str(") {
+    const size_t close = valueText.find("):\"");
     if (close == std::string_view::npos || close == 4) return std::nullopt;
     uint32_t type = 0;
     for (size_t i = 4; i < close; ++i) {
-      if (!IsHex(spec[i])) return std::nullopt;
-      type = type * 16 + HexDigit(spec[i]);
+      if (!IsHex(valueText[i])) return std::nullopt;
+      type = type * 16 + HexDigit(valueText[i]);
     }
     size_t pos = close + 3;
-    auto text = ParseQuoted(spec, pos, '"');
+    auto text = ParseQuoted(valueText, pos, '"');
     if (!text) return std::nullopt;
     value.type = type;
     value.data = std::move(*text) + '\0';
     return value;
   }
-  if (spec.substr(0, 6) == "dword:") {
-    const std::string_view digits = spec.substr(6);
+  if (valueText.substr(0, 6) == "dword:") {
+    const std::string_view digits = valueText.substr(6);
     if (digits.empty() || digits.size() > 8) return std::nullopt;
     uint32_t number = 0;
     for (char c : digits) {
@@ -255,23 +255,23 @@ std::optional<Value> ParseValueData(std::string_view spec, More&& more) {
     return value;
   }
   size_t colon = std::string_view::npos;
-  if (spec.substr(0, 4) == "hex:") {
+  if (valueText.substr(0, 4) == "hex:") {
     value.type = kRegBinary;
     colon = 3;
-  } else if (spec.substr(0, 4) == "hex(") {
-    const size_t close = spec.find("):");
+  } else if (valueText.substr(0, 4) == "hex(") {
+    const size_t close = valueText.find("):");
     if (close == std::string_view::npos || close == 4) return std::nullopt;
     uint32_t type = 0;
     for (size_t i = 4; i < close; ++i) {
-      if (!IsHex(spec[i])) return std::nullopt;
-      type = type * 16 + HexDigit(spec[i]);
+      if (!IsHex(valueText[i])) return std::nullopt;
+      type = type * 16 + HexDigit(valueText[i]);
     }
     value.type = type;
     colon = close + 1;
   } else {
     return std::nullopt;
   }
-  std::string hex(spec.substr(colon + 1));
+  std::string hex(valueText.substr(colon + 1));
   while (!hex.empty() && hex.back() == '\\') {
     hex.pop_back();
     std::optional<std::string> next = more();

@@ -80,22 +80,22 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
   Listing& listing = TheListing();
   listing = Listing{};
   if (path.empty()) return {};
-  const std::string spec = EndsWithSeparator(path) ? path + "*" : path;
+  const std::string searchPath = EndsWithSeparator(path) ? path + "*" : path;
   CheckFault(Operation::kList, "list", path);
 
   WIN32_FIND_DATAA data{};
-  FindHandle search(::FindFirstFileA(spec.c_str(), &data));
+  FindHandle search(::FindFirstFileA(searchPath.c_str(), &data));
   if (!search.Valid()) {
     const DWORD code = ::GetLastError();
     if (MeansNothingThere(code)) return {};
-    RaiseWin32(code, "list", spec);
+    RaiseWin32(code, "list", searchPath);
   }
   Listing found;
   do {
     if (Listed(data.dwFileAttributes, mask)) found.names.emplace_back(data.cFileName);
   } while (::FindNextFileA(search.Get(), &data));
   const DWORD code = ::GetLastError();
-  if (code != ERROR_NO_MORE_FILES) RaiseWin32(code, "list", spec);
+  if (code != ERROR_NO_MORE_FILES) RaiseWin32(code, "list", searchPath);
   listing = std::move(found);
   return NextListed(listing);
 }
@@ -146,9 +146,9 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
 
 std::vector<FolderEntry> ReadFolder(const std::string& folder) {
   CheckFault(Operation::kList, "list folder", folder);
-  const std::string spec = EndsWithSeparator(folder) ? folder + "*" : folder + "\\*";
+  const std::string searchPath = EndsWithSeparator(folder) ? folder + "*" : folder + "\\*";
   WIN32_FIND_DATAA data{};
-  FindHandle search(::FindFirstFileA(spec.c_str(), &data));
+  FindHandle search(::FindFirstFileA(searchPath.c_str(), &data));
   std::vector<FolderEntry> entries;
   if (!search.Valid()) {
     const DWORD code = ::GetLastError();
