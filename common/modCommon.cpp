@@ -70,9 +70,17 @@ bool EmptyAndRemove(const std::string& sPath, int32_t& lErrNum, std::string& sEr
          name = platform::ListNext()) {
       if (name == "." || name == "..") continue;
       const std::string entry = sPath + name;
-      // A link to a folder has no directory bit, so it is deleted below as
-      // the entry it is and never emptied through.
-      if ((platform::GetAttributes(entry) & platform::kAttrDirectory) != 0) {
+      const uint32_t attributes = platform::GetAttributes(entry);
+      // A link to a folder is removed as the entry it is and never emptied
+      // through: on POSIX it has no directory bit and goes with the files
+      // below; a Windows junction or folder link has the bit and is removed
+      // like an empty folder, which leaves its target alone.
+      if ((attributes & platform::kAttrDirectory) != 0 &&
+          (attributes & platform::kAttrReparsePoint) != 0) {
+        platform::RemoveFolder(entry);
+        continue;
+      }
+      if ((attributes & platform::kAttrDirectory) != 0) {
         if (!DeleteSubFolder(entry, lErrNum, sErrDesc)) return false;
         restart = true;
         break;
