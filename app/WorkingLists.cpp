@@ -16,9 +16,11 @@ namespace {
 
 }  // namespace
 
-const std::string& StringList::List(int32_t index) const {
+std::string_view StringList::List(int32_t index) const {
   if (index < 0 || index >= ListCount()) RaiseSubscript();
-  return items_[static_cast<size_t>(index)];
+  const auto at = static_cast<size_t>(index);
+  const size_t begin = at == 0 ? 0 : ends_[at - 1];
+  return std::string_view(text_).substr(begin, ends_[at] - begin);
 }
 
 void FileListBox::SetPath(const std::string& path) {

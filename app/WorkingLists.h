@@ -4,22 +4,33 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv {
 
 // An ordered, unsorted list of strings. Not capped at 32,767 entries: a
-// catalog script larger than that must still merge whole.
+// catalog script larger than that must still merge whole. The entries live
+// one after the other in one buffer, kept across Clear, so filling the list
+// with a script's lines costs no allocation per line.
 class StringList {
  public:
-  void Clear() noexcept { items_.clear(); }
-  void AddItem(std::string item) { items_.push_back(std::move(item)); }
-  int32_t ListCount() const noexcept { return static_cast<int32_t>(items_.size()); }
-  // Raises error 9 outside 0..ListCount()-1.
-  const std::string& List(int32_t index) const;
+  void Clear() noexcept {
+    text_.clear();
+    ends_.clear();
+  }
+  void AddItem(std::string_view item) {
+    text_.append(item);
+    ends_.push_back(text_.size());
+  }
+  int32_t ListCount() const noexcept { return static_cast<int32_t>(ends_.size()); }
+  // The entry at `index`, valid until the list changes. Raises error 9
+  // outside 0..ListCount()-1.
+  std::string_view List(int32_t index) const;
 
  private:
-  std::vector<std::string> items_;
+  std::string text_;
+  std::vector<size_t> ends_;
 };
 
 // A single text cell.

@@ -217,12 +217,12 @@ void Form1::InstallFile(const std::string& FileToInstall) {
       if (BeginsWith(item, kModularStairs)) {
         std::string id = StairId(item);
         ids.NoteScriptId(id);
-        List2.AddItem(std::move(id));
+        List2.AddItem(id);
       }
     });
 
     // Copy pass: the script's items, unchanged and in order.
-    ForEachItem(sCatalogPath, [&](std::string_view item) { List1.AddItem(std::string(item)); });
+    ForEachItem(sCatalogPath, [&](std::string_view item) { List1.AddItem(item); });
 
     // Read-me pass. sLastKey starts as if an object line came last, so the
     // first comment line of a read-me is set off by an empty line.
@@ -234,12 +234,12 @@ void Form1::InstallFile(const std::string& FileToInstall) {
           sLastKey = kObjectId;
         } else {
           if (sLastKey == kObjectId) {
-            List1.AddItem(std::string());
+            List1.AddItem({});
             bChanged = true;
           }
           sLastKey = kComment;
         }
-        List1.AddItem(std::string(item));
+        List1.AddItem(item);
         bChanged = true;
       } else if (BeginsWith(item, kModularStairs)) {
         sLastKey = kModularStairs;
@@ -252,7 +252,7 @@ void Form1::InstallFile(const std::string& FileToInstall) {
         List1.AddItem(std::string(kModularStairs) + " " + candidate);
         bChanged = true;
       } else if (BeginsWith(item, kCatalogTextIndex)) {
-        List1.AddItem(std::string(item));
+        List1.AddItem(item);
         bChanged = true;
       }
     });
@@ -275,7 +275,7 @@ bool Form1::UsedYet(const std::string& Value) {
     usedIdIndexCount_ = 0;
   }
   for (; usedIdIndexCount_ < count; ++usedIdIndexCount_) {
-    usedIdIndex_.insert(List2.List(usedIdIndexCount_));
+    usedIdIndex_.emplace(List2.List(usedIdIndexCount_));
   }
   return usedIdIndex_.contains(Value);
 }

@@ -46,7 +46,7 @@ std::string CrLfLines(const std::vector<std::string>& lines) {
 
 std::vector<std::string> ListOf(const StringList& list) {
   std::vector<std::string> entries;
-  for (int32_t i = 0; i < list.ListCount(); ++i) entries.push_back(list.List(i));
+  for (int32_t i = 0; i < list.ListCount(); ++i) entries.emplace_back(list.List(i));
   return entries;
 }
 

@@ -27,7 +27,9 @@ TEST(StringList, KeepsTheOrderOfAdditionEmptyEntriesIncluded) {
   EXPECT_EQ(Raised([&] { list.List(0); }).Number(), err::kSubscriptOutOfRange);
   for (const char* entry : {"b", "", "a"}) list.AddItem(entry);
   ASSERT_EQ(list.ListCount(), 3);
-  EXPECT_EQ(list.List(0) + "|" + list.List(1) + "|" + list.List(2), "b||a");
+  EXPECT_EQ(
+      std::string(list.List(0)) + "|" + std::string(list.List(1)) + "|" + std::string(list.List(2)),
+      "b||a");
   for (int32_t index : {-1, 3, 32767, -32768}) {
     EXPECT_EQ(Raised([&] { list.List(index); }).Number(), err::kSubscriptOutOfRange) << index;
   }
