@@ -28,6 +28,10 @@ inline constexpr int32_t kPermissionDenied = 70;    // permission denied
 inline constexpr int32_t kPathFileAccess = 75;      // path/file access error
 inline constexpr int32_t kPathNotFound = 76;        // path not found
 inline constexpr int32_t kDllEntryPoint = 453;      // can't find DLL entry point
+// The classic short text of a number ("File not found"); "Path/File access
+// error" for numbers without one of their own.
+const char* Title(int32_t number) noexcept;
+
 }  // namespace err
 
 class Error : public std::exception {

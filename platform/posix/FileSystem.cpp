@@ -88,30 +88,9 @@ int32_t NumberFor(int code, PathKind kind, const std::string& native) {
   }
 }
 
-const char* TitleFor(int32_t number) {
-  switch (number) {
-    case err::kFileNotFound:
-      return "File not found";
-    case err::kPathNotFound:
-      return "Path not found";
-    case err::kPermissionDenied:
-      return "Permission denied";
-    case err::kFileExists:
-      return "File already exists";
-    case err::kDiskFull:
-      return "Disk full";
-    case err::kDeviceIo:
-      return "Device I/O error";
-    case err::kBadFileName:
-      return "Bad file name or number";
-    default:
-      return "Path/File access error";
-  }
-}
-
 [[noreturn]] void Raise(int32_t number, const std::string& action, const std::string& path,
                         const std::string& native, const std::string& reason) {
-  throw Error(number, std::string(TitleFor(number)) + ": cannot " + action + " " +
+  throw Error(number, std::string(err::Title(number)) + ": cannot " + action + " " +
                           Quoted(path, native) + ": " + reason);
 }
 

@@ -4,32 +4,7 @@
 
 namespace qv::platform::win32 {
 
-namespace {
-
-const char* TitleFor(int32_t number) {
-  switch (number) {
-    case err::kFileNotFound:
-      return "File not found";
-    case err::kPathNotFound:
-      return "Path not found";
-    case err::kPermissionDenied:
-      return "Permission denied";
-    case err::kFileExists:
-      return "File already exists";
-    case err::kDiskFull:
-      return "Disk full";
-    case err::kDeviceIo:
-      return "Device I/O error";
-    case err::kBadFileName:
-      return "Bad file name or number";
-    case err::kOutOfMemory:
-      return "Out of memory";
-    default:
-      return "Path/File access error";
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string SystemMessage(DWORD code) {
   char* text = nullptr;
@@ -91,13 +66,13 @@ int32_t NumberForWin32(DWORD code) {
 
 void RaiseWin32(DWORD code, const std::string& action, const std::string& path) {
   const int32_t number = NumberForWin32(code);
-  throw Error(number, std::string(TitleFor(number)) + ": cannot " + action + " '" + path +
+  throw Error(number, std::string(err::Title(number)) + ": cannot " + action + " '" + path +
                           "': " + SystemMessage(code));
 }
 
 void CheckFault(fault::Operation operation, const std::string& action, const std::string& path) {
   if (auto number = fault::Take(operation, path)) {
-    throw Error(*number, std::string(TitleFor(*number)) + ": cannot " + action + " '" + path +
+    throw Error(*number, std::string(err::Title(*number)) + ": cannot " + action + " '" + path +
                              "': injected fault");
   }
 }

@@ -262,30 +262,6 @@ NodeInfo Inspect(const Folder& folder, const std::string& name) {
   return result;
 }
 
-OutputFile::~OutputFile() {
-  Discard();
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle_(other.handle_), folder_(other.folder_), tempName_(std::move(other.tempName_)) {
-  other.handle_ = -1;
-  other.folder_ = nullptr;
-  other.tempName_.clear();
-}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    Discard();
-    handle_ = other.handle_;
-    folder_ = other.folder_;
-    tempName_ = std::move(other.tempName_);
-    other.handle_ = -1;
-    other.folder_ = nullptr;
-    other.tempName_.clear();
-  }
-  return *this;
-}
-
 bool OutputFile::Create(const Folder& folder, Failure& failure) {
   Discard();
   static std::atomic<unsigned> counter{0};
