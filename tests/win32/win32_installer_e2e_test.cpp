@@ -68,22 +68,20 @@ std::string Package(const std::string& name) {
 
 // The text of a message box: its one static control with text (the icon is
 // a static control without).
+BOOL CALLBACK FindBoxText(HWND child, LPARAM found) {
+  char className[32] = {};
+  ::GetClassNameA(child, className, sizeof className);
+  char buffer[1024] = {};
+  if (lstrcmpiA(className, "Static") == 0 && ::GetWindowTextA(child, buffer, sizeof buffer) > 0) {
+    *reinterpret_cast<std::string*>(found) = buffer;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 std::string BoxText(HWND box) {
   std::string text;
-  ::EnumChildWindows(
-      box,
-      [](HWND child, LPARAM found) -> BOOL {
-        char className[32] = {};
-        ::GetClassNameA(child, className, sizeof className);
-        char buffer[1024] = {};
-        if (lstrcmpiA(className, "Static") == 0 &&
-            ::GetWindowTextA(child, buffer, sizeof buffer) > 0) {
-          *reinterpret_cast<std::string*>(found) = buffer;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&text));
+  ::EnumChildWindows(box, FindBoxText, reinterpret_cast<LPARAM>(&text));
   return text;
 }
 
