@@ -21,10 +21,11 @@ using win32::FindHandle;
 using win32::RaiseWin32;
 
 // Only these bits mean something to the installer; Windows adds others
-// (FILE_ATTRIBUTE_NORMAL 128, not-content-indexed, reparse point...) that
-// would make an ordinary file look unusual.
-constexpr DWORD kKnownAttributes =
-    kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrVolume | kAttrDirectory | kAttrArchive;
+// (FILE_ATTRIBUTE_NORMAL 128, not-content-indexed...) that would make an
+// ordinary file look unusual. The reparse-point bit stays: it is what tells
+// a junction or a link from the folder or file it points at.
+constexpr DWORD kKnownAttributes = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrVolume |
+                                   kAttrDirectory | kAttrArchive | kAttrReparsePoint;
 
 bool Listed(DWORD attributes, uint32_t mask) {
   // Normal, read-only and archive entries always show; hidden, system and
@@ -115,6 +116,11 @@ uint32_t GetAttributes(const std::string& path) {
 
 void SetAttributes(const std::string& path, uint32_t attributes) {
   CheckFault(Operation::kSetAttributes, "set the attributes of", path);
+  // A link's bits are not the installer's to change, and under Wine the
+  // call changes the link's target, which may lie anywhere: leave links
+  // alone.
+  const DWORD current = ::GetFileAttributesA(path.c_str());
+  if (current != INVALID_FILE_ATTRIBUTES && (current & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return;
   // FILE_ATTRIBUTE_NORMAL is how the call spells "no bit set".
   const DWORD value = attributes == kAttrNormal ? FILE_ATTRIBUTE_NORMAL : attributes;
   if (!::SetFileAttributesA(path.c_str(), value)) {

@@ -7,6 +7,10 @@
 
 namespace qv::test {
 
+// Whether the tests run as Windows programs under Wine, whose file system
+// differs from Windows' own in a few places (links, above all).
+bool UnderWine();
+
 class TempDir {
  public:
   TempDir();
@@ -29,6 +33,9 @@ class TempDir {
   void MakeFolder(const std::string& relative) const;
   // Whether `relative` exists (a dangling symbolic link counts as existing).
   bool Exists(const std::string& relative) const;
+  // Makes `relative` a symbolic link to `target` (a full path), creating the
+  // folders on the way; fails the test when the system cannot make one.
+  void Link(const std::string& target, const std::string& relative) const;
 
   // Keeps the folder even when the test passes.
   void Keep() noexcept { keep_ = true; }

@@ -229,7 +229,12 @@ bool OpenSubfolder(const Folder& parent, const std::string& name, bool create, F
     Fail(failure, "cannot open folder " + path, code);
     return false;
   }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  // Under Wine the handle is the link's target whatever the flags say, and
+  // only the name shows the link. Asked once the handle is held, the name
+  // cannot be swapped between the two answers.
+  const DWORD named = ::GetFileAttributesA(path.c_str());
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (named != INVALID_FILE_ATTRIBUTES && (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
     ::CloseHandle(handle);
     failure.text = "refusing to follow the link " + path;
     return false;
