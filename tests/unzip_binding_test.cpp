@@ -45,6 +45,8 @@ struct FakeControl {
       Bind<FakeUnzip32SetResultFunction>("FakeUnzip32_SetResult");
   FakeUnzip32AddCallFunction addCall = Bind<FakeUnzip32AddCallFunction>("FakeUnzip32_AddCall");
   FakeUnzip32RecordFunction record = Bind<FakeUnzip32RecordFunction>("FakeUnzip32_Record");
+  FakeUnzip32MismatchFunction mismatch =
+      Bind<FakeUnzip32MismatchFunction>("FakeUnzip32_MismatchedConvention");
 };
 
 FakeControl& Fake() {
@@ -107,10 +109,20 @@ class UnzipBindingTest : public ::testing::Test {
     Fake().reset();
     SetUnzipLibraryNameForTesting(kFakeLibrary);
   }
-  void TearDown() override { SetUnzipLibraryNameForTesting("unzip32"); }
+  void TearDown() override {
+    // The stand-in calls every callback through the stack check.
+    EXPECT_EQ(Record().stackImbalance, 0) << "a callback has the wrong calling convention";
+    SetUnzipLibraryNameForTesting("unzip32");
+  }
 
   test::ScopedDialogs dialogs_;
 };
+
+// The check that TearDown relies on sees a callback of the wrong convention:
+// on 32-bit x86 it leaves its two 4-byte arguments on the stack.
+TEST(UnzipBindingStateTest, StackCheckSeesTheWrongCallingConvention) {
+  EXPECT_EQ(Fake().mismatch(), sizeof(void*) == 4 ? 8 : 0);
+}
 
 // ---------------------------------------------------------------------------
 // Options object

@@ -1,6 +1,8 @@
 // A stand-in unzip32 library for the binding's tests; see FakeUnzip32.h.
 #include "FakeUnzip32.h"
 
+#include "support/StackCheck.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -55,32 +57,37 @@ void Run(const ScriptedCall& call, const UnzipUserFunctions& functions) {
   const auto buffer = std::make_unique<char[]>(std::max<std::size_t>(call.bytes.size(), 1));
   std::memcpy(buffer.get(), call.bytes.data(), call.bytes.size());
 
+  // Every callback is called through the check, so a binding whose
+  // callbacks have the wrong calling convention shows in the record.
+  qv::test::StackCheck check;
   switch (call.slot) {
     case FAKE_UNZIP32_PRINT:
-      if (functions.Print) entry.result = functions.Print(buffer.get(), call.argument);
+      if (functions.Print) entry.result = check.Call(functions.Print, buffer.get(), call.argument);
       break;
     case FAKE_UNZIP32_REPLACE:
-      if (functions.Replace) entry.result = functions.Replace(buffer.get());
+      if (functions.Replace) entry.result = check.Call(functions.Replace, buffer.get());
       break;
     case FAKE_UNZIP32_PASSWORD:
       if (functions.Password) {
-        entry.result = functions.Password(buffer.get(), call.argument, "Password: ", "secret.txt");
+        entry.result =
+            check.Call(functions.Password, buffer.get(), call.argument, "Password: ", "secret.txt");
       }
       break;
     case FAKE_UNZIP32_LIST_ENTRY:
       if (functions.ListEntry) {
-        functions.ListEntry(1234, 567, 540, 7, 14, 2004, 12, 30, 0, "stairs.package", "Deflated",
-                            0xCAFEF00Du, 0);
+        check.Call(functions.ListEntry, 1234u, 567u, 540, 7, 14, 2004, 12, 30, 0, "stairs.package",
+                   "Deflated", 0xCAFEF00Du, 0);
       }
       entry.result = 0;
       break;
     case FAKE_UNZIP32_SERVICE:
-      if (functions.Service) entry.result = functions.Service("stairs.package", 1234);
+      if (functions.Service) entry.result = check.Call(functions.Service, "stairs.package", 1234);
       break;
     default:
       entry.result = -1;
       break;
   }
+  record.stackImbalance += static_cast<int32_t>(check.imbalance);
   std::memcpy(entry.buffer, buffer.get(),
               std::min<std::size_t>(call.bytes.size(), FAKE_UNZIP32_MAX_BUFFER));
 }
@@ -126,7 +133,9 @@ int32_t UNZIP32_CALL Wiz_SingleEntryUnzip(int32_t includeCount, const UnzipNameL
 }
 
 void FakeUnzip32_Reset(void) {
+  const int32_t imbalance = Record().stackImbalance;
   Record() = FakeUnzip32Record{};
+  Record().stackImbalance = imbalance;
   Script().clear();
   Result() = 0;
 }
@@ -144,6 +153,21 @@ void FakeUnzip32_AddCall(int32_t slot, const char* bytes, int32_t byteCount, int
 
 const FakeUnzip32Record* FakeUnzip32_Record(void) {
   return &Record();
+}
+
+// The caller pops the arguments of this one (the default convention of C).
+static int32_t CallerPopsPrint(const char* /*text*/, int32_t /*length*/) {
+  return 0;
+}
+
+int32_t FakeUnzip32_MismatchedConvention(void) {
+  // Through a volatile pointer, so the call cannot be turned into a direct
+  // one that would use the function's own convention.
+  const auto print = reinterpret_cast<UnzipPrintCallback>(&CallerPopsPrint);
+  UnzipPrintCallback volatile pointer = print;
+  qv::test::StackCheck check;
+  check.Call(pointer, "text", 4);
+  return static_cast<int32_t>(check.imbalance);
 }
 
 }  // extern "C"

@@ -53,9 +53,14 @@ typedef struct FakeUnzip32Record {
   int32_t excludeNonNullEntries;
   int32_t callCount;
   FakeUnzip32Call calls[FAKE_UNZIP32_MAX_CALLS];
+  /* Bytes that the callbacks left on the stack or took from it, over all
+   * calls since the library was loaded (a reset keeps it): 0 when every
+   * callback has the library's calling convention. */
+  int32_t stackImbalance;
 } FakeUnzip32Record;
 
-/* Forgets the record and the script; the next result is 0. */
+/* Forgets the record (but its stack imbalance) and the script; the next
+ * result is 0. */
 typedef void (*FakeUnzip32ResetFunction)(void);
 /* The result of the next Wiz_SingleEntryUnzip calls. */
 typedef void (*FakeUnzip32SetResultFunction)(int32_t result);
@@ -69,6 +74,11 @@ typedef void (*FakeUnzip32SetResultFunction)(int32_t result);
 typedef void (*FakeUnzip32AddCallFunction)(int32_t slot, const char* bytes, int32_t byteCount,
                                            int32_t argument);
 typedef const FakeUnzip32Record* (*FakeUnzip32RecordFunction)(void);
+/* Calls a print callback built with the caller-pops convention through the
+ * library's callback type, the way a binding with the wrong convention would
+ * be called, and returns the imbalance the check saw: the size of the two
+ * arguments on 32-bit x86, 0 where there is only one convention. */
+typedef int32_t (*FakeUnzip32MismatchFunction)(void);
 
 #ifdef __cplusplus
 }
