@@ -294,12 +294,35 @@ std::vector<std::string> ThirtyTwoBitView(std::vector<std::string> parts) {
 // when any key below it does.
 enum class Match { kNone, kKey, kDescendant };
 
-Match Compare(const std::vector<std::string>& header, const std::vector<std::string>& wanted) {
+template <typename Part>
+Match Compare(const std::vector<Part>& header, const std::vector<std::string>& wanted) {
   if (header.size() < wanted.size()) return Match::kNone;
   for (size_t i = 0; i < wanted.size(); ++i) {
     if (!text::EqualsIgnoreCase(header[i], wanted[i])) return Match::kNone;
   }
   return header.size() == wanted.size() ? Match::kKey : Match::kDescendant;
+}
+
+enum class Header { kPlain, kEscaped, kMalformed };
+
+// The parts of a key header ("[A\\B] 1") as views into the line, for the
+// common header of plain ASCII whose only escapes are the separators; a
+// system.reg has tens of thousands of them, and this reads them without a
+// copy. kEscaped: the header needs the full decoding.
+Header PlainHeaderParts(std::string_view line, std::vector<std::string_view>& parts) {
+  parts.clear();
+  size_t start = 1;
+  for (size_t i = 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ']' || (c == '\\' && i + 1 < line.size() && line[i + 1] == '\\')) {
+      if (i > start) parts.push_back(line.substr(start, i - start));
+      if (c == ']') return Header::kPlain;
+      start = ++i + 1;
+    } else if (c == '\\' || static_cast<unsigned char>(c) >= 0x80) {
+      return Header::kEscaped;
+    }
+  }
+  return Header::kMalformed;  // no closing bracket
 }
 
 std::string_view TrimLeft(std::string_view s) {
@@ -398,6 +421,7 @@ HiveLookup ReadHive(Lines& lines, const std::string& keyPath, bool machineHive) 
   bool done32 = false;
   bool done64 = false;
   std::string line;
+  std::vector<std::string_view> plainParts;
   while (lines.Next(line)) {
     const std::string_view view = line;
     if (!seenHeader && view.substr(0, 6) == "#arch=") {
@@ -418,18 +442,24 @@ HiveLookup ReadHive(Lines& lines, const std::string& keyPath, bool machineHive) 
       if (current == &result.sixtyFourBit) done64 = true;
       current = nullptr;
       if (done32 && (done64 || !bothViews)) break;
-      size_t pos = 1;
-      std::optional<std::string> name = ParseQuoted(view, pos, ']');
-      if (!name) continue;
-      const std::vector<std::string> header = SplitPath(*name);
-      const Match match = Compare(header, wanted);
+      Match match = Match::kNone;
+      Match other = Match::kNone;
+      const Header kind = PlainHeaderParts(view, plainParts);
+      if (kind == Header::kPlain) {
+        match = Compare(plainParts, wanted);
+        if (bothViews) other = Compare(plainParts, asked);
+      } else {
+        size_t pos = 1;
+        std::optional<std::string> name = ParseQuoted(view, pos, ']');
+        if (!name) continue;
+        const std::vector<std::string> header = SplitPath(*name);
+        match = Compare(header, wanted);
+        if (bothViews) other = Compare(header, asked);
+      }
       if (match != Match::kNone) result.thirtyTwoBit.found = true;
       if (match == Match::kKey && !done32) current = &result.thirtyTwoBit;
-      if (bothViews) {
-        const Match other = Compare(header, asked);
-        if (other != Match::kNone) result.sixtyFourBit.found = true;
-        if (other == Match::kKey && !done64) current = &result.sixtyFourBit;
-      }
+      if (other != Match::kNone) result.sixtyFourBit.found = true;
+      if (other == Match::kKey && !done64) current = &result.sixtyFourBit;
       continue;
     }
     if (current == nullptr || view.empty()) continue;
