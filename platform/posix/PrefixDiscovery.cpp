@@ -339,7 +339,7 @@ std::string InstallDirIn(const std::string& prefix) {
     if (it == key->values.end()) continue;
     const HiveValue& value = it->second;
     if (value.type != kRegSz && value.type != kRegExpandSz) continue;
-    const std::string text = value.data.substr(0, value.data.find('\0'));
+    std::string text = value.data.substr(0, value.data.find('\0'));
     if (!text.empty()) return text;
   }
   return {};
