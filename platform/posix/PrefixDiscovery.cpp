@@ -22,6 +22,9 @@ namespace {
 
 // Bounds on what other programs' files can make discovery do.
 constexpr size_t kLargestConfigFile = size_t{1} << 20;  // a launcher's game file
+// A prefix's system.reg is a few MiB even with many programs installed; a
+// larger file is no hive to spend time on.
+constexpr off_t kLargestHive = off_t{32} << 20;
 constexpr size_t kMostEntriesPerFolder = 4096;
 constexpr int kHeroicPrefixDepth = 3;  // Prefixes/<wine>/<game>/pfx at most
 constexpr int kDeepestVdf = 64;
@@ -90,9 +93,10 @@ std::vector<std::string> FilesEndingIn(const std::string& folder, std::string_vi
   return found;
 }
 
-// A small file's content; nothing when it is missing or too large to be
-// what it should be.
+// A small file's content; nothing when it is missing, no regular file (a
+// named pipe would block) or too large to be what it should be.
 std::optional<std::string> ReadSmallFile(const std::string& path) {
+  if (!IsFile(path)) return std::nullopt;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return std::nullopt;
   std::string content;
@@ -333,7 +337,12 @@ void OfferHeroicTree(CandidateList& list, const std::string& folder, int depth) 
 
 // The "Install Dir" of the game in either view of the hive; "" when none.
 std::string InstallDirIn(const std::string& prefix) {
-  const HiveLookup lookup = ReadHiveFile(prefix + "/system.reg", kGameKey, true);
+  const std::string hive = prefix + "/system.reg";
+  struct stat info {};
+  if (::stat(hive.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kLargestHive) {
+    return {};
+  }
+  const HiveLookup lookup = ReadHiveFile(hive, kGameKey, true);
   for (const HiveKey* key : {&lookup.thirtyTwoBit, &lookup.sixtyFourBit}) {
     const auto it = key->values.find("install dir");
     if (it == key->values.end()) continue;

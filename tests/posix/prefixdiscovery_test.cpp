@@ -1,8 +1,10 @@
 // Finding the game's Wine prefix without WINEPREFIX, over fixture homes laid
 // out as each launcher lays out its own, and through the two lookups.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using qv::platform::posix::DiscoveryHome;
 using qv::platform::posix::PrefixKind;
+using qv::platform::posix::PrefixKindName;
 
 // A machine hive; `installDir` empty: without the game.
 std::string Hive(const std::string& installDir, const std::string& arch = "win32",
@@ -35,8 +38,9 @@ const std::string kGame = Hive("C:\\\\Games\\\\Sims2\\\\");
 
 struct File {
   std::string path;     // below the home; "{home}" in the content is its path
-  std::string content;  // "->target": a symbolic link instead
+  std::string content;  // "->target": a symbolic link instead; "|": a named pipe
   int ageSeconds = 0;   // how long ago it changed
+  uintmax_t size = 0;   // more: padded with zeros (sparse) to that size
 };
 
 struct Row {
@@ -163,9 +167,12 @@ const Row kRows[] = {
       {"Games/folder-as-hive/system.reg/x", "not a file"},
       {"Games/binary/system.reg", std::string("\x00\x01[\\\\\x80]\n\"Install Dir\"=\"x", 25)},
       {".local/share/Steam/steamapps/libraryfolders.vdf", std::string(200, '{') + "\"path"},
-      {".steam/steam/steamapps/libraryfolders.vdf", "}}}} \"path\" \"relative/lib\""},
+      {".steam/steam/steamapps/libraryfolders.vdf", "|"},
+      {".var/app/com.valvesoftware.Steam/data/Steam/steamapps/libraryfolders.vdf",
+       "}}}} \"path\" \"relative/lib\""},
+      {"Games/too-large/system.reg", kGame, 0, uintmax_t{40} << 20},
       {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
-      {".config/PortProton.conf", "\n"},
+      {".config/PortProton.conf", "|"},
       {"PortProton/data/prefixes/OK/system.reg", kGame}},
      PrefixKind::kPortProton,
      "PortProton/data/prefixes/OK"},
@@ -184,12 +191,17 @@ void Lay(const qv::test::TempDir& dir, const std::vector<File>& files) {
   for (const File& file : files) {
     const std::string content = WithHome(file.content, dir.Path());
     const fs::path path = dir.Join(file.path);
-    if (content.rfind("->", 0) == 0) {
+    if (content.rfind("->", 0) == 0 || content == "|") {
       fs::create_directories(path.parent_path());
-      fs::create_directory_symlink(content.substr(2), path);
+      if (content == "|") {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
+      } else {
+        fs::create_directory_symlink(content.substr(2), path);
+      }
       continue;
     }
     dir.Write(file.path, content);
+    if (file.size > 0) fs::resize_file(path, file.size);
     fs::last_write_time(
         path, fs::file_time_type::clock::now() - std::chrono::seconds(file.ageSeconds + 10));
   }
@@ -204,7 +216,7 @@ TEST(PrefixDiscoveryTest, FindsTheGameInEveryLaunchersLayout) {
     const auto found = qv::platform::posix::DiscoverGamePrefix(where);
     ASSERT_EQ(found.has_value(), row.kind.has_value()) << (found ? found->folder : "nothing");
     if (!found) continue;
-    EXPECT_EQ(found->kind, *row.kind);
+    EXPECT_STREQ(PrefixKindName(found->kind), PrefixKindName(*row.kind));
     EXPECT_EQ(found->folder, dir.Join(row.folder));
     EXPECT_FALSE(found->installDir.empty());
   }
