@@ -1,6 +1,6 @@
 // The registry, in the shape of the Windows calls. On POSIX the machine and
 // user hives are the Wine prefix's system.reg and user.reg, read as a 32-bit
-// program sees them.
+// program sees them (and, for a key that only 64-bit programs see, that key).
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the 32-bit Windows program and puts exactly its two files into
-# dist/win32/: quorvane-installer.exe and unzip32.dll. Checks that they need
-# no DLL besides the system's.
+# Builds the 32-bit Windows program and puts its two files into dist/win32/:
+# quorvane-installer.exe and unzip32.dll. Checks that they need no DLL
+# besides the system's. Then packs them into the player's setup,
+# dist/win32/QuorvaneSetup.exe (NSIS, tools/windows/QuorvaneSetup.nsi).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,7 @@ done
 # Only DLLs that every Windows has may be imported.
 allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|urlmon|comctl32|msvcrt|ws2_32|shlwapi)\.dll$'
 status=0
-for file in dist/win32/*; do
+for file in dist/win32/quorvane-installer.exe dist/win32/unzip32.dll; do
   while read -r dll; do
     if ! echo "$dll" | tr '[:upper:]' '[:lower:]' | grep -Eq "$allowed"; then
       echo "build-win32: $file imports $dll, which is not a system DLL" >&2
@@ -47,7 +48,13 @@ for symbol in _UzpVersion2@4 _Wiz_SingleEntryUnzip@24; do
   grep -q " T $symbol\$" <<<"$symbols" || fail "$dll has no stdcall $symbol"
 done
 
-ls -l dist/win32
 total=$(( $(stat -c %s "$exe") + $(stat -c %s "$dll") ))
 echo "build-win32: $total bytes together"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.txt)
+setup=dist/win32/QuorvaneSetup.exe
+makensis -V2 -DVERSION="$version" -DDIST="$PWD/dist/win32" -DOUTFILE="$PWD/$setup" \
+  tools/windows/QuorvaneSetup.nsi || fail "makensis could not make $setup"
+ls -l dist/win32
+[ -f "$setup" ] && echo "build-win32: the setup is $(stat -c %s "$setup") bytes"
 exit $status

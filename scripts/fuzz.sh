@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the zip library's libFuzzer targets (clang, AddressSanitizer and
+# Builds the libFuzzer targets of the zip library and the Wine hive reader (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer: the `fuzz` preset) and runs each for the given
 # number of seconds (default 60), seeded with fuzz/corpus/<target>. A crash
 # fails the script; its input is kept under <build>/crashes/<target>/ and
@@ -11,7 +11,9 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 build="${QV_FUZZ_BUILD_DIR:-build/fuzz}"
-targets=(unzip32_extract unzip32_entry_name)
+targets=(unzip32_extract unzip32_entry_name wine_hive)
+# The hive reader reads files in 64 KiB blocks: its inputs must reach past one.
+declare -A max_len=([wine_hive]=131072)
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}" "${targets[@]/#/fuzz_replay_}"
@@ -26,7 +28,7 @@ for target in "${targets[@]}"; do
   crashes="$build/crashes/$target"
   mkdir -p "$crashes"
   echo "== fuzz_$target for ${seconds}s"
-  if ! "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len=65536 -timeout=20 \
+  if ! "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len="${max_len[$target]:-65536}" -timeout=20 \
       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$crashes/" "$work" \
       >"$build/fuzz_$target.log" 2>&1; then
     tail -n 60 "$build/fuzz_$target.log"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need, from Debian's
 # packages. Idempotent and quiet: nothing is fetched when all is there.
-# Usage: scripts/install-deps.sh [linux] [win32]   (default: linux)
+# Usage: scripts/install-deps.sh [linux] [win32] [player]   (default: linux)
+# (player: only what scripts/install-player.sh needs to build and register
+# the installer)
 set -euo pipefail
 
 groups=("$@")
@@ -15,11 +17,18 @@ for group in "${groups[@]}"; do
                  libgtest-dev libgmock-dev googletest libbenchmark-dev
                  zlib1g-dev libcurl4-openssl-dev
                  clang libclang-rt-dev clang-format clang-tidy
-                 libarchive-tools p7zip-full diffutils) ;;
+                 libarchive-tools p7zip-full diffutils
+                 # the player's install and its test: the link handler, a display
+                 xdg-utils desktop-file-utils xvfb xauth) ;;
     win32)
       packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth
                  # where the kernel runs no 32-bit code, the tests run as 64-bit
-                 g++-mingw-w64-x86-64-posix wine64) ;;
+                 g++-mingw-w64-x86-64-posix wine64
+                 # the Windows setup
+                 nsis) ;;
+    player)
+      packages+=(g++ cmake ninja-build pkg-config zlib1g-dev libcurl4-openssl-dev
+                 xdg-utils desktop-file-utils) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test, on a fresh machine included:
 # installs what is missing, configures the dev preset (AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs CTest, fuzzes the zip library, then
-# builds the Windows program and runs its tests under Wine.
+# UndefinedBehaviorSanitizer) and runs CTest, fuzzes the zip library and the
+# Wine hive reader, then builds the Windows program and runs its tests under
+# Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +12,7 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --preset dev -j "$(nproc)"
 
-# The zip library's fuzz targets, a short run each (QV_FUZZ_SECONDS, default 60).
+# The fuzz targets, a short run each (QV_FUZZ_SECONDS, default 60).
 scripts/fuzz.sh "${QV_FUZZ_SECONDS:-60}"
 
 # The Windows program: cross-built, its tests run under Wine.

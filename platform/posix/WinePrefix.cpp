@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
+
+#include "platform/posix/PrefixDiscovery.h"
 
 namespace qv::platform::posix {
 
@@ -38,9 +41,23 @@ std::string UserName() {
 }
 
 std::string WinePrefixFolder() {
-  std::string prefix = Env("WINEPREFIX");
-  if (prefix.empty()) prefix = HomeFolder() + "/.wine";
-  return StripTrailingSlashes(prefix);
+  const std::string named = Env("WINEPREFIX");
+  if (!named.empty()) return StripTrailingSlashes(named);
+  // Discovery reads many files; a run asks for the prefix at every registry
+  // and path lookup, so the answer is kept for as long as the folders it
+  // started from stay the same.
+  static std::mutex mutex;
+  static DiscoveryHome lastHome;
+  static std::string lastPrefix;
+  const DiscoveryHome where = DiscoveryHome::FromEnvironment();
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (lastPrefix.empty() || where.home != lastHome.home || where.dataHome != lastHome.dataHome ||
+      where.configHome != lastHome.configHome) {
+    const std::optional<DiscoveredPrefix> found = DiscoverGamePrefix(where);
+    lastPrefix = found ? found->folder : StripTrailingSlashes(where.home + "/.wine");
+    lastHome = where;
+  }
+  return lastPrefix;
 }
 
 }  // namespace qv::platform::posix

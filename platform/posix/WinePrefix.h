@@ -5,7 +5,8 @@
 
 namespace qv::platform::posix {
 
-// $WINEPREFIX, else ~/.wine; no trailing slash. The folder need not exist.
+// $WINEPREFIX; else the prefix that holds the game (see PrefixDiscovery.h);
+// else ~/.wine. No trailing slash; the folder need not exist.
 std::string WinePrefixFolder();
 
 // $HOME, else the password database's home of the current user.

@@ -123,7 +123,7 @@ TEST_F(RegistryTest, ValueOfNoBytesRaisesInvalidCall) {
   EXPECT_EQ(qv::test::Raised([&] { Lookup("NoBytes"); }).Number(), qv::err::kInvalidCall);
 }
 
-TEST_F(RegistryTest, SixtyFourBitPrefixGivesTheThirtyTwoBitViewAndThirtyTwoBitOneItself) {
+TEST_F(RegistryTest, SixtyFourBitPrefixGivesTheThirtyTwoBitViewFirstAndThirtyTwoBitOneItself) {
   WriteSystem(
       "#arch=win64\n\n"
       "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
@@ -138,6 +138,13 @@ TEST_F(RegistryTest, SixtyFourBitPrefixGivesTheThirtyTwoBitViewAndThirtyTwoBitOn
             "already redirected");
   EXPECT_EQ(qv::GetRegistryString(kHkeyCurrentUser, "Software\\Game", "Name"),
             "user values are shared");
+  // A key that only 64-bit programs see (Wine's regedit in a 64-bit prefix
+  // writes there) is read when the 32-bit view has none.
+  WriteSystem(
+      "#arch=win64\n\n"
+      "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
+      "\"Install Dir\"=\"64-bit view only\\\\\"\n");
+  EXPECT_EQ(Lookup("Install Dir"), "64-bit view only\\");
   // A 32-bit prefix is read as it is; each lookup reads the hive anew.
   WriteSystem(
       "#arch=win32\n\n"

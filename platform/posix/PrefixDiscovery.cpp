@@ -1,0 +1,497 @@
+#include "platform/posix/PrefixDiscovery.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "common/Text.h"
+#include "platform/Registry.h"
+#include "platform/posix/WineHive.h"
+#include "platform/posix/WinePrefix.h"
+
+namespace qv::platform::posix {
+
+namespace {
+
+// Bounds on what other programs' files can make discovery do.
+constexpr size_t kLargestConfigFile = size_t{1} << 20;  // a launcher's game file
+// A prefix's system.reg is a few MiB even with many programs installed; a
+// larger file is no hive to spend time on.
+constexpr off_t kLargestHive = off_t{32} << 20;
+constexpr size_t kMostEntriesPerFolder = 4096;
+constexpr int kHeroicPrefixDepth = 3;  // Prefixes/<wine>/<game>/pfx at most
+constexpr int kDeepestVdf = 64;
+
+constexpr const char kGameKey[] = "Software\\EA GAMES\\The Sims 2";
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string StripTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The sub-folders of `folder` (symbolic links to folders included), sorted
+// so that every run sees them in the same order; at most a bounded number.
+std::vector<std::string> SubFolders(const std::string& folder) {
+  std::vector<std::string> found;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return found;
+  size_t seen = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (++seen > kMostEntriesPerFolder) break;
+    const std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
+      continue;
+    }
+    std::string path = folder + "/" + std::string(name);
+    if (IsFolder(path)) found.push_back(std::move(path));
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The regular files of `folder` whose names end in `suffix`, sorted.
+std::vector<std::string> FilesEndingIn(const std::string& folder, std::string_view suffix) {
+  std::vector<std::string> found;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return found;
+  size_t seen = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (++seen > kMostEntriesPerFolder) break;
+    const std::string_view name(entry->d_name);
+    if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) {
+      continue;
+    }
+    std::string path = folder + "/" + std::string(name);
+    if (IsFile(path)) found.push_back(std::move(path));
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// A small file's content; nothing when it is missing, no regular file (a
+// named pipe would block) or too large to be what it should be.
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+  if (!IsFile(path)) return std::nullopt;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::nullopt;
+  std::string content;
+  char chunk[8192];
+  size_t got = 0;
+  bool tooLarge = false;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    if (content.size() + got > kLargestConfigFile) {
+      tooLarge = true;
+      break;
+    }
+    content.append(chunk, got);
+  }
+  std::fclose(file);
+  if (tooLarge) return std::nullopt;
+  return content;
+}
+
+// "~/x" and "~" below the home folder; other paths as they are.
+std::string ExpandHome(std::string path, const std::string& home) {
+  if (path == "~") return home;
+  if (path.rfind("~/", 0) == 0) return home + path.substr(1);
+  return path;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+// The "prefix:" values of a Lutris game file (YAML, as Lutris writes it:
+// "  prefix: /home/me/Games/the-sims-2", plain or quoted).
+std::vector<std::string> LutrisPrefixes(const std::string& content, const std::string& home) {
+  std::vector<std::string> prefixes;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string_view line = Trim(std::string_view(content).substr(start, end - start));
+    start = end + 1;
+    if (line.substr(0, 7) != "prefix:") continue;
+    std::string_view value = Trim(line.substr(7));
+    if (value.size() >= 2 && (value.front() == '\'' || value.front() == '"') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    if (!value.empty()) prefixes.push_back(ExpandHome(std::string(value), home));
+  }
+  return prefixes;
+}
+
+// A JSON string that starts after its opening quote; nothing when it does
+// not close. \u escapes beyond ASCII make no path that matters here.
+std::optional<std::string> JsonString(std::string_view s, size_t& pos) {
+  std::string out;
+  while (pos < s.size()) {
+    const char c = s[pos++];
+    if (c == '"') return out;
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    if (pos >= s.size()) return std::nullopt;
+    const char e = s[pos++];
+    switch (e) {
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'u': {
+        unsigned code = 0;
+        for (int i = 0; i < 4; ++i) {
+          if (pos >= s.size()) return std::nullopt;
+          const char h = s[pos++];
+          code <<= 4;
+          if (h >= '0' && h <= '9') {
+            code |= static_cast<unsigned>(h - '0');
+          } else if (h >= 'a' && h <= 'f') {
+            code |= static_cast<unsigned>(h - 'a' + 10);
+          } else if (h >= 'A' && h <= 'F') {
+            code |= static_cast<unsigned>(h - 'A' + 10);
+          } else {
+            return std::nullopt;
+          }
+        }
+        out += code < 0x80 ? static_cast<char>(code) : '?';
+        break;
+      }
+      default:
+        out += e;  // \" \\ \/ and the rest stand for themselves
+    }
+  }
+  return std::nullopt;
+}
+
+// Every "winePrefix": "..." of a Heroic game configuration (one JSON object
+// per game, each with its own "winePrefix").
+std::vector<std::string> HeroicPrefixes(const std::string& content, const std::string& home) {
+  std::vector<std::string> prefixes;
+  const std::string_view text(content);
+  const std::string_view key = "\"winePrefix\"";
+  size_t pos = 0;
+  while ((pos = text.find(key, pos)) != std::string_view::npos) {
+    pos += key.size();
+    while (pos < text.size() &&
+           (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r')) {
+      ++pos;
+    }
+    if (pos >= text.size() || text[pos] != ':') continue;
+    ++pos;
+    while (pos < text.size() &&
+           (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r')) {
+      ++pos;
+    }
+    if (pos >= text.size() || text[pos] != '"') continue;
+    ++pos;
+    if (std::optional<std::string> value = JsonString(text, pos); value && !value->empty()) {
+      prefixes.push_back(ExpandHome(std::move(*value), home));
+    }
+  }
+  return prefixes;
+}
+
+// The library folders of a Steam libraryfolders.vdf (Valve's KeyValues
+// text): every "path" value, and in the old layout the numbered values of
+// the top block ("1" "/mnt/games/SteamLibrary").
+std::vector<std::string> SteamLibraries(const std::string& content) {
+  std::vector<std::string> libraries;
+  const std::string_view s(content);
+  size_t pos = 0;
+  int depth = 0;
+  std::optional<std::string> key;  // a key waiting for its value
+  auto token = [&]() -> std::optional<std::string> {
+    std::string out;
+    if (s[pos] == '"') {
+      ++pos;
+      while (pos < s.size() && s[pos] != '"') {
+        if (s[pos] == '\\' && pos + 1 < s.size()) ++pos;
+        out += s[pos++];
+      }
+      if (pos >= s.size()) return std::nullopt;
+      ++pos;
+      return out;
+    }
+    while (pos < s.size() && s[pos] != ' ' && s[pos] != '\t' && s[pos] != '\n' && s[pos] != '\r' &&
+           s[pos] != '{' && s[pos] != '}' && s[pos] != '"') {
+      out += s[pos++];
+    }
+    return out;
+  };
+  while (pos < s.size()) {
+    const char c = s[pos];
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      ++pos;
+    } else if (c == '/' && pos + 1 < s.size() && s[pos + 1] == '/') {
+      pos = s.find('\n', pos);
+      if (pos == std::string_view::npos) break;
+    } else if (c == '{') {
+      ++pos;
+      key.reset();
+      if (++depth > kDeepestVdf) break;
+    } else if (c == '}') {
+      ++pos;
+      key.reset();
+      if (--depth < 0) break;
+    } else {
+      std::optional<std::string> word = token();
+      if (!word) break;
+      if (!key) {
+        key = std::move(word);
+        continue;
+      }
+      const bool numbered = !key->empty() && std::all_of(key->begin(), key->end(), [](char d) {
+        return d >= '0' && d <= '9';
+      });
+      if (text::EqualsIgnoreCase(*key, "path") || (numbered && depth == 1)) {
+        if (!word->empty()) libraries.push_back(std::move(*word));
+      }
+      key.reset();
+    }
+  }
+  return libraries;
+}
+
+// The folder's real path, to see the same folder reached two ways (Steam's
+// ~/.steam/steam is a link to ~/.local/share/Steam) only once.
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string real(resolved);
+  std::free(resolved);
+  return real;
+}
+
+class CandidateList {
+ public:
+  // Adds `folder` when it is a prefix, or its pfx/ when that is.
+  void Offer(PrefixKind kind, const std::string& folder) {
+    const std::string clean = StripTrailingSlashes(folder);
+    if (clean.empty() || clean[0] != '/') return;  // relative paths mean nothing here
+    std::string prefix;
+    if (IsFile(clean + "/system.reg")) {
+      prefix = clean;
+    } else if (IsFile(clean + "/pfx/system.reg")) {
+      prefix = clean + "/pfx";
+    } else {
+      return;
+    }
+    if (!seen_.insert(RealPath(prefix)).second) return;
+    list_.push_back({kind, std::move(prefix)});
+  }
+  // Whether `folder` is a prefix by itself (so nothing below it is looked at).
+  static bool IsPrefix(const std::string& folder) {
+    return IsFile(folder + "/system.reg") || IsFile(folder + "/pfx/system.reg");
+  }
+
+  std::vector<PrefixCandidate> Take() { return std::move(list_); }
+
+ private:
+  std::vector<PrefixCandidate> list_;
+  std::set<std::string> seen_;
+};
+
+void OfferHeroicTree(CandidateList& list, const std::string& folder, int depth) {
+  for (const std::string& sub : SubFolders(folder)) {
+    if (CandidateList::IsPrefix(sub)) {
+      list.Offer(PrefixKind::kHeroic, sub);
+    } else if (depth > 1) {
+      OfferHeroicTree(list, sub, depth - 1);
+    }
+  }
+}
+
+// The "Install Dir" of the game in either view of the hive; "" when none.
+std::string InstallDirIn(const std::string& prefix) {
+  const std::string hive = prefix + "/system.reg";
+  struct stat info {};
+  if (::stat(hive.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kLargestHive) {
+    return {};
+  }
+  const HiveLookup lookup = ReadHiveFile(hive, kGameKey, true);
+  for (const HiveKey* key : {&lookup.thirtyTwoBit, &lookup.sixtyFourBit}) {
+    const auto it = key->values.find("install dir");
+    if (it == key->values.end()) continue;
+    const HiveValue& value = it->second;
+    if (value.type != kRegSz && value.type != kRegExpandSz) continue;
+    std::string text = value.data.substr(0, value.data.find('\0'));
+    if (!text.empty()) return text;
+  }
+  return {};
+}
+
+struct timespec ChangedAt(const std::string& file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) return {};
+  return info.st_mtim;
+}
+
+bool Later(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+}  // namespace
+
+DiscoveryHome DiscoveryHome::FromEnvironment() {
+  DiscoveryHome where;
+  where.home = HomeFolder();
+  where.dataHome = StripTrailingSlashes(Env("XDG_DATA_HOME"));
+  // Relative values are to be ignored, as the XDG rules say.
+  if (where.dataHome.empty() || where.dataHome[0] != '/') {
+    where.dataHome = where.home + "/.local/share";
+  }
+  where.configHome = StripTrailingSlashes(Env("XDG_CONFIG_HOME"));
+  if (where.configHome.empty() || where.configHome[0] != '/') {
+    where.configHome = where.home + "/.config";
+  }
+  return where;
+}
+
+const char* PrefixKindName(PrefixKind kind) {
+  switch (kind) {
+    case PrefixKind::kWine:
+      return "Wine";
+    case PrefixKind::kLutris:
+      return "Lutris";
+    case PrefixKind::kBottles:
+      return "Bottles";
+    case PrefixKind::kSteam:
+      return "Steam (Proton)";
+    case PrefixKind::kHeroic:
+      return "Heroic";
+    case PrefixKind::kPortProton:
+      return "PortProton";
+  }
+  return "?";
+}
+
+std::vector<PrefixCandidate> ListPrefixCandidates(const DiscoveryHome& where) {
+  CandidateList list;
+  const std::string& home = where.home;
+  if (home.empty() || home[0] != '/') return {};
+
+  list.Offer(PrefixKind::kWine, home + "/.wine");
+
+  for (const std::string& games :
+       {where.configHome + "/lutris/games", where.dataHome + "/lutris/games"}) {
+    for (const std::string& file : FilesEndingIn(games, ".yml")) {
+      if (auto content = ReadSmallFile(file)) {
+        for (const std::string& prefix : LutrisPrefixes(*content, home)) {
+          list.Offer(PrefixKind::kLutris, prefix);
+        }
+      }
+    }
+  }
+  for (const std::string& folder : SubFolders(home + "/Games")) {
+    list.Offer(PrefixKind::kLutris, folder);
+  }
+
+  for (const std::string& bottles :
+       {where.dataHome + "/bottles/bottles",
+        home + "/.var/app/com.usebottles.bottles/data/bottles/bottles"}) {
+    for (const std::string& bottle : SubFolders(bottles)) list.Offer(PrefixKind::kBottles, bottle);
+  }
+
+  std::set<std::string> libraries;
+  for (const std::string& steam : {home + "/.steam/steam", where.dataHome + "/Steam",
+                                   home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam",
+                                   home + "/.var/app/com.valvesoftware.Steam/data/Steam",
+                                   home + "/snap/steam/common/.local/share/Steam"}) {
+    if (!IsFolder(steam)) continue;
+    std::vector<std::string> folders = {steam};
+    if (auto vdf = ReadSmallFile(steam + "/steamapps/libraryfolders.vdf")) {
+      for (std::string& library : SteamLibraries(*vdf)) folders.push_back(std::move(library));
+    }
+    for (const std::string& library : folders) {
+      if (!libraries.insert(RealPath(StripTrailingSlashes(library))).second) continue;
+      for (const std::string& game : SubFolders(library + "/steamapps/compatdata")) {
+        list.Offer(PrefixKind::kSteam, game + "/pfx");
+      }
+    }
+  }
+
+  OfferHeroicTree(list, home + "/Games/Heroic/Prefixes", kHeroicPrefixDepth);
+  for (const std::string& configs :
+       {where.configHome + "/heroic/GamesConfig",
+        home + "/.var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig"}) {
+    for (const std::string& file : FilesEndingIn(configs, ".json")) {
+      if (auto content = ReadSmallFile(file)) {
+        for (const std::string& prefix : HeroicPrefixes(*content, home)) {
+          list.Offer(PrefixKind::kHeroic, prefix);
+        }
+      }
+    }
+  }
+
+  // PortProton names its folder in PortProton.conf (one line) and otherwise
+  // lives in one of a few folders of the home.
+  std::vector<std::string> portProton;
+  if (auto conf = ReadSmallFile(where.configHome + "/PortProton.conf")) {
+    const std::string_view first = Trim(std::string_view(*conf).substr(0, conf->find('\n')));
+    if (!first.empty()) portProton.push_back(ExpandHome(std::string(first), home));
+  }
+  for (const char* folder : {"/PortProton", "/PortWINE/PortProton"}) {
+    portProton.push_back(home + folder);
+  }
+  portProton.push_back(where.dataHome + "/PortProton");
+  portProton.push_back(home + "/.var/app/ru.linux_gaming.PortProton");
+  for (const std::string& root : portProton) {
+    for (const std::string& prefix : SubFolders(StripTrailingSlashes(root) + "/data/prefixes")) {
+      list.Offer(PrefixKind::kPortProton, prefix);
+    }
+  }
+  return list.Take();
+}
+
+std::optional<DiscoveredPrefix> DiscoverGamePrefix(const DiscoveryHome& where) {
+  std::optional<DiscoveredPrefix> best;
+  struct timespec bestTime {};
+  for (const PrefixCandidate& candidate : ListPrefixCandidates(where)) {
+    // A kind later in the order counts only when no earlier one has the game.
+    if (best && best->kind != candidate.kind) break;
+    std::string installDir = InstallDirIn(candidate.folder);
+    if (installDir.empty()) continue;
+    const struct timespec changed = ChangedAt(candidate.folder + "/system.reg");
+    if (!best || Later(changed, bestTime)) {
+      best = DiscoveredPrefix{candidate.kind, candidate.folder, std::move(installDir)};
+      bestTime = changed;
+    }
+  }
+  return best;
+}
+
+}  // namespace qv::platform::posix

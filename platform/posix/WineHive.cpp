@@ -1,0 +1,503 @@
+#include "platform/posix/WineHive.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "common/Text.h"
+#include "platform/Registry.h"
+
+namespace qv::platform::posix {
+
+namespace {
+
+// A line longer than this is no line Wine writes (it wraps hex data at 80
+// columns and keeps strings to what the registry holds); it is dropped
+// rather than gathered, so a hive without line ends cannot fill the memory.
+constexpr size_t kLongestLine = size_t{1} << 20;
+
+// Code points 0x80..0x9F of code page 1252, as the byte each one came from.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// One Unicode code point as an ANSI byte; '?' where the code page has none,
+// as the system's own conversion does.
+char ToAnsi(uint32_t codePoint) {
+  if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+    return static_cast<char>(static_cast<unsigned char>(codePoint));
+  }
+  for (unsigned i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == codePoint) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+unsigned HexDigit(char c) {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+  return static_cast<unsigned>(c - 'A' + 10);
+}
+
+// Reads one UTF-8 sequence at `pos`. Wine escapes everything above 127 when it
+// writes a hive, but a hand-edited file may hold UTF-8; a byte that starts no
+// valid sequence is taken as it is.
+uint32_t ReadRawChar(std::string_view s, size_t& pos) {
+  const auto lead = static_cast<unsigned char>(s[pos]);
+  size_t extra = 0;
+  uint32_t cp = lead;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    extra = 1;
+    cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    extra = 2;
+    cp = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    extra = 3;
+    cp = lead & 0x07u;
+  }
+  if (extra == 0) {
+    ++pos;
+    return lead;
+  }
+  for (size_t i = 1; i <= extra; ++i) {
+    if (pos + i >= s.size()) {
+      ++pos;
+      return lead;
+    }
+    const auto next = static_cast<unsigned char>(s[pos + i]);
+    if ((next & 0xC0u) != 0x80u) {
+      ++pos;
+      return lead;
+    }
+    cp = (cp << 6) | (next & 0x3Fu);
+  }
+  pos += extra + 1;
+  return cp;
+}
+
+// Decodes an escaped, quoted text that starts after its opening quote; stops
+// after the closing `quote`. nullopt when the closing quote is missing.
+std::optional<std::string> ParseQuoted(std::string_view s, size_t& pos, char quote) {
+  std::string out;
+  while (pos < s.size()) {
+    const char c = s[pos];
+    if (c == quote) {
+      ++pos;
+      return out;
+    }
+    if (c != '\\') {
+      out += ToAnsi(ReadRawChar(s, pos));
+      continue;
+    }
+    if (++pos >= s.size()) return std::nullopt;
+    const char e = s[pos++];
+    switch (e) {
+      case 'a':
+        out += '\a';
+        break;
+      case 'b':
+        out += '\b';
+        break;
+      case 'e':
+        out += '\x1b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'v':
+        out += '\v';
+        break;
+      case 'x': {
+        // Up to four hex digits: one UTF-16 unit.
+        uint32_t cp = 0;
+        int digits = 0;
+        while (digits < 4 && pos < s.size() && IsHex(s[pos])) {
+          cp = cp * 16 + HexDigit(s[pos++]);
+          ++digits;
+        }
+        out += digits ? ToAnsi(cp) : 'x';
+        break;
+      }
+      default:
+        if (e >= '0' && e <= '7') {
+          // Octal, up to three digits: Wine writes control characters so.
+          uint32_t cp = static_cast<uint32_t>(e - '0');
+          for (int digits = 1; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7';
+               ++digits) {
+            cp = cp * 8 + static_cast<uint32_t>(s[pos++] - '0');
+          }
+          out += ToAnsi(cp);
+        } else {
+          out += e;  // \\, \", \[, \] and anything else stand for themselves
+        }
+    }
+  }
+  return std::nullopt;
+}
+
+// "a,b,0c" as bytes; nullopt when malformed.
+std::optional<std::string> ParseHexBytes(std::string_view s) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < s.size()) {
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) ++pos;
+    if (pos >= s.size()) break;
+    unsigned byte = 0;
+    int digits = 0;
+    while (pos < s.size() && IsHex(s[pos])) {
+      if (++digits > 2) return std::nullopt;
+      byte = byte * 16 + HexDigit(s[pos++]);
+    }
+    if (digits == 0) return std::nullopt;
+    out += static_cast<char>(byte);
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) ++pos;
+    if (pos < s.size()) {
+      if (s[pos] != ',') return std::nullopt;
+      ++pos;
+    }
+  }
+  return out;
+}
+
+// UTF-16LE string data, as the ANSI call converts it.
+std::string Utf16ToAnsi(std::string_view bytes) {
+  std::string out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const uint32_t unit = static_cast<unsigned char>(bytes[i]) |
+                          (static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
+    out += ToAnsi(unit);
+  }
+  return out;
+}
+
+bool IsStringType(uint32_t type) {
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+// The part of a value line after "=". `more` fetches the next line for a hex
+// value continued with a trailing backslash.
+template <typename More>
+std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more) {
+  HiveValue value;
+  if (!valueText.empty() && valueText.front() == '"') {
+    size_t pos = 1;
+    auto text = ParseQuoted(valueText, pos, '"');
+    if (!text) return std::nullopt;
+    value.type = kRegSz;
+    value.data = std::move(*text) + '\0';  // stored with its terminating NUL
+    return value;
+  }
+  if (valueText.substr(0, 4) == "str(") {
+    const size_t close = valueText.find("):\"");
+    if (close == std::string_view::npos || close == 4) return std::nullopt;
+    uint32_t type = 0;
+    for (size_t i = 4; i < close; ++i) {
+      if (!IsHex(valueText[i])) return std::nullopt;
+      type = type * 16 + HexDigit(valueText[i]);
+    }
+    size_t pos = close + 3;
+    auto text = ParseQuoted(valueText, pos, '"');
+    if (!text) return std::nullopt;
+    value.type = type;
+    value.data = std::move(*text) + '\0';
+    return value;
+  }
+  if (valueText.substr(0, 6) == "dword:") {
+    const std::string_view digits = valueText.substr(6);
+    if (digits.empty() || digits.size() > 8) return std::nullopt;
+    uint32_t number = 0;
+    for (char c : digits) {
+      if (!IsHex(c)) return std::nullopt;
+      number = number * 16 + HexDigit(c);
+    }
+    value.type = kRegDword;
+    for (int i = 0; i < 4; ++i) value.data += static_cast<char>((number >> (8 * i)) & 0xFFu);
+    return value;
+  }
+  size_t colon = std::string_view::npos;
+  if (valueText.substr(0, 4) == "hex:") {
+    value.type = kRegBinary;
+    colon = 3;
+  } else if (valueText.substr(0, 4) == "hex(") {
+    const size_t close = valueText.find("):");
+    if (close == std::string_view::npos || close == 4) return std::nullopt;
+    uint32_t type = 0;
+    for (size_t i = 4; i < close; ++i) {
+      if (!IsHex(valueText[i])) return std::nullopt;
+      type = type * 16 + HexDigit(valueText[i]);
+    }
+    value.type = type;
+    colon = close + 1;
+  } else {
+    return std::nullopt;
+  }
+  std::string hex(valueText.substr(colon + 1));
+  while (!hex.empty() && hex.back() == '\\') {
+    hex.pop_back();
+    std::optional<std::string> next = more();
+    if (!next) break;
+    hex += *next;
+  }
+  auto bytes = ParseHexBytes(hex);
+  if (!bytes) return std::nullopt;
+  // Wine writes string types as hex when their data is not a clean string;
+  // the data is UTF-16 then and the ANSI call converts it.
+  value.data = IsStringType(value.type) ? Utf16ToAnsi(*bytes) : std::move(*bytes);
+  return value;
+}
+
+// Splits a key path at backslashes, dropping empty parts (a doubled or
+// trailing backslash names the same key).
+std::vector<std::string> SplitPath(std::string_view path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// A 32-bit program on 64-bit Windows reads HKLM\Software\X from
+// HKLM\Software\Wow6432Node\X; Software\Classes has its own redirection that
+// this installer never needs, and a path that already names the node stays.
+std::vector<std::string> ThirtyTwoBitView(std::vector<std::string> parts) {
+  if (parts.size() >= 2 && text::EqualsIgnoreCase(parts[0], "Software") &&
+      !text::EqualsIgnoreCase(parts[1], "Wow6432Node") &&
+      !text::EqualsIgnoreCase(parts[1], "Classes")) {
+    parts.insert(parts.begin() + 1, "Wow6432Node");
+  }
+  return parts;
+}
+
+// Whether `header` (as split parts) is the key itself or one below it. Wine
+// writes no header for a key that holds only sub-keys, so such a key exists
+// when any key below it does.
+enum class Match { kNone, kKey, kDescendant };
+
+template <typename Part>
+Match Compare(const std::vector<Part>& header, const std::vector<std::string>& wanted) {
+  if (header.size() < wanted.size()) return Match::kNone;
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    if (!text::EqualsIgnoreCase(header[i], wanted[i])) return Match::kNone;
+  }
+  return header.size() == wanted.size() ? Match::kKey : Match::kDescendant;
+}
+
+enum class Header { kPlain, kEscaped, kMalformed };
+
+// The parts of a key header ("[A\\B] 1") as views into the line, for the
+// common header of plain ASCII whose only escapes are the separators; a
+// system.reg has tens of thousands of them, and this reads them without a
+// copy. kEscaped: the header needs the full decoding.
+Header PlainHeaderParts(std::string_view line, std::vector<std::string_view>& parts) {
+  parts.clear();
+  size_t start = 1;
+  for (size_t i = 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ']' || (c == '\\' && i + 1 < line.size() && line[i + 1] == '\\')) {
+      if (i > start) parts.push_back(line.substr(start, i - start));
+      if (c == ']') return Header::kPlain;
+      start = ++i + 1;
+    } else if (c == '\\' || static_cast<unsigned char>(c) >= 0x80) {
+      return Header::kEscaped;
+    }
+  }
+  return Header::kMalformed;  // no closing bracket
+}
+
+std::string_view TrimLeft(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  return s;
+}
+
+// The lines of a hive file, read in large blocks.
+class FileLines {
+ public:
+  explicit FileLines(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
+  ~FileLines() {
+    if (file_) std::fclose(file_);
+  }
+  FileLines(const FileLines&) = delete;
+  FileLines& operator=(const FileLines&) = delete;
+
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // The next line without its line end into `line`; an over-long line comes
+  // back empty. False at the end of the file.
+  bool Next(std::string& line) {
+    line.clear();
+    bool any = false;
+    bool tooLong = false;
+    for (;;) {
+      if (pos_ == size_ && !Fill()) break;
+      any = true;
+      const char* start = buffer_ + pos_;
+      const auto* end = static_cast<const char*>(std::memchr(start, '\n', size_ - pos_));
+      const size_t length = end ? static_cast<size_t>(end - start) : size_ - pos_;
+      if (!tooLong && line.size() + length <= kLongestLine) {
+        line.append(start, length);
+      } else {
+        tooLong = true;
+        line.clear();
+      }
+      pos_ += length;
+      if (end) {
+        ++pos_;
+        break;
+      }
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return any;
+  }
+
+ private:
+  bool Fill() {
+    if (!file_) return false;
+    size_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+    pos_ = 0;
+    return size_ > 0;
+  }
+
+  std::FILE* file_;
+  char buffer_[1 << 16];
+  size_t pos_ = 0;
+  size_t size_ = 0;
+};
+
+// The lines of a hive held in memory.
+class TextLines {
+ public:
+  explicit TextLines(std::string_view text) : text_(text) {}
+
+  bool Next(std::string& line) {
+    line.clear();
+    if (pos_ >= text_.size()) return false;
+    size_t end = text_.find('\n', pos_);
+    if (end == std::string_view::npos) end = text_.size();
+    std::string_view view = text_.substr(pos_, end - pos_);
+    pos_ = end + 1;
+    if (view.size() > kLongestLine) return true;
+    if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
+    line.assign(view);
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+template <typename Lines>
+HiveLookup ReadHive(Lines& lines, const std::string& keyPath, bool machineHive) {
+  HiveLookup result;
+  result.readable = true;
+  const std::vector<std::string> asked = SplitPath(keyPath);
+  if (asked.empty()) return result;
+
+  bool seenHeader = false;
+  bool bothViews = false;  // a 64-bit machine hive, and the views differ
+  std::vector<std::string> wanted = asked;
+  HiveKey* current = nullptr;  // the key whose section is being read
+  bool done32 = false;
+  bool done64 = false;
+  std::string line;
+  std::vector<std::string_view> plainParts;
+  while (lines.Next(line)) {
+    const std::string_view view = line;
+    if (!seenHeader && view.substr(0, 6) == "#arch=") {
+      result.win64 = view.substr(6) == "win64";
+      continue;
+    }
+    if (!view.empty() && view.front() == '[') {
+      if (!seenHeader) {
+        seenHeader = true;
+        if (machineHive && result.win64) {
+          wanted = ThirtyTwoBitView(asked);
+          bothViews = wanted.size() != asked.size();
+        }
+      }
+      // A key's section ends at the next header; once every wanted key's
+      // section is over there is nothing more to read.
+      if (current == &result.thirtyTwoBit) done32 = true;
+      if (current == &result.sixtyFourBit) done64 = true;
+      current = nullptr;
+      if (done32 && (done64 || !bothViews)) break;
+      Match match = Match::kNone;
+      Match other = Match::kNone;
+      const Header kind = PlainHeaderParts(view, plainParts);
+      if (kind == Header::kPlain) {
+        match = Compare(plainParts, wanted);
+        if (bothViews) other = Compare(plainParts, asked);
+      } else {
+        size_t pos = 1;
+        std::optional<std::string> name = ParseQuoted(view, pos, ']');
+        if (!name) continue;
+        const std::vector<std::string> header = SplitPath(*name);
+        match = Compare(header, wanted);
+        if (bothViews) other = Compare(header, asked);
+      }
+      if (match != Match::kNone) result.thirtyTwoBit.found = true;
+      if (match == Match::kKey && !done32) current = &result.thirtyTwoBit;
+      if (other != Match::kNone) result.sixtyFourBit.found = true;
+      if (other == Match::kKey && !done64) current = &result.sixtyFourBit;
+      continue;
+    }
+    if (current == nullptr || view.empty()) continue;
+    std::string valueName;
+    size_t pos = 0;
+    if (view.front() == '@') {
+      pos = 1;
+    } else if (view.front() == '"') {
+      pos = 1;
+      std::optional<std::string> decoded = ParseQuoted(view, pos, '"');
+      if (!decoded) continue;
+      valueName = std::move(*decoded);
+    } else {
+      continue;  // #time=, #class=, comments
+    }
+    if (pos >= view.size() || view[pos] != '=') continue;
+    auto more = [&lines]() -> std::optional<std::string> {
+      std::string next;
+      if (!lines.Next(next)) return std::nullopt;
+      return std::string(TrimLeft(next));
+    };
+    std::optional<HiveValue> value = ParseValueData(view.substr(pos + 1), more);
+    if (value) current->values[text::ToLowerAscii(valueName)] = std::move(*value);
+  }
+  return result;
+}
+
+}  // namespace
+
+HiveLookup ReadHiveFile(const std::string& file, const std::string& keyPath, bool machineHive) {
+  FileLines lines(file);
+  if (!lines.IsOpen()) return {};
+  return ReadHive(lines, keyPath, machineHive);
+}
+
+HiveLookup ReadHiveText(std::string_view text, const std::string& keyPath, bool machineHive) {
+  TextLines lines(text);
+  return ReadHive(lines, keyPath, machineHive);
+}
+
+}  // namespace qv::platform::posix
