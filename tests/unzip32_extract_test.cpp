@@ -157,10 +157,10 @@ TEST(Unzip32Extract, RoundTrip) {
       {"DeflateLevelAndUtf8FlagsInOneHeaderOnly",
        [](ZipWriter& z) {
          z.Add("level.txt", Text(900)).local.flags = 2 | 4;
-         z.Add("caf\xc3\xa9.txt", "utf-8").addFlags = 0x0800;
+         z.Add("utf8.txt", "utf-8").addFlags = 0x0800;
          z.Entry(1).local.flags = 0;
        },
-       {{"level.txt", Text(900)}, {"caf\xc3\xa9.txt", "utf-8"}}},
+       {{"level.txt", Text(900)}, {"utf8.txt", "utf-8"}}},
       // Bytes after the end of the deflate stream within the compressed size
       // are ignored: the entry is delivered when its size and CRC match.
       {"TrailingBytesAfterTheDeflateStream",
