@@ -83,10 +83,10 @@ class ZipReader {
  public:
   explicit ZipReader(const fileio::ArchiveFile& file);
 
-  // Finds the end of central directory record (and its ZIP64 form) and
-  // checks the directory's place and entry count against the file size.
-  // Finds the shift of an archive whose offsets leave out bytes put in
-  // front of it.
+  // Finds the end of central directory record (and its ZIP64 form),
+  // checks the directory's place and entry count against the file size, and
+  // finds the shift of an archive whose offsets leave out bytes in front of
+  // it.
   bool ReadEnd(ArchiveInfo& info, Problem& problem);
 
   // Reads the central header at `offset` (which it advances) as entry
