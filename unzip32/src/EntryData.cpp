@@ -299,8 +299,8 @@ bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry,
     // compressed size are not read: the entry is delivered when its size and
     // CRC match, as Python's zipfile and Java deliver it and 7-Zip does with a
     // warning (bsdtar refuses it). None of the writers of the
-    // interoperability test leaves such bytes; archives edited in place and
-    // hand-made ones of other zip projects' test suites have them.
+    // interoperability test leaves such bytes; damaged and hand-made
+    // archives have them.
     if (status == Z_STREAM_END) break;
     if (status == Z_BUF_ERROR && stream.avail_in == 0 && reader.Remaining() == 0) {
       return Fail(problem, UNZIP32_ERR_CRC, entry.name + ": compressed data ends early");
