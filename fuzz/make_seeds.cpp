@@ -76,6 +76,27 @@ int main(int argc, char** argv) {
     Save(extract + "seed-overlap.zip", z.Build());
   }
   {
+    // Quirks of real writers: offsets that leave out a stub, bit 3 in one
+    // header only, a descriptor without signature, bytes after the stream.
+    ZipWriter z;
+    z.prefix = "MZ stub";
+    z.offsetsLeaveOutPrefix = true;
+    z.Add("local-only.txt", text).local.flags = 8;
+    ZipEntry& bare = z.Add("bare.txt", text);
+    bare.dataDescriptor = true;
+    bare.descriptorSignature = false;
+    z.Add("trailing.txt", text).rawPayload = Deflate(text) + "tail";
+    Save(extract + "seed-quirks.zip", z.Build());
+  }
+  {
+    ZipWriter z;
+    z.prefix = "stub";
+    z.offsetsLeaveOutPrefix = true;
+    z.zip64End = true;
+    z.Add("z.txt", text).zip64 = true;
+    Save(extract + "seed-zip64-stub.zip", z.Build());
+  }
+  {
     ZipWriter z;
     ZipEntry& e = z.Add("aes.txt", "x", kAes);
     e.addFlags = 1;

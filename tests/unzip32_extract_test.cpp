@@ -101,6 +101,85 @@ TEST(Unzip32Extract, RoundTrip) {
          z.Add("s.txt", "stub");
        },
        {{"s.txt", "stub"}}},
+      // Quirks of real writers, read as other readers read them.
+      {"StubBeforeAnArchiveWhoseOffsetsLeaveItOut",
+       [](ZipWriter& z) {
+         z.prefix = "MZ" + std::string(3000, '\x90');
+         z.offsetsLeaveOutPrefix = true;
+         z.Add("s.txt", Text(2000));
+         z.Add("d/t.bin", Noise(300, 5), kStored).dataDescriptor = true;
+       },
+       {{"s.txt", Text(2000)}, {"d", "<folder>"}, {"d/t.bin", Noise(300, 5)}}},
+      {"StubBeforeAZip64ArchiveWhoseOffsetsLeaveItOut",
+       [](ZipWriter& z) {
+         z.prefix = std::string(77, 's');
+         z.offsetsLeaveOutPrefix = true;
+         z.zip64End = true;
+         z.Add("z.txt", "sixty-four").zip64 = true;
+       },
+       {{"z.txt", "sixty-four"}}},
+      // The stub holds an archive of its own; the entries are those of the
+      // directory that ends at the end record.
+      {"StubHoldingADecoyBeforeOffsetsThatLeaveItOut",
+       [](ZipWriter& z) {
+         ZipWriter decoy;
+         decoy.Add("decoy.txt", "decoy");
+         z.prefix = decoy.Build();
+         z.offsetsLeaveOutPrefix = true;
+         z.Add("real.txt", "real");
+       },
+       {{"real.txt", "real"}}},
+      {"DescriptorFlagInTheLocalHeaderOnly",
+       [](ZipWriter& z) {
+         z.Add("l.txt", Text(3000)).local.flags = 8;
+         z.Add("l.bin", Noise(200, 6), kStored).local.flags = 8;
+       },
+       {{"l.txt", Text(3000)}, {"l.bin", Noise(200, 6)}}},
+      {"DescriptorFlagInTheCentralHeaderOnly",
+       [](ZipWriter& z) {
+         ZipEntry& e = z.Add("c.txt", Text(3000));
+         e.dataDescriptor = true;
+         e.local.flags = 0;
+       },
+       {{"c.txt", Text(3000)}}},
+      {"DescriptorsWithoutSignature",
+       [](ZipWriter& z) {
+         for (const char* name : {"n1.txt", "n2.txt"}) {
+           ZipEntry& e = z.Add(name, Text(700));
+           e.dataDescriptor = true;
+           e.descriptorSignature = false;
+         }
+         ZipEntry& e = z.Add("n3.txt", "64");
+         e.dataDescriptor = e.zip64 = true;
+         e.descriptorSignature = false;
+       },
+       {{"n1.txt", Text(700)}, {"n2.txt", Text(700)}, {"n3.txt", "64"}}},
+      {"DeflateLevelAndUtf8FlagsInOneHeaderOnly",
+       [](ZipWriter& z) {
+         z.Add("level.txt", Text(900)).local.flags = 2 | 4;
+         z.Add("utf8.txt", "utf-8").addFlags = 0x0800;
+         z.Entry(1).local.flags = 0;
+       },
+       {{"level.txt", Text(900)}, {"utf8.txt", "utf-8"}}},
+      // Bytes after the end of the deflate stream within the compressed size
+      // are ignored: the entry is delivered when its size and CRC match.
+      {"TrailingBytesAfterTheDeflateStream",
+       [](ZipWriter& z) {
+         z.Add("t.txt", Text(4000)).rawPayload = Deflate(Text(4000)) + "trailing bytes";
+         ZipEntry& e = z.Add("td.txt", Text(100));
+         e.rawPayload = Deflate(Text(100)) + std::string(30, '\0');
+         e.dataDescriptor = true;
+       },
+       {{"t.txt", Text(4000)}, {"td.txt", Text(100)}}},
+      {"ZerosAtTheDeflateCeiling",
+       [](ZipWriter& z) {
+         const uint64_t zeros = 4u << 20;
+         ZipEntry& e = z.Add("zeros.bin", "");
+         e.rawPayload = DeflateZerosAtTheCeiling(zeros);
+         e.size = zeros;
+         e.crc = Crc32OfZeros(zeros);
+       },
+       {{"zeros.bin", std::string(4u << 20, '\0')}}},
       {"LargeMixedEntry", [big](ZipWriter& z) { z.Add("big.bin", big); }, {{"big.bin", big}}},
       {"UnixModesAndDosEntriesTogether",
        [](ZipWriter& z) {
@@ -215,6 +294,124 @@ TEST(Unzip32Extract, BadCrcLeavesNoFileAndGoesOn) {
       EXPECT_NE(Recorder().printed.find("bad.txt"), std::string::npos);
     }
   }
+}
+
+// Entries that fail on their own: the entry is skipped, nothing is written
+// for it, the others are extracted and the first failure's code returned.
+TEST(Unzip32Extract, OneEntryFailsTheOthersAreExtracted) {
+  struct Case {
+    const char* name;
+    std::function<void(ZipWriter&)> build;
+    int32_t code;    // with HonorDirectories 1 (flat extraction has no folders to clash)
+    Tree_t honored;  // files only
+  };
+  const auto good = [](ZipWriter& z) { z.Add("good.txt", "good"); };
+  const Case cases[] = {
+      // jszip writes the folder entry "a/b/" for "a/b/c" even when "a/b" is
+      // one of its files.
+      {"FileThenFolderOfTheSameName",
+       [&](ZipWriter& z) {
+         z.Add("a/b", "file", kStored);
+         z.AddFolder("a/b");
+         z.Add("a/b/c", "below", kStored);
+         good(z);
+       },
+       UNZIP32_ERR_WRITE,
+       {{"a/b", "file"}, {"good.txt", "good"}}},
+      {"FolderThenFileOfTheSameName",
+       [&](ZipWriter& z) {
+         z.Add("a/b/c", "below");
+         z.Add("a/b", "file");
+         good(z);
+       },
+       UNZIP32_ERR_WRITE,
+       {{"a/b/c", "below"}, {"good.txt", "good"}}},
+      {"DescriptorCrcDisagreesWithTheData",
+       [&](ZipWriter& z) {
+         ZipEntry& e = z.Add("bad.txt", Text(3000));
+         e.dataDescriptor = true;
+         e.descriptor.crc = Crc32(Text(3000)) ^ 0x100;
+         good(z);
+       },
+       UNZIP32_ERR_CRC,
+       {{"good.txt", "good"}}},
+      {"DescriptorSizeDisagreesWithTheCentralHeader",
+       [&](ZipWriter& z) {
+         ZipEntry& e = z.Add("bad.txt", Text(3000), kStored);
+         e.dataDescriptor = true;
+         e.descriptor.size = 2999;
+         good(z);
+       },
+       UNZIP32_ERR_CRC,
+       {{"good.txt", "good"}}},
+      {"LocalHeaderAnnouncesADescriptorThatIsNotThere",
+       [&](ZipWriter& z) {
+         ZipEntry& e = z.Add("bad.txt", Text(3000));
+         e.dataDescriptor = true;
+         e.local.flags = 8;
+         e.descriptor.compressedSize = 1;
+         e.descriptor.size = 1;
+         good(z);
+       },
+       UNZIP32_ERR_CRC,
+       {{"good.txt", "good"}}},
+      // Each refused with 6 on its own; the data are never looked at.
+      {"UnsupportedMethods",
+       [&](ZipWriter& z) {
+         const std::pair<const char*, uint16_t> methods[] = {
+             {"deflate64", 9}, {"bzip2", 12}, {"lzma", 14},   {"zstd", 93},
+             {"xz", 95},       {"ppmd", 98},  {"imploded", 6}};
+         for (const auto& [name, method] : methods) z.Add(name, Text(500), method);
+         ZipEntry& aes = z.Add("aes", Text(500), kAes);
+         aes.addFlags = 1;
+         aes.centralExtra = aes.localExtra = AesExtraField();
+         good(z);
+       },
+       UNZIP32_ERR_UNSUPPORTED,
+       {{"good.txt", "good"}}},
+  };
+  for (const Case& c : cases) {
+    for (int honor : {1, 0}) {
+      SCOPED_TRACE(std::string(c.name) + (honor ? " honoring folders" : " flat"));
+      Scratch x;
+      ZipWriter zip;
+      c.build(zip);
+      zip.Save(x.zip);
+      UnzipRun run = x.Run();
+      run.options.HonorDirectories = honor;
+      const int32_t rc = run();
+      const bool clash = c.code == UNZIP32_ERR_WRITE;
+      EXPECT_EQ(rc, honor || !clash ? c.code : UNZIP32_OK) << Recorder().printed;
+      if (honor) {
+        EXPECT_EQ(Files(x.out), c.honored);
+      }
+      EXPECT_EQ(Files(x.out).count("good.txt"), 1u);
+    }
+  }
+}
+
+// 4 GiB - 1 zero bytes deflated as densely as deflate allows: within the
+// ratio bound, and (the size being the ZIP64 sentinel) read from the ZIP64
+// extra field. Only tested, so nothing of that size is written.
+TEST(Unzip32Extract, LargestEntryAtTheDeflateCeilingIsNotRefused) {
+  const uint64_t zeros = 0xFFFFFFFFu;
+  Scratch x;
+  ZipWriter zip;
+  ZipEntry& e = zip.Add("zeros.bin", "");
+  e.rawPayload = DeflateZerosAtTheCeiling(zeros);
+  e.size = zeros;
+  e.crc = Crc32OfZeros(zeros);
+  zip.Save(x.zip);
+  EXPECT_LT(static_cast<double>(zeros) / static_cast<double>(e.rawPayload->size()), 1032.0);
+  EXPECT_GT(static_cast<double>(zeros) / static_cast<double>(e.rawPayload->size()), 1031.9);
+  UnzipRun run = x.Run();
+  run.options.TestZip = 1;
+  EXPECT_EQ(run(), UNZIP32_OK) << Recorder().printed;
+  // One byte more than the ceiling allows is refused before any inflating.
+  e.size = uint64_t{1032} * e.rawPayload->size() + 1;
+  zip.Save(x.zip);
+  EXPECT_EQ(run(), UNZIP32_ERR_FORMAT) << Recorder().printed;
+  EXPECT_NE(Recorder().printed.find("beyond"), std::string::npos) << Recorder().printed;
 }
 
 TEST(Unzip32Extract, BadParameters) {

@@ -49,6 +49,15 @@ Build Archive(std::function<void(ZipWriter&)> edit) {
   };
 }
 
+// The archive `build` makes, behind a stub that its offsets leave out.
+Build Behind(std::function<void(ZipWriter&)> build) {
+  return [=](ZipWriter& z, const std::string&) {
+    z.prefix = "MZ" + std::string(500, '\x90');
+    z.offsetsLeaveOutPrefix = true;
+    build(z);
+  };
+}
+
 // An entry under the hostile `name`, then a harmless one.
 Build Named(const std::string& name) {
   return [=](ZipWriter& z, const std::string& root) {
@@ -175,6 +184,40 @@ std::vector<HostileCase> Cases() {
              e.zip64 = true;
              e.centralOffset = uint64_t{1} << 62;
            })},
+      // A stub in front of an archive whose offsets leave it out: the shift
+      // must not let entries overlap, point past their archive or before it.
+      {"ShiftedEntryInsideAnotherEntry", kFmt, Behind([](ZipWriter& z) {
+         z.Add("outer.bin", "").containsNext = true;
+         z.Add("inner.txt", Text(4000));
+       })},
+      {"ShiftedOffsetPointsAtTheCentralDirectory", kFmt, Behind([](ZipWriter& z) {
+         z.Add("f.txt", "x");
+         z.Build();
+         z.Entry(0).centralOffset = z.DirectoryOffset();
+       })},
+      {"ShiftedZip64OffsetWrapsAround", kFmt, Behind([](ZipWriter& z) {
+         ZipEntry& e = z.Add("f.txt", "x");
+         e.zip64 = true;
+         e.centralOffset = ~uint64_t{0} - 100;
+       })},
+      {"OneOffsetShiftedTheOtherNot", kFmt, Behind([](ZipWriter& z) {
+         z.Add("f.txt", Text(300));
+         z.Add("g.txt", Text(300));
+         z.Build();
+         z.Entry(1).centralOffset = z.LocalOffsets()[1] + z.prefix.size();
+       })},
+      {"Zip64RecordAndDirectoryShiftedDifferently", kFmt, Behind([](ZipWriter& z) {
+         z.zip64End = true;
+         z.Add("f.txt", "x");
+         z.Build();
+         z.endDirectoryOffset = z.DirectoryOffset() - 5;
+       })},
+      // As if the archive's first bytes were cut off: the shift would be
+      // negative, the offsets reaching before the file's start.
+      {"DirectoryBehindThePlaceItIsSaidToBe", kFmt, Archive([](ZipWriter& z) {
+         z.Build();
+         z.endDirectoryOffset = z.DirectoryOffset() + 40;
+       })},
       // End records that cannot fit the file.
       {"EntryCountBeyondTheFile", kFmt, Archive([](ZipWriter& z) { z.endEntryCount = 0xFFFE; })},
       {"Zip64EntryCountHuge", kFmt, Archive([](ZipWriter& z) {

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -105,6 +106,97 @@ std::string Deflate(const std::string& data, int level) {
   if (rc != Z_STREAM_END) throw std::runtime_error("deflate did not finish");
   out.resize(produced);
   return out;
+}
+
+namespace {
+
+// Deflate's bits, least significant first; Huffman codes go in from their
+// first bit.
+class BitWriter {
+ public:
+  void Bits(uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) Bit((value >> i) & 1);
+  }
+  void Code(uint32_t code, int length) {
+    for (int i = length; i-- > 0;) Bit((code >> i) & 1);
+  }
+  void ZeroBits(uint64_t count) {
+    while (count > 0 && used_ != 0) {
+      Bit(0);
+      --count;
+    }
+    out_.append(static_cast<size_t>(count / 8), '\0');
+    Bits(0, static_cast<int>(count % 8));
+  }
+  std::string Finish() {
+    if (used_ != 0) out_ += static_cast<char>(current_);
+    used_ = 0;
+    return out_;
+  }
+
+ private:
+  void Bit(uint32_t bit) {
+    current_ = static_cast<uint8_t>(current_ | (bit << used_));
+    if (++used_ == 8) {
+      out_ += static_cast<char>(current_);
+      current_ = 0;
+      used_ = 0;
+    }
+  }
+  std::string out_;
+  uint8_t current_ = 0;
+  int used_ = 0;
+};
+
+}  // namespace
+
+std::string DeflateZerosAtTheCeiling(uint64_t zeros) {
+  // Literal/length code: 285 (a 258-byte match) "0", the literal 0 "10",
+  // end of block "11". Distance code: 0 (distance 1) "0". Their lengths are
+  // sent with the code-length code 18 (a run of 11-138 zeros) "0", 1 "10",
+  // 2 "11".
+  BitWriter w;
+  w.Bits(1, 1);   // last block
+  w.Bits(2, 2);   // dynamic Huffman codes
+  w.Bits(29, 5);  // 286 literal/length codes
+  w.Bits(0, 5);   // 1 distance code
+  w.Bits(14, 4);  // 18 code-length code lengths, in their fixed order:
+  // 16 17 18 0 8 7 9 6 10 5 11 4 12 3 13 2 14 1
+  for (const char length : std::string("001000000000000202")) w.Bits(uint32_t(length - '0'), 3);
+  const auto zeroRun = [&](uint32_t run) {
+    w.Code(0, 1);
+    w.Bits(run - 11, 7);
+  };
+  w.Code(3, 2);  // literal 0: length 2
+  zeroRun(138);  // literals 1-138
+  zeroRun(117);  // literals 139-255
+  w.Code(3, 2);  // end of block: length 2
+  zeroRun(28);   // lengths 257-284
+  w.Code(2, 2);  // 285: length 1
+  w.Code(2, 2);  // distance 0: length 1
+  if (zeros > 0) {
+    w.Code(2, 2);  // the first zero, a literal
+    const uint64_t matches = (zeros - 1) / 258;
+    w.ZeroBits(matches * 2);
+    for (uint64_t rest = (zeros - 1) % 258; rest > 0; --rest) w.Code(2, 2);
+  }
+  w.Code(3, 2);  // end of block
+  return w.Finish();
+}
+
+uint32_t Crc32OfZeros(uint64_t zeros) {
+  const std::string block(1 << 20, '\0');
+  const uLong blockCrc =
+      crc32(0, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(block.size()));
+  uLong crc = crc32(0, nullptr, 0);
+  for (uint64_t left = zeros; left > 0;) {
+    const uint64_t piece = std::min<uint64_t>(left, block.size());
+    crc = piece == block.size()
+              ? crc32_combine(crc, blockCrc, static_cast<z_off_t>(piece))
+              : crc32(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(piece));
+    left -= piece;
+  }
+  return static_cast<uint32_t>(crc);
 }
 
 ZipCrypto::ZipCrypto(const std::string& password) : keys_{0x12345678u, 0x23456789u, 0x34567890u} {
@@ -218,7 +310,7 @@ std::string ZipWriter::Build() const {
     const uint32_t crc = o.crc.value_or(p.crc);
     const uint64_t size = o.size.value_or(p.size);
     const uint64_t compressedSize = o.compressedSize.value_or(p.compressedSize);
-    const bool later = (flags & kFlagDescriptor) != 0;
+    const bool later = (flags & kFlagDescriptor) != 0;  // a descriptor follows the data
     std::string extra;
     if (p.zip64) extra += ExtraField(1, Le64(later ? 0 : size) + Le64(later ? 0 : compressedSize));
     extra += e.localExtra;
@@ -236,10 +328,14 @@ std::string ZipWriter::Build() const {
     h += Le16(static_cast<uint16_t>(extra.size()));
     h += name;
     h += extra;
-    if (p.flags & kFlagDescriptor) {
-      p.descriptor = Le32(kDescriptorSignature) + Le32(p.crc);
-      p.descriptor += p.zip64 ? Le64(p.compressedSize) + Le64(p.size)
-                              : Le32(Low32(p.compressedSize)) + Le32(Low32(p.size));
+    if (later) {
+      const ZipHeaderOverride& d = e.descriptor;
+      const uint64_t dSize = d.size.value_or(p.size);
+      const uint64_t dCompressed = d.compressedSize.value_or(p.compressedSize);
+      p.descriptor = e.descriptorSignature ? Le32(kDescriptorSignature) : "";
+      p.descriptor += Le32(d.crc.value_or(p.crc));
+      p.descriptor +=
+          p.zip64 ? Le64(dCompressed) + Le64(dSize) : Le32(Low32(dCompressed)) + Le32(Low32(dSize));
     }
   }
 
@@ -250,7 +346,7 @@ std::string ZipWriter::Build() const {
     prepared[n] = prepared[*shared];
   }
 
-  std::string out = prefix;
+  std::string out = offsetsLeaveOutPrefix ? "" : prefix;
   localOffsets_.assign(count, 0);
   for (size_t n = 0; n < count;) {
     const ZipEntry& e = entries_[n];
@@ -338,7 +434,7 @@ std::string ZipWriter::Build() const {
   out += Le32(zip64End ? kMax32 : Low32(cdOffset));
   out += Le16(endCommentLength.value_or(static_cast<uint16_t>(comment.size())));
   out += comment;
-  return out;
+  return offsetsLeaveOutPrefix ? prefix + out : out;
 }
 
 void ZipWriter::Save(const std::string& path) const {

@@ -54,13 +54,16 @@ struct ZipEntry {
   std::optional<uint32_t> unixMode;  // st_mode with type bits; marks the entry as made on Unix
   uint16_t internalAttributes = 0;   // bit 0: text
   std::string comment;
-  std::string password;         // non-empty: traditional PKWARE encryption
-  bool dataDescriptor = false;  // sizes and CRC after the data (flag bit 3)
-  bool zip64 = false;           // ZIP64 extra fields even when the sizes fit in 32 bits
+  std::string password;             // non-empty: traditional PKWARE encryption
+  bool dataDescriptor = false;      // sizes and CRC after the data (flag bit 3)
+  bool descriptorSignature = true;  // false: the descriptor has no signature
+  bool zip64 = false;               // ZIP64 extra fields even when the sizes fit in 32 bits
 
   // Deliberate defects. `crc`, `size` and `compressedSize` lie in every
   // header (local, central and data descriptor); `local` changes the local
-  // header only, so it disagrees with the central one.
+  // header only, so it disagrees with the central one (a descriptor follows
+  // the data when the local header's flags have bit 3); `descriptor` changes
+  // the data descriptor only.
   std::optional<uint32_t> crc;
   std::optional<uint64_t> size;
   std::optional<uint64_t> compressedSize;
@@ -69,6 +72,7 @@ struct ZipEntry {
   std::optional<std::string> rawPayload;
   uint16_t addFlags = 0;  // ORed into the flags of both headers
   ZipHeaderOverride local;
+  ZipHeaderOverride descriptor;
   std::string centralExtra;  // raw bytes appended to the central extra field
   // Replaces the payload of the central ZIP64 extra field (written when the
   // entry is ZIP64), e.g. to cut it short.
@@ -115,7 +119,11 @@ class ZipWriter {
   void SetHeaderSource(std::function<uint8_t()> source) { headerSource_ = std::move(source); }
 
   std::string comment;
-  std::string prefix;     // bytes before the first local header (a self-extractor stub)
+  std::string prefix;  // bytes before the first local header (a self-extractor stub)
+  // The offsets leave out `prefix`, as when a stub is put in front of a
+  // finished archive; LocalOffsets() and DirectoryOffset() then leave it out
+  // too.
+  bool offsetsLeaveOutPrefix = false;
   bool zip64End = false;  // write the ZIP64 end record and locator
   // Deliberate defects of the end records.
   std::optional<uint64_t> endEntryCount;
@@ -143,6 +151,12 @@ class ZipWriter {
 
 // Raw deflate (no zlib header), as zip stores it.
 std::string Deflate(const std::string& data, int level = 6);
+// `zeros` zero bytes deflated as densely as deflate allows: one block with a
+// one-bit code for a 258-byte match and a one-bit distance code, so every two
+// bits give 258 bytes (about 1032:1).
+std::string DeflateZerosAtTheCeiling(uint64_t zeros);
+// The CRC-32 of `zeros` zero bytes, without making them.
+uint32_t Crc32OfZeros(uint64_t zeros);
 uint32_t Crc32(const std::string& data);
 // The extra field an AES-encrypted entry carries (vendor "AE", strength 256).
 std::string AesExtraField(uint16_t actualMethod = kDeflated);

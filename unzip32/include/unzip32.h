@@ -38,28 +38,47 @@ extern "C" {
  *
  * The whole archive is checked before anything is written: a damaged end
  * record or central directory, a local header that disagrees with its central
- * header (name, method, CRC, sizes, encryption and data-descriptor flags),
- * entries whose data overlap each other or the central directory: FORMAT,
- * and no file is written. */
+ * header (name, method, encryption flags, and CRC and sizes unless the local
+ * header leaves them to a data descriptor; the other flag bits may differ),
+ * entries whose data or data descriptors overlap each other or the central
+ * directory: FORMAT, and no file is written.
+ *
+ * Bytes before the archive (a self-extractor's stub) are skipped. When the
+ * archive's offsets leave them out (a stub put in front of a finished
+ * archive), the central directory is not where the end record says but
+ * exactly the stub's length behind it: that shift is then added to every
+ * offset, and the shifted entries are held to the same checks. The shift is
+ * taken only when no central directory is at the stated place.
+ *
+ * A data descriptor follows an entry's data when its local header says so;
+ * its CRC and sizes must match the central header's, else the entry fails
+ * with CRC. A deflate stream ends the entry's data: bytes after its end within
+ * the compressed size are ignored (the entry is delivered when its size and
+ * CRC match). */
 enum {
   UNZIP32_OK = 0,              /* every selected entry was handled */
   UNZIP32_ERR_PARAMETER = 1,   /* null records, bad counts or an empty path */
   UNZIP32_ERR_OPEN = 2,        /* archive missing or unreadable */
   UNZIP32_ERR_FORMAT = 3,      /* not a zip archive, or damaged; also an entry whose declared
-                                  size is impossible (stored sizes differ, or beyond the
-                                  about 1032:1 that deflate can reach) */
-  UNZIP32_ERR_CRC = 4,         /* an entry's CRC-32 or size does not match, or its deflate
+                                  size is impossible (stored sizes differ, or more than 1032
+                                  times the compressed size: deflate gives at most 258 bytes
+                                  for every two bits) */
+  UNZIP32_ERR_CRC = 4,         /* an entry's CRC-32 or size does not match, its data
+                                  descriptor disagrees with the central header, or its deflate
                                   data are bad (also a wrong password that passed the
                                   one-byte check) */
   UNZIP32_ERR_PASSWORD = 5,    /* wrong or missing password: the entry was skipped */
-  UNZIP32_ERR_UNSUPPORTED = 6, /* compression method (anything but stored and deflated),
-                                  AES or strong encryption, or a multi-part archive */
+  UNZIP32_ERR_UNSUPPORTED = 6, /* compression method (anything but stored and deflated:
+                                  the entry is skipped, the others extracted), AES or strong
+                                  encryption, or a multi-part archive */
   UNZIP32_ERR_UNSAFE_NAME = 7, /* an entry name was refused (see below), or a second entry
                                   maps onto a file that an earlier entry of the same run
                                   claimed (duplicate names, see below) */
   UNZIP32_ERR_WRITE = 8,       /* a file or folder could not be written, an existing folder
                                   on the way is a symbolic link, or a folder or device stands
-                                  where the file should go */
+                                  where the file should go, or a file where a folder should
+                                  go (also one that an earlier entry wrote: "a/b", then
+                                  "a/b/c"); only that entry fails */
   UNZIP32_ERR_CANCELLED = 9,   /* the replace callback answered cancel, or the service
                                   callback asked to stop */
   UNZIP32_ERR_NO_MATCH = 10,   /* the name lists selected no entry */

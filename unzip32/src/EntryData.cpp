@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,12 @@ std::vector<uint8_t>& ScratchBuffer(int which) {
   return buffers[which];
 }
 constexpr uint16_t kMethodAes = 99;
+
+std::string Hex(uint32_t value) {
+  char text[11];
+  std::snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
 
 std::string MethodName(uint16_t method) {
   switch (method) {
@@ -178,20 +185,38 @@ std::string ImpossibleSizeReason(const CentralEntry& entry) {
     return "stored entry declares " + std::to_string(entry.size) + " bytes but holds " +
            std::to_string(compressed);
   }
-  // The small allowance covers the block headers of tiny streams.
-  if (entry.method == kMethodDeflated && entry.size / kMaxDeflateRatio > compressed + 1) {
+  // entry.size > kMaxDeflateRatio * compressed, written so it cannot overflow.
+  if (entry.method == kMethodDeflated &&
+      (entry.size / kMaxDeflateRatio > compressed ||
+       (entry.size / kMaxDeflateRatio == compressed && entry.size % kMaxDeflateRatio != 0))) {
     return "declared size " + std::to_string(entry.size) + " is beyond what " +
            std::to_string(compressed) + " bytes of deflate data can hold";
   }
   return {};
 }
 
+std::string DescriptorReason(const CentralEntry& entry, const EntryPlace& place) {
+  switch (place.descriptor) {
+    case DescriptorState::None:
+    case DescriptorState::Agrees:
+      return {};
+    case DescriptorState::CrcDiffers:
+      return "the data descriptor's CRC " + Hex(place.descriptorCrc) +
+             " differs from the central directory's " + Hex(entry.crc);
+    case DescriptorState::Missing:
+      return "no data descriptor with the sizes of the central directory (" +
+             std::to_string(entry.compressedSize) + " compressed, " + std::to_string(entry.size) +
+             ") follows the data";
+  }
+  return {};
+}
+
 bool PasswordPassesCheck(const fileio::ArchiveFile& file, const CentralEntry& entry,
-                         uint64_t dataOffset, std::string_view password, bool& passes,
+                         const EntryPlace& place, std::string_view password, bool& passes,
                          Problem& problem) {
   uint8_t header[TraditionalCipher::kHeaderSize];
   fileio::Failure failure;
-  if (!file.ReadAt(dataOffset, header, sizeof header, failure)) {
+  if (!file.ReadAt(place.dataOffset, header, sizeof header, failure)) {
     return Fail(problem, UNZIP32_ERR_FORMAT, entry.name + ": " + failure.text);
   }
   TraditionalCipher cipher(password);
@@ -200,20 +225,29 @@ bool PasswordPassesCheck(const fileio::ArchiveFile& file, const CentralEntry& en
   passes = check == static_cast<uint8_t>(entry.crc >> 24);
   // With a data descriptor the writer may not know the CRC yet when it writes
   // the header; such writers use the high byte of the DOS time instead.
-  if (entry.HasDataDescriptor() && check == static_cast<uint8_t>(entry.dosTime >> 8)) {
+  if (place.descriptorFlag && check == static_cast<uint8_t>(entry.dosTime >> 8)) {
     passes = true;
   }
   return true;
 }
 
-bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry, uint64_t dataOffset,
-                 const std::optional<std::string>& password, Sink& sink, Problem& problem) {
+bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry,
+                 const EntryPlace& place, const std::optional<std::string>& password, Sink& sink,
+                 Problem& problem) {
   if (auto reason = UnsupportedReason(entry); !reason.empty()) {
     return Fail(problem, UNZIP32_ERR_UNSUPPORTED, entry.name + ": " + reason);
   }
   if (auto reason = ImpossibleSizeReason(entry); !reason.empty()) {
     return Fail(problem, UNZIP32_ERR_FORMAT, entry.name + ": " + reason);
   }
+  // The descriptor is what a reader that goes through the local headers
+  // alone checks the data against: when it disagrees with the central
+  // header, one of the two does not describe the data, and the entry fails
+  // before anything of it is written.
+  if (auto reason = DescriptorReason(entry, place); !reason.empty()) {
+    return Fail(problem, UNZIP32_ERR_CRC, entry.name + ": " + reason);
+  }
+  uint64_t dataOffset = place.dataOffset;
   std::unique_ptr<TraditionalCipher> cipher;
   uint64_t length = entry.compressedSize;
   if (entry.Encrypted()) {
@@ -261,6 +295,12 @@ bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry, uin
     int status = inflate(&stream, Z_NO_FLUSH);
     const size_t produced = room - stream.avail_out;
     if (produced > 0 && !output.Put(out.data(), produced, problem)) return false;
+    // The stream's end is the data's end. Bytes after it within the
+    // compressed size are not read: the entry is delivered when its size and
+    // CRC match, as Python's zipfile and Java deliver it and 7-Zip does with a
+    // warning (bsdtar refuses it). None of the writers of the
+    // interoperability test leaves such bytes; damaged and hand-made
+    // archives have them.
     if (status == Z_STREAM_END) break;
     if (status == Z_BUF_ERROR && stream.avail_in == 0 && reader.Remaining() == 0) {
       return Fail(problem, UNZIP32_ERR_CRC, entry.name + ": compressed data ends early");

@@ -18,8 +18,13 @@ namespace unzip32 {
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 
-// Deflate cannot expand data by more than about 1032 to 1 (a 258-byte match
-// in two bits); a declared size beyond that is a lie.
+// Deflate's ceiling: every code takes at least one bit, a match of at most
+// 258 bytes takes two codes (length and distance), a literal gives one byte
+// and a stored block no more than it holds. So no stream gives more than 258
+// bytes for every two bits, 1032 bytes for every byte it has; block headers,
+// the first literal and the end codes only keep real streams below that
+// (zeros deflated as densely as deflate allows come to about 1031.99:1). A
+// declared size beyond 1032 times the compressed size is a lie.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
 // Receives the decoded bytes of an entry.
@@ -50,18 +55,27 @@ std::string UnsupportedReason(const CentralEntry& entry);
 // is, else the reason.
 std::string ImpossibleSizeReason(const CentralEntry& entry);
 
+// Whether the entry's data descriptor, when one follows, agrees with the
+// central header; empty when it does, else the reason.
+std::string DescriptorReason(const CentralEntry& entry, const EntryPlace& place);
+
 // For an encrypted entry: whether `password` passes the check byte of the
 // entry's encryption header. False with `problem` set when the header cannot
 // be read.
 bool PasswordPassesCheck(const fileio::ArchiveFile& file, const CentralEntry& entry,
-                         uint64_t dataOffset, std::string_view password, bool& passes,
+                         const EntryPlace& place, std::string_view password, bool& passes,
                          Problem& problem);
 
 // Decodes the entry's data into `sink`, never producing more than the
-// declared size, and checks size and CRC-32. `password` is used for an
-// encrypted entry. On failure `problem` holds the result code and text.
-bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry, uint64_t dataOffset,
-                 const std::optional<std::string>& password, Sink& sink, Problem& problem);
+// declared size, and checks size and CRC-32, and the data descriptor when
+// one follows. `password` is used for an encrypted entry. On failure
+// `problem` holds the result code and text.
+//
+// The data end where the deflate stream ends: bytes after its end within the
+// compressed size are never read.
+bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry,
+                 const EntryPlace& place, const std::optional<std::string>& password, Sink& sink,
+                 Problem& problem);
 
 }  // namespace unzip32
 

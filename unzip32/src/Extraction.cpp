@@ -175,7 +175,7 @@ int32_t Extraction::Run() {
     }
     if (!Selected(entry.name)) continue;
     ++selectedCount_;
-    if (!HandleEntry(entry, dataOffsets_[static_cast<size_t>(index)])) {
+    if (!HandleEntry(entry, places_[static_cast<size_t>(index)])) {
       break;
     }
   }
@@ -193,19 +193,19 @@ bool Extraction::CheckStructure(ZipReader& reader, const ArchiveInfo& info) {
   // No reserve() from the declared entry count: the vectors grow with the
   // entries that are really there.
   std::vector<Range> ranges;
-  dataOffsets_.clear();
+  places_.clear();
   uint64_t offset = info.directoryOffset;
   Problem problem;
   for (uint64_t index = 0; index < info.entryCount; ++index) {
     CentralEntry entry;
-    uint64_t dataOffset = 0;
+    EntryPlace place;
     if (!reader.ReadCentral(info, index, offset, entry, problem) ||
-        !reader.ReadLocal(info, entry, dataOffset, problem)) {
+        !reader.ReadLocal(info, entry, place, problem)) {
       Report(problem);
       return false;
     }
-    ranges.push_back({entry.localOffset, dataOffset + entry.compressedSize, index});
-    dataOffsets_.push_back(dataOffset);
+    ranges.push_back({entry.localOffset, place.end, index});
+    places_.push_back(place);
   }
   std::vector<Range>& sorted = ranges;
   std::sort(sorted.begin(), sorted.end(),
@@ -264,7 +264,7 @@ void Extraction::ListEntry(const CentralEntry& entry) {
                        method.c_str(), entry.crc, entry.Encrypted() ? 1 : 0);
 }
 
-bool Extraction::HandleEntry(const CentralEntry& entry, uint64_t dataOffset) {
+bool Extraction::HandleEntry(const CentralEntry& entry, const EntryPlace& place) {
   if (On(options_.ExtractList)) {
     ListEntry(entry);
     return true;
@@ -283,20 +283,20 @@ bool Extraction::HandleEntry(const CentralEntry& entry, uint64_t dataOffset) {
   }
   if (On(options_.TestZip)) {
     NullSink sink;
-    if (Decode(entry, dataOffset, sink)) Progress("    testing: " + entry.name + "   OK");
+    if (Decode(entry, place, sink)) Progress("    testing: " + entry.name + "   OK");
     return true;
   }
   if (On(options_.WriteToStdOut)) {
     PrintSink sink(callbacks_.Print);
-    Decode(entry, dataOffset, sink);
+    Decode(entry, place, sink);
     return true;
   }
-  return ExtractToFile(entry, dataOffset);
+  return ExtractToFile(entry, place);
 }
 
-bool Extraction::Decode(const CentralEntry& entry, uint64_t dataOffset, Sink& sink) {
+bool Extraction::Decode(const CentralEntry& entry, const EntryPlace& place, Sink& sink) {
   if (entry.Encrypted()) {
-    int32_t code = ObtainPassword(entry, dataOffset);
+    int32_t code = ObtainPassword(entry, place);
     if (code != UNZIP32_OK) {
       Record(code);
       return false;
@@ -306,9 +306,9 @@ bool Extraction::Decode(const CentralEntry& entry, uint64_t dataOffset, Sink& si
   bool ok;
   if (On(options_.ConvertCRtoCRLF) && IsText(entry)) {
     CrLfSink converter(sink);
-    ok = DecodeEntry(archive_, entry, dataOffset, password_, converter, problem);
+    ok = DecodeEntry(archive_, entry, place, password_, converter, problem);
   } else {
-    ok = DecodeEntry(archive_, entry, dataOffset, password_, sink, problem);
+    ok = DecodeEntry(archive_, entry, place, password_, sink, problem);
   }
   if (!ok) {
     if (entry.Encrypted() && problem.code == UNZIP32_ERR_CRC) {
@@ -319,13 +319,13 @@ bool Extraction::Decode(const CentralEntry& entry, uint64_t dataOffset, Sink& si
   return ok;
 }
 
-int32_t Extraction::ObtainPassword(const CentralEntry& entry, uint64_t dataOffset) {
+int32_t Extraction::ObtainPassword(const CentralEntry& entry, const EntryPlace& place) {
   Problem problem;
   int asked = 0;
   for (;;) {
     if (password_) {
       bool passes = false;
-      if (!PasswordPassesCheck(archive_, entry, dataOffset, *password_, passes, problem)) {
+      if (!PasswordPassesCheck(archive_, entry, place, *password_, passes, problem)) {
         Report(problem);
         return problem.code;
       }
@@ -407,7 +407,7 @@ Extraction::Decision Extraction::DecideReplace(const CentralEntry& entry,
   return Decision::Skip;
 }
 
-bool Extraction::ExtractToFile(const CentralEntry& entry, uint64_t dataOffset) {
+bool Extraction::ExtractToFile(const CentralEntry& entry, const EntryPlace& place) {
   std::string name = entry.name;
   if (On(options_.SpaceToUnderScore)) std::replace(name.begin(), name.end(), ' ', '_');
   CleanName clean = CleanEntryName(name, On(options_.HonorDirectories));
@@ -417,6 +417,10 @@ bool Extraction::ExtractToFile(const CentralEntry& entry, uint64_t dataOffset) {
   }
   if (clean.kind == NameKind::Skipped) return true;
 
+  // A file and a folder of the same name: jszip, given the files "a/b" and
+  // "a/b/c", writes "a/b", the folder entry "a/b/" and "a/b/c". Opening the
+  // folder or creating the file then fails for that entry alone (WRITE);
+  // the others go on.
   fileio::Folder owned;
   std::string leaf;
   if (clean.kind == NameKind::Directory) {
@@ -463,7 +467,7 @@ bool Extraction::ExtractToFile(const CentralEntry& entry, uint64_t dataOffset) {
     return true;
   }
   FileSink sink(file);
-  if (!Decode(entry, dataOffset, sink)) return true;  // the temporary file goes with `file`
+  if (!Decode(entry, place, sink)) return true;  // the temporary file goes with `file`
   const int permissions = On(options_.Privilege) ? StoredPermissions(entry) : -1;
   if (!file.Finish(fileio::DosTimeToUnix(entry.dosDate, entry.dosTime), permissions, failure) ||
       !file.Commit(leaf, failure)) {

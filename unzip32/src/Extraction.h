@@ -28,7 +28,7 @@ class Extraction {
  private:
   struct Range {
     uint64_t start;  // the local header
-    uint64_t end;    // the end of the data
+    uint64_t end;    // the end of the data and its descriptor
     uint64_t index;
   };
   enum class Decision { Write, Skip, Cancel };
@@ -44,12 +44,12 @@ class Extraction {
   bool CheckStructure(ZipReader& reader, const ArchiveInfo& info);
   bool Selected(const std::string& name) const;
   // False when the whole run must stop.
-  bool HandleEntry(const CentralEntry& entry, uint64_t dataOffset);
+  bool HandleEntry(const CentralEntry& entry, const EntryPlace& place);
   void ListEntry(const CentralEntry& entry);
-  bool Decode(const CentralEntry& entry, uint64_t dataOffset, Sink& sink);
+  bool Decode(const CentralEntry& entry, const EntryPlace& place, Sink& sink);
   // OK, or the code that ends the entry (UNZIP32_ERR_PASSWORD when skipped).
-  int32_t ObtainPassword(const CentralEntry& entry, uint64_t dataOffset);
-  bool ExtractToFile(const CentralEntry& entry, uint64_t dataOffset);
+  int32_t ObtainPassword(const CentralEntry& entry, const EntryPlace& place);
+  bool ExtractToFile(const CentralEntry& entry, const EntryPlace& place);
   // Opens (creating them) the folders of `path` below the extraction folder
   // and gives the folder that holds its last component `leaf`: `owned`, or
   // the extraction folder itself. Null after a reported failure.
@@ -67,9 +67,9 @@ class Extraction {
 
   fileio::ArchiveFile archive_;
   fileio::Folder root_;
-  // Where each entry's data start, by index: found while checking the
+  // Where each entry's data lie, by index: found while checking the
   // structure, used while extracting. Grows only with entries actually read.
-  std::vector<uint64_t> dataOffsets_;
+  std::vector<EntryPlace> places_;
   // Output paths this run has claimed, letter case folded: a later entry that
   // maps onto one of them is refused (duplicate names).
   std::unordered_set<std::string> claimed_;

@@ -23,11 +23,22 @@ constexpr size_t kWindow = 64 * 1024;
 constexpr uint32_t kSentinel32 = 0xffffffff;
 constexpr uint16_t kZip64ExtraId = 0x0001;
 
-// Flag bits that change how the data must be read: encryption, data
-// descriptor, strong encryption, encrypted directory. The central and the
-// local header must agree on them. (Other bits, such as the UTF-8 flag, are
-// set inconsistently by some writers and change nothing here.)
-constexpr uint16_t kSignificantFlags = 0x0001 | 0x0008 | 0x0040 | 0x2000;
+constexpr uint32_t kDescriptorSignature = 0x08074b50;
+constexpr uint16_t kFlagDescriptor = 0x0008;
+
+// Flag bits that change how the data must be read: encryption, strong
+// encryption, encrypted directory. The central and the local header must
+// agree on them. The other bits may differ, and real writers let them:
+// - bit 3 (sizes and CRC in a data descriptor) in one header only: a
+//   streaming writer's local header has it; when the writer later learns the
+//   sizes (a seekable output) it may leave it out of the central header, or
+//   fill the local header in afterwards and set it in the central one only.
+//   What the local header says decides whether a descriptor follows the data.
+// - bits 1-2 (the deflate level used), informative only: writers that set
+//   them from the level may do so in one header.
+// - bit 11 (names in UTF-8): writers that decide it per header.
+// All three were seen in archives of other zip projects' test suites.
+constexpr uint16_t kSignificantFlags = 0x0001 | 0x0040 | 0x2000;
 
 std::string EntryLabel(const CentralEntry& entry) {
   return "entry " + std::to_string(entry.index) + " (" + entry.name + ")";
@@ -143,6 +154,7 @@ bool ZipReader::ReadEnd(ArchiveInfo& info, Problem& problem) {
 
   // A ZIP64 locator sits right before the end record.
   bool zip64 = false;
+  uint64_t recordShift = 0;
   if (endOffset >= kZip64LocatorSize) {
     Problem ignored;
     auto locatorBytes = Read(endOffset - kZip64LocatorSize, kZip64LocatorSize, ignored);
@@ -160,6 +172,14 @@ bool ZipReader::ReadEnd(ArchiveInfo& info, Problem& problem) {
                     "ZIP64 end record at " + std::to_string(recordOffset) +
                         " does not fit before the locator at " +
                         std::to_string(endOffset - kZip64LocatorSize));
+      }
+      // Behind a stub, the locator's offset may leave out the stub too (see
+      // the shift below); the record then sits right before the locator.
+      const uint64_t besideLocator = endOffset - kZip64LocatorSize - kZip64EndSize;
+      if (!SignatureAt(recordOffset, kZip64EndSignature) &&
+          SignatureAt(besideLocator, kZip64EndSignature)) {
+        recordShift = besideLocator - recordOffset;
+        recordOffset = besideLocator;
       }
       auto recordBytes = Read(recordOffset, kZip64EndSize, problem);
       if (recordBytes.empty()) return false;
@@ -197,9 +217,29 @@ bool ZipReader::ReadEnd(ArchiveInfo& info, Problem& problem) {
                 std::to_string(entryCount) + " entries cannot fit in a central directory of " +
                     std::to_string(directorySize) + " bytes");
   }
+  // An archive put behind a stub by concatenation (self-extractors and
+  // installers made with "copy /b stub.exe+archive.zip" or "cat") keeps the
+  // offsets it had alone: they leave out the stub. The directory then ends
+  // before the end record by the stub's length, and is found that far
+  // behind the place the end record gives. Taken only when no directory is
+  // at the given place, so no archive that reads without a shift reads
+  // differently with one. The shift is never negative: offsets that point
+  // past the directory's real place stay refused above.
+  uint64_t shift = 0;
+  const uint64_t gap = directoryLimit - directoryOffset - directorySize;
+  if (gap > 0 && entryCount > 0 && !SignatureAt(directoryOffset, kCentralSignature) &&
+      SignatureAt(directoryOffset + gap, kCentralSignature)) {
+    shift = gap;
+  }
+  if (zip64 && recordShift != shift) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                "the ZIP64 end record is " + std::to_string(recordShift) +
+                    " bytes behind its place, the central directory " + std::to_string(shift));
+  }
   info.entryCount = entryCount;
-  info.directoryOffset = directoryOffset;
+  info.directoryOffset = directoryOffset + shift;
   info.directorySize = directorySize;
+  info.shift = shift;
   return true;
 }
 
@@ -255,11 +295,25 @@ bool ZipReader::ReadCentral(const ArchiveInfo& info, uint64_t index, uint64_t& o
                        entry.localOffset, error)) {
     return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
   }
+  // Written so that a huge offset cannot wrap around when shifted.
+  if (entry.localOffset > info.directoryOffset - info.shift) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": local header offset " + std::to_string(entry.localOffset) +
+                    (info.shift > 0 ? " (plus " + std::to_string(info.shift) + ")" : "") +
+                    " is beyond the central directory at " + std::to_string(info.directoryOffset));
+  }
+  entry.localOffset += info.shift;
   offset += kCentralSize + variable;
   return true;
 }
 
-bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, uint64_t& dataOffset,
+bool ZipReader::SignatureAt(uint64_t offset, uint32_t signature) {
+  Problem ignored;
+  auto bytes = Read(offset, 4, ignored);
+  return !bytes.empty() && ByteCursor(bytes).U32() == signature;
+}
+
+bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, EntryPlace& place,
                           Problem& problem) {
   const std::string label = "local header of " + EntryLabel(entry);
   if (entry.localOffset > info.directoryOffset ||
@@ -307,12 +361,18 @@ bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, ui
                     std::to_string(entry.method));
   }
   if ((flags & kSignificantFlags) != (entry.flags & kSignificantFlags)) {
-    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": flags differ from the central directory");
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": encryption flags differ from the central directory");
   }
-  if (!entry.HasDataDescriptor()) {
+  // A local header with bit 3 defers CRC and sizes to the descriptor, which
+  // is held to the central header instead (writers put zeros, or only some
+  // of the values, in the local header then).
+  const bool deferred = (flags & kFlagDescriptor) != 0;
+  if (!deferred) {
     std::string error;
+    uint64_t unused = 0;
     if (!ApplyZip64Extra(extra, size == kSentinel32, compressedSize == kSentinel32, false, size,
-                         compressedSize, dataOffset, error)) {
+                         compressedSize, unused, error)) {
       return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
     }
     if (crc != entry.crc || size != entry.size || compressedSize != entry.compressedSize) {
@@ -320,14 +380,54 @@ bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, ui
                   label + ": CRC or sizes differ from the central directory");
     }
   }
-  dataOffset = headerEnd + variable;
-  if (entry.compressedSize > info.directoryOffset - dataOffset) {
+  place = EntryPlace{};
+  place.dataOffset = headerEnd + variable;
+  if (entry.compressedSize > info.directoryOffset - place.dataOffset) {
     return Fail(problem, UNZIP32_ERR_FORMAT,
                 EntryLabel(entry) + ": " + std::to_string(entry.compressedSize) +
-                    " bytes of data at offset " + std::to_string(dataOffset) +
+                    " bytes of data at offset " + std::to_string(place.dataOffset) +
                     " run into the central directory at " + std::to_string(info.directoryOffset));
   }
+  place.end = place.dataOffset + entry.compressedSize;
+  place.descriptorFlag = deferred || (entry.flags & kFlagDescriptor) != 0;
+  if (deferred) ReadDescriptor(entry, place.end, info.directoryOffset, place);
   return true;
+}
+
+void ZipReader::ReadDescriptor(const CentralEntry& entry, uint64_t offset, uint64_t limit,
+                               EntryPlace& place) {
+  // A descriptor is CRC, compressed size and size, with or without a
+  // signature in front, with 4-byte sizes or (ZIP64) 8-byte ones, and the
+  // headers do not say which: writers choose 8-byte sizes with a ZIP64
+  // extra field in the local header (bsdtar, Python's zipfile) or without
+  // one (Java, for entries of 4 GiB and more). So every form is tried
+  // against the central header's values, the shortest first: where two
+  // forms fit, the shorter claims no byte that could begin the next header.
+  struct Form {
+    size_t length;
+    bool signature;
+    bool wide;
+  };
+  static constexpr Form kForms[] = {
+      {12, false, false}, {16, true, false}, {20, false, true}, {24, true, true}};
+  Problem ignored;
+  auto bytes = Read(offset, static_cast<size_t>(std::min<uint64_t>(24, limit - offset)), ignored);
+  place.descriptor = DescriptorState::Missing;
+  for (const Form& form : kForms) {
+    if (form.length > bytes.size()) continue;
+    ByteCursor cursor(bytes);
+    if (form.signature && cursor.U32() != kDescriptorSignature) continue;
+    const uint32_t crc = cursor.U32();
+    const uint64_t compressedSize = form.wide ? cursor.U64() : cursor.U32();
+    const uint64_t size = form.wide ? cursor.U64() : cursor.U32();
+    if (compressedSize != entry.compressedSize || size != entry.size) continue;
+    if (crc == entry.crc || place.descriptor == DescriptorState::Missing) {
+      place.descriptor = crc == entry.crc ? DescriptorState::Agrees : DescriptorState::CrcDiffers;
+      place.descriptorCrc = crc;
+      place.end = offset + form.length;
+    }
+    if (crc == entry.crc) return;
+  }
 }
 
 }  // namespace unzip32

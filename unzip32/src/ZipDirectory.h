@@ -30,8 +30,11 @@ inline bool Fail(Problem& problem, int32_t code, std::string text) {
 
 struct ArchiveInfo {
   uint64_t entryCount = 0;
-  uint64_t directoryOffset = 0;
+  uint64_t directoryOffset = 0;  // where the directory really is
   uint64_t directorySize = 0;
+  // Bytes in front of the archive that its offsets do not count (a stub put
+  // before a finished archive): added to every offset the headers give.
+  uint64_t shift = 0;
   std::string comment;
 };
 
@@ -51,7 +54,27 @@ struct CentralEntry {
   std::string name;
 
   bool Encrypted() const { return (flags & 0x0001) != 0; }
-  bool HasDataDescriptor() const { return (flags & 0x0008) != 0; }
+};
+
+// What the data descriptor after an entry's data says, compared with the
+// central header.
+enum class DescriptorState {
+  None,        // the local header announces none
+  Agrees,      // CRC and sizes as in the central header
+  CrcDiffers,  // sizes agree, the CRC does not
+  Missing      // no descriptor with the central header's sizes follows the data
+};
+
+// Where an entry's data lie, found from its local header.
+struct EntryPlace {
+  uint64_t dataOffset = 0;
+  uint64_t end = 0;  // after the data and the data descriptor
+  // Flag bit 3 in either header: the writer did not know the CRC when it
+  // wrote the local header, so an encryption header's check byte may be the
+  // DOS time's high byte instead of the CRC's.
+  bool descriptorFlag = false;
+  DescriptorState descriptor = DescriptorState::None;
+  uint32_t descriptorCrc = 0;
 };
 
 // Reads an archive through a fixed window, so reading a large central
@@ -60,19 +83,21 @@ class ZipReader {
  public:
   explicit ZipReader(const fileio::ArchiveFile& file);
 
-  // Finds the end of central directory record (and its ZIP64 form) and
-  // checks the directory's place and entry count against the file size.
+  // Finds the end of central directory record (and its ZIP64 form),
+  // checks the directory's place and entry count against the file size, and
+  // finds the shift of an archive whose offsets leave out bytes in front of
+  // it.
   bool ReadEnd(ArchiveInfo& info, Problem& problem);
 
   // Reads the central header at `offset` (which it advances) as entry
-  // `index`. The whole record must lie inside the directory.
+  // `index`. The whole record must lie inside the directory. The entry's
+  // local header offset includes the archive's shift.
   bool ReadCentral(const ArchiveInfo& info, uint64_t index, uint64_t& offset, CentralEntry& entry,
                    Problem& problem);
 
-  // Checks the local header of `entry` against it and gives the offset of the
-  // entry's data, which with the compressed size must end before the
-  // central directory.
-  bool ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, uint64_t& dataOffset,
+  // Checks the local header of `entry` against it and finds the entry's
+  // data and data descriptor, which must end before the central directory.
+  bool ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, EntryPlace& place,
                  Problem& problem);
 
   const fileio::ArchiveFile& File() const { return file_; }
@@ -80,6 +105,11 @@ class ZipReader {
  private:
   // The `length` bytes at `offset`, or an empty span with `problem` set.
   std::span<const uint8_t> Read(uint64_t offset, size_t length, Problem& problem);
+  // Whether the four bytes at `offset` are `signature`.
+  bool SignatureAt(uint64_t offset, uint32_t signature);
+  // Reads the data descriptor at `offset`, before `limit`, into `place`.
+  void ReadDescriptor(const CentralEntry& entry, uint64_t offset, uint64_t limit,
+                      EntryPlace& place);
 
   const fileio::ArchiveFile& file_;
   std::vector<uint8_t> window_;
