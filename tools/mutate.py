@@ -9,7 +9,7 @@ programs until one fails, and reports the score and every surviving mutant
 with its place. The sources are copied first; the working tree is never
 touched.
 
-    tools/mutate.py [--seed N] [--count N] [--build DIR] [--list]
+    tools/mutate.py [--seed N] [--count N] [--build DIR] [--only FOLDER] [--list]
 
 Only files of the Linux build are mutated: the Windows layer's files are
 compiled for Windows only, where each mutant would need a cross build and
@@ -177,9 +177,12 @@ def main():
     parser.add_argument("--build", default=str(ROOT / "build" / "mutate"))
     parser.add_argument("--timeout", type=int, default=120, help="seconds per test program")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    parser.add_argument("--only", action="append", default=[],
+                        help="mutate only files below this folder or with this prefix (repeatable)")
     options = parser.parse_args()
 
-    pool = [(relative, mutant) for relative in code_files() for mutant in candidates(relative)]
+    files = [f for f in code_files() if not options.only or f.startswith(tuple(options.only))]
+    pool = [(relative, mutant) for relative in files for mutant in candidates(relative)]
     random.Random(options.seed).shuffle(pool)
     if options.list:
         for relative, mutant in pool[:options.count]:
