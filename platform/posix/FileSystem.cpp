@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "common/Error.h"
@@ -538,6 +539,18 @@ void File::Flush() {
 
 void File::Close() {
   if (impl_) CloseImpl(*impl_);
+}
+
+bool IsTemporaryName(const std::string& name) {
+  // ".qv-XXXXXX.tmp", the X being what mkostemps puts there.
+  constexpr std::string_view kHead = ".qv-";
+  constexpr std::string_view kTail = ".tmp";
+  constexpr size_t kRandom = 6;
+  if (name.size() != kHead.size() + kRandom + kTail.size()) return false;
+  if (!name.starts_with(kHead) || !name.ends_with(kTail)) return false;
+  return std::all_of(name.begin() + kHead.size(), name.end() - kTail.size(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
 }
 
 void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {
