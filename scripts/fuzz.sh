@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the zip library's libFuzzer targets (clang, AddressSanitizer and
+# Builds the libFuzzer targets of the zip library and the catalog merge (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer: the `fuzz` preset) and runs each for the given
 # number of seconds (default 60), seeded with fuzz/corpus/<target>. A crash
 # fails the script; its input is kept under <build>/crashes/<target>/ and
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 build="${QV_FUZZ_BUILD_DIR:-build/fuzz}"
-targets=(unzip32_extract unzip32_entry_name)
+targets=(unzip32_extract unzip32_entry_name catalog_merge)
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}" "${targets[@]/#/fuzz_replay_}"
