@@ -10,7 +10,7 @@ void RemoveLeftoverTemporaries(const std::string& folder) noexcept {
       if ((entry.attributes & platform::kAttrDirectory) != 0) continue;
       if (!platform::IsTemporaryName(entry.name)) continue;
       try {
-        platform::RemoveFile(folder + entry.name);
+        platform::RemoveAbandonedTemporary(folder + entry.name);
       } catch (...) {  // left for a later run
       }
     }

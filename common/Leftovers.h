@@ -7,10 +7,11 @@ namespace qv {
 
 // Removes the installer's own temporary files (the names that
 // platform::IsTemporaryName recognises) directly in `folder`, which ends
-// with a separator. Only for a moment when no other process can be writing
-// such a file there: the caller holds the lock that covers the folder.
-// Never fails: a folder that cannot be read, or a file that will not go,
-// is left as it is.
+// with a separator, that no process is writing any more. For a moment when
+// no other process can be about to write one there: the caller holds the
+// lock that covers the folder (a file that is written and then closed before
+// it takes its place is only safe under that lock). Never fails: a folder
+// that cannot be read, or a file that will not go, is left as it is.
 void RemoveLeftoverTemporaries(const std::string& folder) noexcept;
 
 }  // namespace qv

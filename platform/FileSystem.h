@@ -96,6 +96,12 @@ class File {
 // of the installer's is named that way.
 bool IsTemporaryName(const std::string& name);
 
+// Removes the temporary file at `path` unless a process is still writing it
+// (POSIX: a writer holds a lock on its temporary until it has taken its
+// target's place; Windows: a file being written cannot be deleted). False
+// when it stays. Raises when it cannot be looked at.
+bool RemoveAbandonedTemporary(const std::string& path);
+
 // Puts `replacement` in the place of `target` in one step: at every moment
 // `target` is either the old file whole or the new one whole.
 void ReplaceFileAtomically(const std::string& replacement, const std::string& target);

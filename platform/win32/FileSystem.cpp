@@ -329,6 +329,15 @@ bool IsTemporaryName(const std::string& name) {
   return true;
 }
 
+bool RemoveAbandonedTemporary(const std::string& path) {
+  CheckFault(Operation::kRemoveFile, "delete", path);
+  if (::DeleteFileA(path.c_str())) return true;
+  const DWORD code = ::GetLastError();
+  // Open in a writer that shares no deletion: still being written.
+  if (code == ERROR_SHARING_VIOLATION || code == ERROR_FILE_NOT_FOUND) return false;
+  RaiseWin32(code, "delete", path);
+}
+
 void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {
   CheckFault(Operation::kReplace, "replace", target);
   // One rename on the same volume: the target is the old file or the new
