@@ -222,7 +222,8 @@ void Form1::InstallFile(const std::string& FileToInstall) {
     // run, in this process or any other: each would rewrite the script from
     // what it read, and the later one would drop the other's lines and could
     // hand out the same ids. A script that is not there fails here, as its
-    // first read would.
+    // first read would, before the lock's file is made beside it.
+    platform::GetAttributes(sCatalogPath);
     const platform::ExclusiveLock lock = platform::ExclusiveLock::TakeFileLock(sCatalogPath);
     // A merge killed while writing left its replacement beside the script.
     RemoveLeftoverTemporaries(FolderOf(sCatalogPath) + Separator(sCatalogPath));

@@ -15,14 +15,16 @@ class ExclusiveLock {
   // the lock cannot be had at all (the folder is not usable).
   static ExclusiveLock TakeRunLock(const std::string& tempFolder);
 
-  // The lock for a read-modify-write of the existing file `path`: excludes
-  // every other process that takes it for the same file, whoever runs it,
-  // and the Windows program under Wine and the POSIX one on the same files
-  // alike (both lock the same byte of the file, far beyond any content, and
-  // Wine maps its file locks onto POSIX record locks). The holder may
-  // replace the file by a rename: a waiter that got the lock of a file that
-  // was replaced meanwhile takes it again on the file now at `path`. Waits
-  // while another process holds it. Raises when the file cannot be opened.
+  // The lock for a read-modify-write of the file `path`: excludes every
+  // other process that takes it for the same file, whoever runs it, and the
+  // Windows program under Wine and the POSIX one alike (both lock the same
+  // byte, and Wine maps its file locks onto POSIX record locks). It is held
+  // on the file `path` followed by ".lock", beside it, made when missing
+  // and left there: `path` itself cannot carry it, because a file that any
+  // process holds open cannot be replaced by a rename on Windows, and a
+  // lock file removed while another process waits on it would let two in.
+  // Waits while another process holds it. Raises when the lock file cannot
+  // be opened or made.
   static ExclusiveLock TakeFileLock(const std::string& path);
 
   ExclusiveLock(ExclusiveLock&&) noexcept;

@@ -1,17 +1,16 @@
 // Locks on POSIX. Each lock is held twice on one open file description:
-//  - flock(LOCK_EX) excludes the other POSIX processes, whatever they may do
-//    with the file (it works on a file opened for reading only, so a user
-//    who may replace the script but not write into it still takes it);
-//  - an open-file-description record lock (F_OFD_SETLKW) on one byte far
-//    beyond any content conflicts with the lock that the Windows program
-//    takes under Wine: Wine turns LockFileEx into a POSIX record lock on the
-//    same byte. Record locks owned by the process (F_SETLKW) would not do:
-//    closing any other descriptor of the file, as the merge's reading
-//    passes do, would drop them.
+//  - flock(LOCK_EX) excludes the other POSIX processes (it works on a file
+//    opened for reading only, so a user who may not write into a lock file
+//    that another user made still takes it);
+//  - an open-file-description record lock (F_OFD_SETLKW) on one byte
+//    conflicts with the lock that the Windows program takes under Wine:
+//    Wine turns LockFileEx into a POSIX record lock on the same byte.
+//    Record locks owned by the process (F_SETLKW) would not do: closing any
+//    other descriptor of the file would drop them.
 // Both go with the description, so they end when the holder closes it or
 // dies. A lock is taken on the file a path names at the moment of opening;
-// when the path names another file once the lock is held (the holder
-// replaced or removed the file meanwhile), it is let go and taken again.
+// when the path names another file once the lock is held (the holder of the
+// run's lock removes its file as it lets go), it is let go and taken again.
 #include "platform/Lock.h"
 
 #include <fcntl.h>
@@ -30,9 +29,9 @@ namespace qv::platform {
 
 namespace {
 
-// The byte both systems lock: below 2^31, so a 32-bit Windows program can
-// name it in the low half of the offset alone, and far beyond any catalog
-// script, so that no read ever meets it (Windows locks are mandatory).
+// The byte both systems lock: below 2^31, so that a 32-bit Windows program
+// names it in the low half of the offset alone, and beyond any content a
+// lock file could be given (Windows locks are mandatory).
 constexpr off_t kLockedByte = 0x7FFFFFFE;
 
 constexpr const char kRunLockName[] = ".quorvane-run.lock";
@@ -93,20 +92,27 @@ struct ExclusiveLock::Impl {
 
 namespace {
 
+// `shared`: a lock file that other users take too, so they must be able to
+// open it (it is made readable and writable for all); otherwise one of the
+// user's own, removed when released.
 std::unique_ptr<ExclusiveLock::Impl> Take(const std::string& path, const std::string& native,
-                                          bool create) {
+                                          bool shared) {
   for (;;) {
     auto impl = std::make_unique<ExclusiveLock::Impl>();
     impl->native = native;
-    impl->removeOnRelease = create;
-    const int flags = O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0);
+    impl->removeOnRelease = !shared;
+    const int flags = O_CLOEXEC | O_NOCTTY;
     bool writable = true;
-    impl->fd = ::open(native.c_str(), O_RDWR | flags, 0600);
-    if (impl->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS) && !create) {
+    impl->fd = ::open(native.c_str(), O_RDWR | O_CREAT | flags, shared ? 0666 : 0600);
+    if (impl->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS) && shared) {
+      // Made by another user who gave us no write permission.
       writable = false;
       impl->fd = ::open(native.c_str(), O_RDONLY | flags);
     }
     if (impl->fd < 0) Raise(errno, "open for locking", path);
+    // The umask may have taken the others' write bit; give it back where
+    // the file is ours (where it is not, its owner did the same).
+    if (shared && writable) ::fchmod(impl->fd, 0666);
     struct stat st {};
     if (::fstat(impl->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       Raise(EISDIR, "lock", path);
@@ -128,11 +134,11 @@ ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
   std::string native = posix::ToNativePath(tempFolder);
   if (native.back() != '/') native += '/';
   native += kRunLockName;
-  return ExclusiveLock(Take(native, native, /*create=*/true));
+  return ExclusiveLock(Take(native, native, /*shared=*/false));
 }
 
 ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
-  return ExclusiveLock(Take(path, posix::ToNativePath(path), /*create=*/false));
+  return ExclusiveLock(Take(path + ".lock", posix::ToNativePath(path + ".lock"), /*shared=*/true));
 }
 
 ExclusiveLock::ExclusiveLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -1,10 +1,8 @@
 // Locks on Windows. The run's lock is a named mutex: the system hands an
 // abandoned one to the next waiter when its owner dies, and it leaves no
-// file behind. The file lock is LockFileEx on one byte far beyond any
-// content (locks are mandatory here: a locked byte that a read could meet
-// would fail the holder's own reads through its other handles). Under Wine
-// that lock is a POSIX record lock on the same byte, which the POSIX
-// program's lock conflicts with.
+// file behind. The file lock is LockFileEx on the byte of the lock file that
+// the POSIX program locks too; under Wine it is a POSIX record lock on that
+// byte, which the POSIX program's lock conflicts with.
 #include "platform/Lock.h"
 
 #include <utility>
@@ -31,32 +29,6 @@ struct MutexTraits {
   }
 };
 using OwnedMutex = win32::Unique<MutexTraits>;
-
-// The file a handle is open on: its volume and its index there.
-struct FileIdentity {
-  DWORD volume = 0;
-  DWORD indexHigh = 0;
-  DWORD indexLow = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-bool IdentityOf(HANDLE handle, FileIdentity& identity) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(handle, &info)) return false;
-  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return true;
-}
-
-// Whether `path` still names the file that `held` is open on.
-bool StillNamed(HANDLE held, const std::string& path) {
-  FileIdentity heldIdentity;
-  FileIdentity namedIdentity;
-  FileHandle named(::CreateFileA(path.c_str(), 0,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return named.Valid() && IdentityOf(held, heldIdentity) &&
-         IdentityOf(named.Get(), namedIdentity) && heldIdentity == namedIdentity;
-}
 
 }  // namespace
 
@@ -93,33 +65,30 @@ ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
 
 ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  for (;;) {
-    auto impl = std::make_unique<Impl>();
-    // Open for writing where the file allows it: Wine locks a handle open
-    // for reading only with a shared POSIX lock, which another Wine server
-    // (another user's) would not see as a conflict. Sharing deletion lets
-    // the holder replace the file by a rename while others wait on it.
-    impl->file.Reset(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+  const std::string lockPath = path + ".lock";
+  auto impl = std::make_unique<Impl>();
+  // Open for writing where the file allows it: Wine locks a handle open for
+  // reading only with a shared POSIX lock, which another Wine server
+  // (another user's) would not see as a conflict.
+  impl->file.Reset(::CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!impl->file.Valid() && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    impl->file.Reset(::CreateFileA(lockPath.c_str(), GENERIC_READ, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!impl->file.Valid() && ::GetLastError() == ERROR_ACCESS_DENIED) {
-      impl->file.Reset(::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    if (!impl->file.Valid()) RaiseWin32(::GetLastError(), "open for locking", path);
-    for (;;) {
-      OVERLAPPED at{};
-      at.Offset = kLockedByte;
-      if (::LockFileEx(impl->file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) break;
-      const DWORD code = ::GetLastError();
-      // Wine may answer a wait on a byte that a POSIX process holds with a
-      // conflict instead of waiting: ask again a little later.
-      if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) RaiseWin32(code, "lock", path);
-      ::Sleep(20);
-    }
-    if (StillNamed(impl->file.Get(), path)) return ExclusiveLock(std::move(impl));
-    // Replaced or removed while we waited: let go and take the file that
-    // the path names now.
   }
+  if (!impl->file.Valid()) RaiseWin32(::GetLastError(), "open for locking", lockPath);
+  for (;;) {
+    OVERLAPPED at{};
+    at.Offset = kLockedByte;
+    if (::LockFileEx(impl->file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) break;
+    const DWORD code = ::GetLastError();
+    // Wine may answer a wait on a byte that a POSIX process holds with a
+    // conflict instead of waiting: ask again a little later.
+    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING)
+      RaiseWin32(code, "lock", lockPath);
+    ::Sleep(20);
+  }
+  return ExclusiveLock(std::move(impl));
 }
 
 ExclusiveLock::ExclusiveLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
