@@ -31,3 +31,13 @@ endif()
 if(TEST catalog_test)
   set_tests_properties(catalog_test PROPERTIES RESOURCE_LOCK game_registry)
 endif()
+
+# Two installers at once, on the same server, registry value and Documents
+# folder as the end-to-end test: never together with it.
+if(TEST win32_concurrent_runs_test)
+  target_link_libraries(win32_concurrent_runs_test PRIVATE shell32)
+  set_tests_properties(win32_concurrent_runs_test PROPERTIES FIXTURES_REQUIRED win32_http
+                       RESOURCE_LOCK game_registry)
+  set_property(TEST win32_concurrent_runs_test APPEND PROPERTY ENVIRONMENT
+               "QV_HTTP_STATE=${qv_http_state_windows}")
+endif()
