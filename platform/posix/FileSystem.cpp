@@ -242,9 +242,14 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
     }
     // Locked for as long as it is written: a later run removes a temporary
     // only when it can lock it, so what it removes is one whose writer has
-    // died. One removed in the moment before this lock was taken is no
-    // longer at its name; then a fresh one is made.
-    if (::flock(impl->fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(impl->fd, name)) break;
+    // died. One taken for a leftover in the moment before this lock (locked
+    // by the remover, or no longer at its name) is left to it, and a fresh
+    // one made. A file system without locks gets its temporaries unlocked.
+    if (::flock(impl->fd, LOCK_EX | LOCK_NB) == 0) {
+      if (StillNamed(impl->fd, name)) break;
+    } else if (errno != EWOULDBLOCK && errno != EINTR) {
+      break;
+    }
     ::close(std::exchange(impl->fd, -1));
   }
   // mkstemp makes the file 0600; give it the mode an ordinary new file gets.
