@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Lock.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 #include "support/ZipWriter.h"
@@ -262,6 +263,34 @@ TEST_F(ConcurrentRuns, TwoLinksAtOnceBothInstallEverything) {
   }
   EXPECT_FALSE(Exists(temp + "DownloadedZIP.zip"));
   EXPECT_FALSE(Exists(temp + "DownloadedFiles"));
+}
+
+bool WaitFor(const std::string& path) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!Exists(path)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    ::Sleep(20);
+  }
+  return true;
+}
+
+TEST(MergeLock, ExcludesAPosixProcessOnTheSameFile) {
+  const std::string state = Environment("QV_LOCK_PEER_STATE");
+  if (state.empty()) GTEST_FAIL() << "QV_LOCK_PEER_STATE not set: run through CTest";
+  const std::string script = state + "\\modularstairs.txt";
+  ASSERT_TRUE(WaitFor(state + "\\held"));
+  WriteAll(state + "\\windows-waits", "");
+  {
+    // Waits until the POSIX process has let go, a second from now.
+    const auto lock = qv::platform::ExclusiveLock::TakeFileLock(script);
+    EXPECT_TRUE(Exists(state + "\\released")) << "got the lock while the POSIX process held it";
+    WriteAll(state + "\\windows-holds", "");
+    ASSERT_TRUE(WaitFor(state + "\\posix-try"));
+    EXPECT_EQ(ReadAll(state + "\\posix-try"), "refused");
+  }
+  WriteAll(state + "\\windows-released", "");
+  ASSERT_TRUE(WaitFor(state + "\\posix-after"));
+  EXPECT_EQ(ReadAll(state + "\\posix-after"), "granted");
 }
 
 }  // namespace
