@@ -601,7 +601,7 @@ TEST_F(InstallerTest, KilledRunsLeaveWholeFilesAndTheNextRunCleansUp) {
   const auto spread = std::chrono::duration_cast<std::chrono::milliseconds>(runTime).count();
   std::uniform_int_distribution<long> killAfter(1, spread + spread / 5);
   int killed = 0;
-  size_t left[3] = {0, 0, 0};
+  std::set<std::string> left[3];  // distinct leftovers seen in each place
   for (int kill = 0; kill < kKills; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     removePackages();
@@ -620,13 +620,15 @@ TEST_F(InstallerTest, KilledRunsLeaveWholeFilesAndTheNextRunCleansUp) {
     const std::string after = sandbox_.ReadCatalog();
     EXPECT_GE(wholeMerges(before, after), 0) << "the catalog script is not whole";
     EXPECT_TRUE(NoIdTwice(after));
-    for (int place = 0; place < 3; ++place) left[place] += Temporaries(places[place]).size();
+    for (int place = 0; place < 3; ++place) {
+      for (const auto& name : Temporaries(places[place])) left[place].insert(name);
+    }
   }
   std::cout << "seed " << kSeed << ", kills spread over " << spread << " ms: " << kKills
             << " runs, " << killed
-            << " killed before their end; temporaries found after them: " << left[0]
-            << " in the temporary folder, " << left[1] << " in the Downloads folder, " << left[2]
-            << " beside the catalog script\n";
+            << " killed before their end; temporaries they left: " << left[0].size()
+            << " in the temporary folder, " << left[1].size() << " in the Downloads folder, "
+            << left[2].size() << " beside the catalog script\n";
 
   // What a killed run can leave in each place, and names that only look
   // like it: the first go, the others stay.
