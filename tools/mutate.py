@@ -206,11 +206,14 @@ def main():
         print(f"{len(pool)} candidate mutants", file=sys.stderr)
         return 0
 
-    work = pathlib.Path(options.build)
+    work = pathlib.Path(options.build).resolve()
     source, build = work / "src", work / "build"
     if source.exists():
         shutil.rmtree(source)
-    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns("build", "dist", ".git", ".cache"))
+    # Copied with fresh times, so that a build folder kept from an earlier run
+    # never takes its old objects for up to date.
+    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns("build", "dist", ".git", ".cache"),
+                    copy_function=shutil.copy)
     # The interoperability test's npm writers live in the build folder.
     (source / "build").mkdir()
     if (ROOT / "build" / "npm").exists():
