@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -19,6 +18,8 @@
 
 namespace qv::test {
 namespace {
+
+using namespace std::string_literals;
 
 constexpr std::size_t kPointer = sizeof(void*);
 
@@ -86,9 +87,9 @@ TEST(Unzip32Abi, RawRecordsReachTheLibraryAndEverySlotIsCalled) {
   EXPECT_EQ(check.imbalance, 0) << "Wiz_SingleEntryUnzip has the wrong calling convention";
 }
 
+// Every byte of the record is written, none past it.
 TEST(Unzip32Abi, VersionIsWrittenWithinItsSixtyFourBytes) {
-  std::vector<unsigned char> info(64 + 16, 0xEE);
-  std::fill(info.begin(), info.begin() + 64, 0);
+  std::vector<unsigned char> info(80, 0xEE);
   Put<int32_t>(info, 0, 63);
   auto* record = reinterpret_cast<UnzipVersionInfo*>(info.data());
   StackCheck check;
@@ -97,16 +98,14 @@ TEST(Unzip32Abi, VersionIsWrittenWithinItsSixtyFourBytes) {
   Put<int32_t>(info, 0, 64);
   ASSERT_EQ(check.Call(&UzpVersion2, record), UNZIP32_OK);
   EXPECT_EQ(check.imbalance, 0) << "UzpVersion2 has the wrong calling convention";
-  const auto* text = reinterpret_cast<const char*>(info.data());
-  // A release with zlib, no beta level, the date, zlib's version (cut to 9),
-  // then library 1.0.0, zip format 4.5 and interface 1.0.0 at 48, 52, 60;
-  // nothing written past the 64 bytes.
-  EXPECT_EQ(std::string(text + 4, 8), std::string("\2\0\0\0\0\0\0\0", 8));
-  EXPECT_EQ(std::string(text + 18).size(), 10u);
-  EXPECT_EQ(std::string(text + 38), std::string(zlibVersion()).substr(0, 9));
-  std::vector<unsigned char> tail = {1, 0, 0, 0, 4, 5, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0};
-  tail.resize(32, 0xEE);
-  EXPECT_EQ(std::vector<unsigned char>(info.begin() + 48, info.end()), tail);
+  // Flags (a release, with zlib), beta level "", the date, zlib's version
+  // (cut to 9), then library 1.0.0, zip format 4.5 and interface 1.0.0.
+  std::string expected = Le(64, 4) + Le(2, 4) + std::string(10, '\0') + record->Date;
+  expected += std::string(38 - expected.size(), '\0') + std::string(zlibVersion()).substr(0, 9);
+  expected += std::string(48 - expected.size(), '\0') + "\1\0\0\0\4\5"s + std::string(6, '\0');
+  expected += "\1\0\0\0"s + std::string(16, '\xEE');
+  EXPECT_EQ(std::string(info.begin(), info.end()), expected);
+  EXPECT_EQ(std::string(record->Date).size(), 10u) << record->Date;
 }
 
 }  // namespace

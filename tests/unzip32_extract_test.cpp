@@ -1,6 +1,6 @@
-// The zip library through its C entry point, in tables of extractions: valid
+// The zip library through its C entry point, as rows of extractions: valid
 // archives of every layout, the quirks of real writers, hostile archives
-// named after their defect, the entry-name check, the options and the
+// named after their defect, the entry-name rules, the options and the
 // callbacks. Each row states the result, all that the extraction folder holds
 // afterwards and every question asked; nothing may change outside that
 // folder, and every file written carries its entry's time.
@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace qv::test {
 namespace {
@@ -31,29 +33,20 @@ using E = ZipEntry&;
 using Build = std::function<void(Z)>;
 
 constexpr int32_t kOk = UNZIP32_OK, kFormat = UNZIP32_ERR_FORMAT, kCrc = UNZIP32_ERR_CRC,
-                  kPassword = UNZIP32_ERR_PASSWORD, kUnsupported = UNZIP32_ERR_UNSUPPORTED,
-                  kUnsafe = UNZIP32_ERR_UNSAFE_NAME, kWrite = UNZIP32_ERR_WRITE;
-// The archive is refused as a whole: FORMAT, and nothing written.
-constexpr int32_t kRefused = 100 + kFormat;
-const std::optional<Tree_t> kAll;  // every entry comes out as it went in
+                  kPassword = UNZIP32_ERR_PASSWORD, kUnsafe = UNZIP32_ERR_UNSAFE_NAME,
+                  kWrite = UNZIP32_ERR_WRITE;
+constexpr int32_t kRefused = 100 + kFormat;  // the whole archive: FORMAT, nothing written
+const std::optional<Tree_t> kAll;            // every entry as it went in
 const Tree_t kNothing;
-
-// One row: the archive `build` makes (and what out/ holds beforehand, in
-// Dir()), extracted with `options`, gives `code` and leaves `out` in out/:
-// files and empty folders ("<folder>"), or kAll: every entry as it went in
-// (but the first one when the row fails).
-// `options`: "Option=value ...", "include=" and "exclude=" patterns, "reply="
-// answers of the replace callback, "passwords=" those of the password callback
-// (pw,pw,pw by default), "cancel=" the service call that stops, "callbacks=0".
-// `calls`: the replace, password and list-entry calls, as Calls::log has them.
-// `says`: texts printed, "|" between; "!text": never printed; "-": nothing.
-void Check(const std::string& name, int32_t code, const Build& build,
-           const std::optional<Tree_t>& out = kAll, const std::string& options = "",
-           const std::string& calls = "", const std::string& says = "");
 
 const TempDir* current = nullptr;  // the folder of the row being checked
 const TempDir& Dir() {
   return *current;
+}
+std::vector<std::string> links;  // that the row made in out/ beforehand
+void LinkBefore(const std::string& target, const std::string& path) {
+  Dir().Link(Dir().Join(target), "out/" + path);
+  links.push_back(path);
 }
 
 template <typename... Texts>
@@ -84,78 +77,83 @@ fs::file_time_type LocalTime(const ZipTime& t) {
       std::chrono::system_clock::from_time_t(std::mktime(&parts)));
 }
 
+// "Option=value ..." (the record's fields by name), "include=" and "exclude="
+// patterns, "reply=" answers of the replace callback, "passwords=" those of
+// the password callback (pw,pw,pw unless given), "cancel=" the service call
+// that stops, "callbacks=0" no callbacks.
 void SetOptions(UnzipRun& run, Calls& calls, const std::string& text) {
-  using O = UnzipOptions;
-  static const std::pair<const char*, int32_t O::*> kNames[] = {
-      {"ExtractOnlyNewer", &O::ExtractOnlyNewer},
-      {"SpaceToUnderScore", &O::SpaceToUnderScore},
-      {"PromptOverwrite", &O::PromptOverwrite},
-      {"MessageLevel", &O::MessageLevel},
-      {"WriteToStdOut", &O::WriteToStdOut},
-      {"TestZip", &O::TestZip},
-      {"ExtractList", &O::ExtractList},
-      {"ExtractNewer", &O::ExtractNewer},
-      {"DisplayComment", &O::DisplayComment},
-      {"HonorDirectories", &O::HonorDirectories},
-      {"OverWriteFiles", &O::OverWriteFiles},
-      {"ConvertCRtoCRLF", &O::ConvertCRtoCRLF},
-      {"Verbose", &O::Verbose},
-      {"CaseSensitive", &O::CaseSensitive}};
+  static const std::string kFields =
+      " ExtractOnlyNewer SpaceToUnderScore PromptOverwrite MessageLevel WriteToStdOut TestZip "
+      "ExtractList ExtractNewer DisplayComment HonorDirectories OverWriteFiles ConvertCRtoCRLF "
+      "Verbose CaseSensitive ";
   calls.passwords = {"pw", "pw", "pw"};
   std::istringstream words(text);
   for (std::string word; words >> word;) {
     const std::string key = word.substr(0, word.find('=')), value = word.substr(key.size() + 1);
-    const auto* name = std::find_if(std::begin(kNames), std::end(kNames),
-                                    [&](const auto& n) { return key == n.first; });
-    if (name != std::end(kNames)) run.options.*(name->second) = std::stoi(value);
+    if (const size_t at = kFields.find(" " + key + " "); at != std::string::npos) {
+      const auto field =
+          std::count(kFields.begin(), kFields.begin() + static_cast<std::ptrdiff_t>(at), ' ');
+      const int32_t number = std::stoi(value);  // the fields are 32-bit, 4 bytes apart
+      std::memcpy(reinterpret_cast<char*>(&run.options) + 4 * field, &number, 4);
+    }
     if (key == "include") run.include.push_back(value);
     if (key == "exclude") run.exclude.push_back(value);
     if (key == "reply") calls.replies.push_back(std::stoi(value));
     if (key == "cancel") calls.cancelAt = std::stoi(value);
-    if (key == "callbacks") run.callbacks = value == "1";
+    if (key == "callbacks") run.callbacks = false;
     if (key == "passwords") calls.passwords.clear();
     std::istringstream list(key == "passwords" ? value : "");
-    for (std::string password; std::getline(list, password, ',');)
+    for (std::string password; std::getline(list, password, ',');) {
       calls.passwords.push_back(password);
+    }
   }
 }
 
-// QV_WRITE_SEEDS=fuzz/corpus makes every archive of the tables (up to 64 KiB)
+// QV_WRITE_SEEDS=fuzz/corpus makes every archive of the rows (up to 64 KiB)
 // and every entry name a seed of the fuzz targets.
 void WriteSeeds(const std::string& row, const ZipWriter& zip) {
   const char* corpus = std::getenv("QV_WRITE_SEEDS");
   if (corpus == nullptr) return;
-  const auto write = [](const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  };
   if (const std::string bytes = zip.Build(); bytes.size() <= 65536) {
-    write(corpus + "/unzip32_extract/"s + row + ".zip", bytes);
+    std::ofstream(corpus + "/unzip32_extract/"s + row + ".zip", std::ios::binary) << bytes;
   }
   for (const ZipEntry& e : zip.Entries()) {
-    write(corpus + "/unzip32_entry_name/"s + std::to_string(Crc32(e.name)), e.name);
+    std::ofstream(corpus + "/unzip32_entry_name/"s + std::to_string(Crc32(e.name))) << e.name;
   }
 }
 
-// Runs `run` on `bytes` as dir/a.zip, beside out/ and outside.txt, and gives
-// what out/ then holds, after checking that nothing else changed.
+// Runs `run` on `bytes` as dir/a.zip and gives what dir/out/ then holds,
+// after checking that nothing else in dir changed.
 Tree_t Extract(const TempDir& dir, const std::string& bytes, UnzipRun& run, int32_t& code) {
   dir.Write("a.zip", bytes);
+  const auto outside = [&dir](Tree_t* out) {
+    Tree_t all = Tree(dir.Path());
+    for (auto it = all.begin(); it != all.end();) {
+      if (out != nullptr && it->first.starts_with("out/")) (*out)[it->first.substr(4)] = it->second;
+      it = it->first.starts_with("out/") ? all.erase(it) : std::next(it);
+    }
+    return all;
+  };
+  const Tree_t before = outside(nullptr);
   code = run();
-  Tree_t all = Tree(dir.Path()), out;
-  for (auto it = all.begin(); it != all.end();) {
-    if (it->first.starts_with("out/")) out[it->first.substr(4)] = it->second;
-    it = it->first.starts_with("out/") || it->first == "a.zip" ? all.erase(it) : std::next(it);
-  }
-  EXPECT_EQ(all, T("out", "<folder>", "outside.txt", "precious")) << "written outside out/";
+  Tree_t out;
+  EXPECT_EQ(outside(&out), before) << "written outside out/";
   return out;
 }
 
+// One row: the archive `build` makes (and what out/ holds beforehand, in
+// Dir()) extracted with `options` gives `code` and leaves `out` in out/ (the
+// files and the empty folders), by default every entry but, when the row
+// fails, the first. `calls`: the replace, password and list-entry calls as
+// Calls::log has them; `says`: texts printed, "|" between ("!text": never
+// printed, "-": nothing).
 void Check(const std::string& name, int32_t code, const Build& build,
-           const std::optional<Tree_t>& out, const std::string& options, const std::string& calls,
-           const std::string& says) {
+           const std::optional<Tree_t>& out = kAll, const std::string& options = "",
+           const std::string& calls = "", const std::string& says = "") {
   SCOPED_TRACE(name);
   TempDir dir;
   current = &dir;
+  links.clear();
   dir.MakeFolder("out");
   dir.Write("outside.txt", "precious");
   ZipWriter zip;
@@ -166,17 +164,22 @@ void Check(const std::string& name, int32_t code, const Build& build,
   recorded.root = dir.Path();
   SetOptions(run, recorded, options);
   int32_t result = 0;
-  const Tree_t got = Extract(dir, zip.Build(), run, result);
+  Tree_t got = Extract(dir, zip.Build(), run, result);
   EXPECT_EQ(result, code % 100) << recorded.printed;
+  // A link the row made stays its own (on Windows it shows as a folder).
+  for (const std::string& link : links) {
+    const fs::path path = dir.Join("out/" + link);
+    if (!fs::is_symlink(path) && !fs::is_directory(path)) continue;
+    std::erase_if(got, [&](const auto& e) { return (e.first + "/").starts_with(link + "/"); });
+  }
   EXPECT_EQ(recorded.log, calls);
   Tree_t expected;
   for (const ZipEntry& e : zip.Entries()) {
     const bool folder = e.name.ends_with('/');
     expected[folder ? e.name.substr(0, e.name.size() - 1) : e.name] = folder ? "<folder>" : e.data;
   }
-  if (result != kOk && !zip.Entries().empty()) expected.erase(zip.Entries()[0].name);
-  if (out) expected = *out;
-  if (code == kRefused) expected.clear();
+  if (code != kOk && !zip.Entries().empty()) expected.erase(zip.Entries()[0].name);
+  if (out || code == kRefused) expected = out.value_or(kNothing);
   for (const auto& [path, content] : Tree_t(expected)) {  // with the folders on the way
     for (size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
       expected[path.substr(0, at)] = "<folder>";
@@ -187,10 +190,9 @@ void Check(const std::string& name, int32_t code, const Build& build,
   for (std::string text; std::getline(texts, text, '|');) {
     const bool absent = text.starts_with('!');
     const bool found = recorded.printed.find(text.substr(absent ? 1 : 0)) != std::string::npos;
-    EXPECT_TRUE(text == "-" ? recorded.printed.empty() : found != absent)
-        << text << " in " << recorded.printed;
+    EXPECT_TRUE(text == "-" ? recorded.printed.empty() : found != absent) << text;
   }
-  if (result != kOk && run.options.MessageLevel > 0 && run.callbacks) {
+  if (code != kOk && run.options.MessageLevel > 0 && run.callbacks) {
     EXPECT_NE(recorded.printed, "") << "every failure is reported";
   }
   for (const ZipEntry& e : zip.Entries()) {
@@ -218,11 +220,17 @@ Build With(Build build, std::function<void(Z)> edit) {
     edit(z);
   };
 }
-// `bytes` written over the archive at the offset `where` gives.
+// One("x"), then the archive changed by `edit`.
+Build OneAnd(std::function<void(Z)> edit) {
+  return With(One("x"), edit);
+}
+// `bytes` written over the archive of `build` at the offset `where` gives.
 using Where = std::function<uint64_t(const ZipWriter&)>;
 Build Patch(Build build, Where where, std::string bytes) {
   return With(build, [=](Z z) {
-    z.patch = [&z, where, bytes](std::string& b) { b.replace(where(z), bytes.size(), bytes); };
+    z.patch = [&z, where, bytes](std::string& b) {
+      b.replace(static_cast<size_t>(where(z)), bytes.size(), bytes);
+    };
   });
 }
 Where Local(uint64_t field) {  // in the first local header
@@ -241,31 +249,18 @@ Build Behind(Build build, bool leftOut = true) {
     z.offsetsLeaveOutPrefix = leftOut;
   });
 }
-Build Two(const std::string& first, const std::string& second) {
-  return [=](Z z) {
-    z.Add(first, "first");
-    z.Add(second, "second");
-  };
-}
-// A stored link entry: its data is the link's target.
+// A stored Unix link entry `name` to `target` (its data), then `then`.
 Build Link(const std::string& name, const std::string& target, const std::string& then) {
   return [=](Z z) {
     z.Add(name, target, kStored).unixMode = 0120777;
     z.Add(then, "attacker");
   };
 }
-// Files named as their content.
-Build Names(const std::string& names) {
+Build Two(const std::string& first, const std::string& second) {
   return [=](Z z) {
-    std::istringstream words(names);
-    for (std::string name; words >> name;) z.Add(name, name);
+    z.Add(first, "first");
+    z.Add(second, "second");
   };
-}
-Tree_t Same(const std::string& names) {
-  Tree_t tree;
-  std::istringstream words(names);
-  for (std::string name; words >> name;) tree[name] = name;
-  return tree;
 }
 // existing.txt, in out/ beforehand as "old" of 2020-06-15 12:00, and fresh.txt,
 // both "new" in the archive from `time`.
@@ -316,7 +311,6 @@ void Every(Z z) {
   z.Add("e2.bin", Noise(100, 4), kStored).password = "pw";
   e = &z.Add("e3.txt", "descriptor");
   e->password = "pw", e->dataDescriptor = true;
-  z.Add("unix.txt", "unix").unixMode = 0100644;
   // Bytes after the end of the deflate stream within the compressed size are
   // ignored: the entry is delivered when its size and CRC match.
   z.Add("trailing.txt", Text(4000)).rawPayload = Deflate(Text(4000)) + "trailing bytes";
@@ -325,20 +319,19 @@ void Every(Z z) {
 }
 
 TEST(Unzip32Extract, Archives) {
-  const std::string kP = "P:e1.txt";
-  Check("EveryKindOfEntry", kOk, Every, kAll, "", kP);
+  const auto zip64End = [](Z z) { z.zip64End = true; };
+  Check("EveryKindOfEntry", kOk, Every, kAll, "MessageLevel=2", "P:e1.txt", "creating: lonely/");
+  Check("EveryKindOfEntryWithZip64EndRecords", kOk, With(Every, zip64End), kAll, "", "P:e1.txt");
   Check("LargeEntries", kOk, [](Z z) {
     z.Add("large.bin", Text(300000) + Noise(600000, 7));
     z.Add("large-stored.bin", Noise(600000, 8), kStored);
     z.Add("zeros.bin", std::string(4u << 20, '\0'));  // deflated about 1030 to 1
   });
-  Check("EveryKindOfEntryWithZip64EndRecords", kOk, With(Every, [](Z z) { z.zip64End = true; }),
-        kAll, "", kP);
-  Check("StubBeforeTheArchive", kOk, Behind(Every, false), kAll, "", kP);
+  Check("StubBeforeTheArchive", kOk, Behind(Every, false), kAll, "", "P:e1.txt");
   // Quirks of real writers, read as other readers read them.
-  Check("StubThatTheOffsetsLeaveOut", kOk, Behind(Every), kAll, "", kP);
-  Check("StubThatTheOffsetsLeaveOutBeforeZip64", kOk,
-        Behind(With(Every, [](Z z) { z.zip64End = true; })), kAll, "", kP);
+  Check("StubThatTheOffsetsLeaveOut", kOk, Behind(Every), kAll, "", "P:e1.txt");
+  Check("StubThatTheOffsetsLeaveOutBeforeZip64", kOk, Behind(With(Every, zip64End)), kAll, "",
+        "P:e1.txt");
   // The entries are those of the directory that ends at the end record.
   Check("StubHoldingADecoyArchive", kOk, With(One("real"), [](Z z) {
           ZipWriter decoy;
@@ -346,11 +339,12 @@ TEST(Unzip32Extract, Archives) {
           z.prefix = decoy.Build();
           z.offsetsLeaveOutPrefix = true;
         }));
+  Check("BytesAfterTheEndRecord", kOk, OneAnd([](Z z) { z.patch = [](auto& b) { b += "junk"; }; }));
   Check("DescriptorFlagInTheLocalHeaderOnly", kOk,
         Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Central(8), Le(0, 2)));
   Check("DescriptorFlagInTheCentralHeaderOnly", kOk, Patch(One(Text(3000)), Central(8), Le(8, 2)));
-  Check("DeflateLevelFlagsInTheLocalHeaderOnly", kOk, Patch(One(Text(900)), Local(6), Le(6, 2)));
-  Check("Utf8FlagInTheCentralHeaderOnly", kOk, Patch(One("utf-8"), Central(8), Le(0x800, 2)));
+  Check("DeflateLevelAndUtf8FlagsInOneHeaderOnly", kOk,
+        Patch(One(Text(900)), Local(6), Le(0x806, 2)));
   Check("LargestDeclaredSizeForItsDeflateData", kCrc,
         One("x", [](E e) { e.size = 1032 * e.rawPayload.emplace(Deflate(Text(100))).size(); }));
   Check("DeclaredSizeBeyondTheDeflateCeiling", kFormat,
@@ -359,37 +353,23 @@ TEST(Unzip32Extract, Archives) {
   // One entry fails, the others are extracted; the first failure's code.
   Check("BadCrc", kCrc, One(Text(3000), [](E e) { e.crc = 1; }), kAll, "MessageLevel=2", "",
         "f.txt|good.txt");
-  Check("BadCrcStored", kCrc,
-        One(
-            "abcdef", [](E e) { e.crc = 1; }, kStored));
   Check("BadCrcWithoutCallbacks", kCrc, One("abc", [](E e) { e.crc = 1; }), kAll, "callbacks=0");
   Check("BadCrcOverAnOlderFile", kCrc,
         With(One("new", [](E e) { e.crc = 1; }), [](Z) { Dir().Write("out/f.txt", "old"); }),
         T("f.txt", "old", "good.txt", "good"));
-  Check("BadCrcInTheDataDescriptorToo", kCrc,
-        One(Text(3000), [](E e) { e.dataDescriptor = true, e.crc = 7; }));
   Check("DescriptorCrcDisagrees", kCrc,
         Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Descriptor(4), Le(7, 4)));
   Check("DescriptorSizeDisagrees", kCrc,
-        Patch(One(
-                  Text(3000), [](E e) { e.dataDescriptor = true; }, kStored),
-              Descriptor(12), Le(2999, 4)));
+        Patch(One("stored", [](E e) { e.dataDescriptor = true; }), Descriptor(12), Le(2, 4)));
   Check("DescriptorAnnouncedButMissing", kCrc, Patch(One(Text(3000)), Local(6), Le(8, 2)));
   Check("SizeLiesLarger", kCrc, One(Text(3000), [](E e) { e.size = 3001; }));
   Check("SizeLiesSmaller", kCrc, One(Text(3000), [](E e) { e.size = 2999; }));
   Check("StoredSizesLieSmaller", kCrc,
-        One(
-            Text(3000), [](E e) { e.size = e.compressedSize = 100; }, kStored));
-  Check("StoredSizesDisagree", kFormat,
-        One(
-            Text(300), [](E e) { e.size = 299; }, kStored));
+        One(Text(3000), [](E e) { e.method = kStored, e.size = e.compressedSize = 100; }));
+  Check("StoredSizesDisagree", kFormat, One("abc", [](E e) { e.method = kStored, e.size = 2; }));
   Check("CompressedSizeCutsTheStream", kCrc, One(Text(3000), [](E e) { e.compressedSize = 20; }));
-  Check("Zip64SizeDiffersInTheHighBits", kFormat,
-        One(Text(3000), [](E e) { e.size = 3000 + (uint64_t{1} << 32); }));
-  Check("DeflateRatioBeyondDeflate", kFormat,
-        One(std::string(2000, 'a'), [](E e) { e.size = 8192000; }));
-  Check("GarbageDeflateStream", kCrc,
-        One("text", [](E e) { e.rawPayload = "\xff\xff\xff no deflate"; }));
+  Check("Zip64SizeDiffersInTheHighBits", kFormat, One("x", [](E e) { e.size = 1 + (1ull << 32); }));
+  Check("GarbageDeflateStream", kCrc, One("x", [](E e) { e.rawPayload = "\xff\xff no deflate"; }));
   Check("DeflateStreamEndsEarly", kCrc,
         One(Text(300), [](E e) { e.rawPayload = Deflate(Text(200)); }));
   Check("DeflateStreamGoesOnPastTheSize", kCrc,
@@ -397,18 +377,12 @@ TEST(Unzip32Extract, Archives) {
   Check("WrongPasswordPassingTheCheckByte", kCrc,
         One(Text(5000), [](E e) { e.password = "right"; }), kAll, "passwords=" + Lucky(),
         "P:f.txt");
-  Check(
-      "FileThenFolderOfTheSameName", kWrite,
-      [](Z z) {
-        z.Add("a/b", "file", kStored);
-        z.AddFolder("a/b");
-        z.Add("a/b/c", "below", kStored);
-      },
-      T("a/b", "file"));
+  Check("FileThenFolderOfTheSameName", kWrite,
+        With(Two("a/b", "a/b/c"), [](Z z) { z.AddFolder("a/b"); }), T("a/b", "first"));
   Check("FolderThenFileOfTheSameName", kWrite, Two("a/b/c", "a/b"), T("a/b/c", "first"));
   // Each refused with 6 on its own; the data are never looked at.
   Check(
-      "UnsupportedMethods", kUnsupported,
+      "UnsupportedMethods", UNZIP32_ERR_UNSUPPORTED,
       [](Z z) {
         for (int method : {9, 12, 14, 93, 95, 98, 6, 1, 3}) {
           z.Add("m" + std::to_string(method), "data", static_cast<uint16_t>(method));
@@ -421,7 +395,7 @@ TEST(Unzip32Extract, Archives) {
       },
       T("good.txt", "good"), "", "",
       "Deflate64|BZip2|LZMA|Zstandard|XZ|PPMd|Imploded|Shrunk|method 3|AES|strong");
-  // Central and local headers that disagree: the archive is refused.
+  // Central and local headers that disagree.
   Check("LocalNameDiffers", kRefused, Patch(One("x"), Local(30), "g"));
   Check("LocalFlagsSayEncrypted", kRefused, Patch(One("x"), Local(6), Le(1, 2)));
   Check("LocalMethodDiffers", kRefused, Patch(One("x", {}, kStored), Local(8), Le(8, 2)));
@@ -432,15 +406,16 @@ TEST(Unzip32Extract, Archives) {
         Patch(One("x", [](E e) { e.zip64 = true; }), Local(39), "\2"));
   // Entries whose data overlap (zip bombs), or lie beyond their place.
   Check("TwoCentralEntriesShareOneLocalRecord", kRefused,
-        With(Names("f.txt f.txt"), [](Z z) { z.Entry(1).centralOffset = 0; }), kAll, "", "",
-        "overlap");
+        With(Two("f.txt", "f.txt"),
+             [](Z z) { z.Entry(1) = z.Entry(0), z.Entry(1).centralOffset = 0; }),
+        kAll, "", "", "overlap");
   Check(
-      "EntryInsideAnotherEntry", kFormat,
+      "EntryInsideAnotherEntry", kRefused,
       [](Z z) {
         z.Add("outer.bin", "").containsNext = true;
         z.Add("inner.txt", Text(4000));
       },
-      kNothing, "", "", "overlap");
+      kAll, "", "", "overlap");
   Check("ShiftedEntryInsideAnotherEntry", kRefused, Behind([](Z z) {
           z.Add("outer.bin", "").containsNext = true;
           z.Add("inner.txt", Text(4000));
@@ -448,11 +423,9 @@ TEST(Unzip32Extract, Archives) {
         kAll, "", "", "overlap");
   Check("CompressedSizeBeyondTheFile", kRefused,
         One("x", [](E e) { e.compressedSize = 1u << 30; }));
-  Check("Zip64CompressedSizeHuge", kRefused, One("x", [](E e) { e.compressedSize = 1ull << 62; }));
   Check("LocalOffsetAtTheCentralDirectory", kRefused,
-        With(One("x"), [](Z z) { z.Entry(0).centralOffset = z.DirectoryOffset(); }));
+        OneAnd([](Z z) { z.Entry(0).centralOffset = z.DirectoryOffset(); }));
   Check("LocalOffsetBeyondTheFile", kRefused, One("x", [](E e) { e.centralOffset = 0x7FFFFFF0u; }));
-  Check("Zip64LocalOffsetHuge", kRefused, One("x", [](E e) { e.centralOffset = 1ull << 62; }));
   // Behind a stub that the offsets leave out, the shift must not let
   // entries point past their archive.
   Check("ShiftedZip64OffsetWrapsAround", kRefused,
@@ -465,121 +438,89 @@ TEST(Unzip32Extract, Archives) {
         }));
   // As if the archive's first bytes were cut off: a negative shift.
   Check("DirectoryBehindItsPlace", kRefused,
-        With(One("x"), [](Z z) { z.endDirectoryOffset = z.DirectoryOffset() + 40; }));
-  // End records that cannot fit the file.
-  Check(
-      "EndRecordAlone", kFormat, [](Z z) { z.endEntryCount = 1, z.endDirectorySize = 46; },
-      kNothing);
-  Check("EntryCountBeyondTheFile", kRefused, With(One("x"), [](Z z) { z.endEntryCount = 0xFFFE; }));
-  Check("Zip64EntryCountHuge", kRefused,
-        With(One("x"), [](Z z) { z.zip64End = true, z.endEntryCount = 1ull << 60; }));
+        OneAnd([](Z z) { z.endDirectoryOffset = z.DirectoryOffset() + 40; }));
+  // End records and extra fields that cannot fit.
+  Check("EndRecordAlone", kRefused, [](Z z) { z.endEntryCount = 1, z.endDirectorySize = 46; });
+  Check("EntryCountBeyondTheFile", kRefused, OneAnd([](Z z) { z.endEntryCount = 0xFFFE; }));
+  Check("DirectoryTooSmallForItsEntries", kRefused, OneAnd([](Z z) { z.endDirectorySize = 46; }));
   Check("DirectoryOffsetBeyondTheFile", kRefused,
-        With(One("x"), [](Z z) { z.endDirectoryOffset = 0xFFFFFF00u; }));
-  Check("Zip64DirectoryOffsetHuge", kRefused,
-        With(One("x"), [](Z z) { z.zip64End = true, z.endDirectoryOffset = 1ull << 63; }));
+        OneAnd([](Z z) { z.endDirectoryOffset = 0xFFFFFF00u; }));
   Check("DirectorySizeBeyondTheFile", kRefused,
-        With(One("x"), [](Z z) { z.endDirectorySize = 0x7FFFFFFFu; }));
+        OneAnd([](Z z) { z.endDirectorySize = 0x7FFFFFFFu; }));
   Check("Zip64DirectorySizeHuge", kRefused,
-        With(One("x"), [](Z z) { z.zip64End = true, z.endDirectorySize = ~0ull; }));
-  Check("DirectoryTooSmallForItsEntries", kRefused,
-        With(One("x"), [](Z z) { z.endDirectorySize = 46; }));
-  // Extra fields.
+        OneAnd([](Z z) { z.zip64End = true, z.endDirectorySize = ~0ull; }));
   Check("Zip64ExtraFieldTooShort", kRefused,
-        One("x", [](E e) { e.zip64 = true, e.centralZip64 = Le(1, 8); }));
+        Patch(One("x", [](E e) { e.zip64 = true; }), Central(53), Le(8, 2)));
   Check("ExtraRecordOverrunsItsField", kRefused,
         One("x", [](E e) { e.extra = Le(0x5455, 2) + Le(200, 2); }));
-  Check("Zip64RecordOverrunsItsField", kRefused,
-        One("x", [](E e) { e.extra = Le(1, 2) + Le(24, 2) + Le(1, 8); }));
-  // Symbolic-link entries are written as files holding the link text.
-  Check("LinkUpwardsThenAFileThroughIt", kWrite, Link("ln", "..", "ln/escaped.txt"), T("ln", ".."));
-  Check("LinkInAFolderThenAFileThroughIt", kWrite, Link("d/ln", "../../", "d/ln/x.txt"),
-        T("d/ln", "../../"));
+  // Link entries are written as files holding the link text; a link already
+  // in out/ is replaced or refused, never written through.
+  Check("LinkUpwardsThenAFileThroughIt", kWrite, Link("ln", "..", "ln/x.txt"), T("ln", ".."));
   Check("LinkToAFileOutsideThenTheFile", kUnsafe, Link("ln", "../outside.txt", "ln"),
         T("ln", "../outside.txt"));
-  Check("FlatLinkThenAFileThroughIt", kOk, Link("ln", "..", "ln/escaped.txt"),
-        T("ln", "..", "escaped.txt", "attacker"), "HonorDirectories=0");
-  // A link already in out/, made by someone else, is replaced or refused,
-  // never written through.
+  Check("FlatLinkThenAFileThroughIt", kOk, Link("ln", "..", "ln/x.txt"),
+        T("ln", "..", "x.txt", "attacker"), "HonorDirectories=0");
   Check("ExistingLinkToAFileIsReplaced", kOk,
-        With(One("x"), [](Z) { Dir().Link(Dir().Join("outside.txt"), "out/f.txt"); }));
-  Check(
-      "ExistingLinkToAFolderIsNotFollowed", kWrite,
-      [](Z z) {
-        z.Add("link/outside.txt", "attacker");
-        Dir().Link(Dir().Path(), "out/link");
-      },
-      T("link", "<link>"));
+        OneAnd([](Z) { LinkBefore("outside.txt", "f.txt"); }));
+  Check("ExistingLinkToAFolderIsNotFollowed", kWrite, With(Two("link/x.txt", "b"), [](Z) {
+          Dir().MakeFolder("target");
+          LinkBefore("target", "link");
+        }));
   // The first entry that maps onto a file claims it.
-  Check("SameNameTwice", kUnsafe, Two("same.txt", "same.txt"), T("same.txt", "first"));
-  Check("NamesDifferingInCase", kUnsafe, Two("Readme.TXT", "readme.txt"), T("Readme.TXT", "first"));
-  Check("FoldersDifferingInCase", kUnsafe, Two("Dir/a.txt", "dir/a.txt"), T("Dir/a.txt", "first"));
+  Check("NamesDifferingInCase", kUnsafe, Two("Dir/a.TXT", "dir/a.txt"), T("Dir/a.TXT", "first"));
   Check("SlashAndBackslash", kUnsafe, Two("d/x.txt", "d\\x.txt"), T("d/x.txt", "first"));
   Check("FlatSameNameInTwoFolders", kUnsafe, Two("a/x.txt", "b/x.txt"), T("x.txt", "first"),
         "HonorDirectories=0");
 }
 
-TEST(Unzip32Extract, EntryNames) {
-  // What each name becomes with folders kept and flat: a path ("/" at the
-  // end: a folder), "" refused with 7, "-" nothing written.
-  struct Name {
-    const char* label;
-    std::string name, honored, flat;
-  };
-  const Name names[] = {
-      {"Plain", "a.txt", "a.txt", "a.txt"},
-      {"Nested", "a/b/c.txt", "a/b/c.txt", "c.txt"},
-      {"BackslashSeparates", "a\\b\\c.txt", "a/b/c.txt", "c.txt"},
-      {"FolderEntry", "a/b/", "a/b/", "-"},
-      {"BackslashFolderEntry", "a\\", "a/", "-"},
-      {"DotComponentsDropped", "./a/./b.txt", "a/b.txt", "b.txt"},
-      {"DoubleSlashDropped", "a//b.txt", "a/b.txt", "b.txt"},
-      {"DotSlashAlone", "./", "-", "-"},
-      {"Empty", "", "", ""},
-      {"DotDot", "..", "", ""},
-      {"DotDotPrefix", "../x", "", "x"},
-      {"DotDotInTheMiddle", "a/../../x", "", "x"},
-      {"DotDotMixedSeparators", "a\\..\\../x", "", "x"},
-      {"DotDotFolderEntry", "../", "", "-"},
-      {"DotDotLast", "a/..", "", ""},
-      {"DotLast", "a/.", "a", ""},
-      {"AbsoluteSlash", "/escaped.txt", "", "escaped.txt"},
-      {"AbsoluteBackslash", "\\x", "", "x"},
-      {"UncPath", "\\\\server\\share\\x", "", "x"},
-      {"DriveRelative", "C:x", "", ""},
-      {"DriveAbsolute", "C:\\x", "", "x"},
-      {"DriveAbsoluteSlash", "c:/x", "", "x"},
-      {"Stream", "a.txt:secret", "", ""},
-      {"NulInName", "safe.txt\0../../x"s, "", ""},
-      {"ControlCharacter", "bad\x01name", "", ""},
-      {"NewlineInAFolder", "d\n/x", "", ""},
-      {"EscapeInAFolder", "dir\x1b[2J/x", "", ""},
-      {"Delete", "a\x7f", "", ""},
-      {"TrailingDot", "a.", "", ""},
-      {"TrailingSpaceInAFolder", "a /x", "", "x"},
-      {"DotsAndSpaces", ".. /x", "", "x"},
-      {"ThreeDots", "...", "", ""},
-      {"LeadingDot", ".hidden", ".hidden", ".hidden"},
-      {"DeviceName", "nul", "", ""},
-      {"DeviceWithExtension", "Com1.txt", "", ""},
-      {"DeviceInAFolder", "aux/x", "", "x"},
-      {"LastDevice", "lpt9", "", ""},
-      {"NotADevice", "console.txt", "console.txt", "console.txt"},
-      {"ComZero", "com0", "com0", "com0"},
-      {"Wildcard", "a*.txt", "", ""},
-      {"Pipe", "a|b", "", ""},
-  };
-  for (const Name& n : names) {
-    for (const bool honor : {true, false}) {
-      const std::string& path = honor ? n.honored : n.flat;
-      Tree_t out = T("good.txt", "second");
-      if (path != "-" && !path.empty()) {
-        out[path.ends_with('/') ? path.substr(0, path.size() - 1) : path] =
-            path.ends_with('/') ? "<folder>" : "first";
-      }
-      Check(n.label + (honor ? ""s : "Flat"s), path.empty() ? kUnsafe : kOk,
-            Two(n.name, "good.txt"), out, honor ? "" : "HonorDirectories=0");
+// What a name becomes with folders kept and flat: a path ("/" at the end: a
+// folder), "" refused with 7, "-" nothing written.
+void Name(const std::string& label, const std::string& name, const std::string& honored,
+          const std::string& flat) {
+  for (const bool flatRun : {false, true}) {
+    const std::string& path = flatRun ? flat : honored;
+    Tree_t out = T("good.txt", "second");
+    if (path != "-" && !path.empty()) {
+      out[path.ends_with('/') ? path.substr(0, path.size() - 1) : path] =
+          path.ends_with('/') ? "<folder>" : "first";
     }
+    Check(label + (flatRun ? "Flat" : ""), path.empty() ? kUnsafe : kOk, Two(name, "good.txt"), out,
+          flatRun ? "HonorDirectories=0" : "");
   }
+}
+
+TEST(Unzip32Extract, EntryNames) {
+  Name("Nested", "a/b/c.txt", "a/b/c.txt", "c.txt");
+  Name("BackslashSeparates", "a\\b\\c.txt", "a/b/c.txt", "c.txt");
+  Name("FolderEntry", "a\\b/", "a/b/", "-");
+  Name("DotAndEmptyComponentsDropped", "./a/.//b.txt", "a/b.txt", "b.txt");
+  Name("DotSlashAlone", "./", "-", "-");
+  Name("Empty", "", "", "");
+  Name("DotDot", "..", "", "");
+  Name("DotDotPrefix", "../x", "", "x");
+  Name("DotDotInTheMiddle", "a\\..\\../x", "", "x");
+  Name("DotDotFolderEntry", "../", "", "-");
+  Name("DotLast", "a/.", "a", "");
+  Name("AbsoluteSlash", "/escaped.txt", "", "escaped.txt");
+  Name("UncPath", "\\\\server\\share\\x", "", "x");
+  Name("DriveRelative", "C:x", "", "");
+  Name("DriveAbsolute", "C:\\x", "", "x");
+  Name("Stream", "a.txt:secret", "", "");
+  Name("NulInName", "safe.txt\0../../x"s, "", "");
+  Name("ControlCharacterInAFolder", "d\x1b[2J/x", "", "");
+  Name("Delete", "a\x7f", "", "");
+  Name("TrailingDot", "a.", "", "");
+  Name("TrailingSpaceInAFolder", "a /x", "", "x");
+  Name("DotsAndSpaces", ".. /x", "", "x");
+  Name("LeadingDot", ".hidden", ".hidden", ".hidden");
+  Name("DeviceName", "nul", "", "");
+  Name("DeviceWithExtension", "Com1.txt", "", "");
+  Name("DeviceInAFolder", "aux/x", "", "x");
+  Name("LastDevice", "lpt9", "", "");
+  Name("NotDevices", "console.txt", "console.txt", "console.txt");
+  Name("ComZero", "com0", "com0", "com0");
+  Name("Wildcard", "a*.txt", "", "");
+  Name("Pipe", "a|b", "", "");
 }
 
 TEST(Unzip32Extract, Options) {
@@ -600,13 +541,22 @@ TEST(Unzip32Extract, Options) {
     z.Add("d/b.txt", "b", kStored);
     z.Add("enc.txt", "hidden").password = "pw";
   };
-  const Build names = Names("a.txt B.TXT c.package dir/d.txt dir/e.package");
+  const Build names = [](Z z) {
+    for (const char* name : {"a.txt", "B.TXT", "c.package", "dir/d.txt", "dir/e.package"}) {
+      z.Add(name, "x");
+    }
+  };
+  const auto files = [](const std::string& list) {
+    Tree_t tree;
+    std::istringstream words(list);
+    for (std::string name; words >> name;) tree[name] = "x";
+    return tree;
+  };
   const std::string ask = "OverWriteFiles=0 PromptOverwrite=1", asked = "R:out/existing.txt";
   const Tree_t kept = T("existing.txt", "old"), old = T("existing.txt", "old", "fresh.txt", "new");
-  const std::string p1 = "P:one.txt", p2 = " P:two.txt", p11 = p1 + " " + p1, p111 = p11 + " " + p1;
+  const std::string p1 = "P:one.txt", p2 = " P:two.txt", p111 = p1 + " " + p1 + " " + p1;
   // Files already there: replaced, kept or asked about.
-  Check("Overwrite", kOk, Existing({}));
-  Check("OverwriteEvenWithPrompt", kOk, Existing({}), kAll, "PromptOverwrite=1");
+  Check("Overwrite", kOk, Existing({}), kAll, "PromptOverwrite=1");
   Check("KeepExisting", kOk, Existing({}), old, "OverWriteFiles=0");
   Check("AskYes", kOk, Existing({}), kAll, ask + " reply=102", asked);
   Check("AskNo", kOk, Existing({}), old, ask + " reply=100", asked);
@@ -630,23 +580,20 @@ TEST(Unzip32Extract, Options) {
           "bin ary.bin", "x\ny\0z\n"s),
         "ConvertCRtoCRLF=1");
   // Name lists.
-  Check("IncludeIgnoringCase", kOk, names, Same("a.txt B.TXT dir/d.txt"), "include=*.txt");
-  Check("IncludeWithCase", kOk, names, Same("a.txt dir/d.txt"), "include=*.txt CaseSensitive=1");
-  Check("ExcludeIgnoringCase", kOk, names, Same("a.txt c.package dir/d.txt dir/e.package"),
+  Check("IncludeIgnoringCase", kOk, names, files("a.txt B.TXT dir/d.txt"), "include=*.txt");
+  Check("IncludeWithCase", kOk, names, files("a.txt dir/d.txt"), "include=*.txt CaseSensitive=1");
+  Check("ExcludeIgnoringCase", kOk, names, files("a.txt c.package dir/d.txt dir/e.package"),
         "exclude=b.txt");
   Check("ExcludeWithCase", kOk, names, kAll, "exclude=b.txt CaseSensitive=1");
-  Check("IncludeThenExclude", kOk, names, Same("dir/d.txt"), "include=dir/* exclude=*.package");
-  Check("QuestionMark", kOk, names, Same("a.txt B.TXT"), "include=?.txt");
-  Check("SeveralPatterns", kOk, names, Same("a.txt c.package dir/e.package"),
-        "include=a.txt include=*.package");
-  Check("Backtracking", kOk, names, Same("dir/e.package"), "include=*i*e*e include=*a*a*a*a*x");
+  Check("IncludeThenExclude", kOk, names, files("dir/d.txt"), "include=dir/* exclude=*.package");
+  Check("QuestionMarkAndSeveralPatterns", kOk, names, files("a.txt B.TXT dir/e.package"),
+        "include=?.txt include=*i*e*e include=*a*a*a*a*x include=*ae");
   Check("NothingIncluded", UNZIP32_ERR_NO_MATCH, names, kNothing, "include=*.exe");
   Check("EverythingExcluded", UNZIP32_ERR_NO_MATCH, names, kNothing, "exclude=*");
   // Passwords: asked for the first entry that needs one, kept, asked
   // again when wrong, at most three times per entry.
   Check("PasswordKept", kOk, pw, kAll, "", p1, "-");
-  Check("WrongThenRight", kOk, pw, kAll, "passwords=no,pw", p11, "one.txt: incorrect password");
-  Check("WrongTwiceThenRight", kOk, pw, kAll, "passwords=a,b,pw", p111);
+  Check("WrongTwiceThenRight", kOk, pw, kAll, "passwords=a,b,pw", p111, "incorrect password");
   Check("WrongThreeTimesPerEntry", kPassword, pw, kNothing, "passwords=a,b,c,d,e,f,pw",
         p111 + p2 + p2 + p2);
   Check("WrongThreeTimesThenRightForTheNext", kPassword, pw, T("two.txt", "two"),
@@ -657,7 +604,6 @@ TEST(Unzip32Extract, Options) {
       "PasswordsPerEntry", kOk,
       [](Z z) {
         z.Add("one.txt", "1").password = "first";
-        z.Add("plain.txt", "p");
         z.Add("two.txt", "2").password = "second";
       },
       kAll, "passwords=first,second", p1 + p2);
@@ -671,32 +617,26 @@ TEST(Unzip32Extract, Options) {
       "WriteToStdOut", kOk,
       [](Z z) {
         z.comment = "hello comment";
-        z.Add("a.txt", "alpha content\n");
-        z.Add("b.txt", Text(40000));
+        z.Add("a.txt", Text(40000));
         z.Add("c.bin", "beta", kStored).password = "pw";
       },
       kNothing, "WriteToStdOut=1 DisplayComment=1 MessageLevel=0 passwords=wrong,pw",
-      "P:c.bin P:c.bin", "hello comment\nalpha content\n" + Text(40000) + "beta");
+      "P:c.bin P:c.bin", "hello comment\n" + Text(40000) + "beta");
   Check(
       "ExtractList", kOk,
       [](Z z) {
         z.Add("stored.txt", "hello", kStored).time = {2019, 3, 4, 5, 6, 8};
         ZipEntry& e = z.Add("dir/deflated.txt", Text(10000));
-        e.rawPayload = std::string(2500, 'x');
-        e.crc = 0x12345678;
+        e.rawPayload = std::string(2500, 'x'), e.crc = 0x12345678,
         e.time = {2021, 12, 31, 23, 59, 58};
-        z.AddFolder("dir").time = {1999, 1, 2, 3, 4, 6};
-        z.Add("secret.bin", "abc", kStored).password = "pw";
-        z.Add("lzma.bin", "x", 14);
+        z.Add("secret.bin", "abc", 14).password = "pw";
         z.Add("huge.bin", "y", kStored).size = 5ull << 30;
       },
       kNothing, "ExtractList=1",
       "L:stored.txt:5:5:0:2019-03-04:0506:0:Stored:3610a686:0 "
       "L:dir/deflated.txt:10000:2500:750:2021-12-31:2359:1:Deflated:12345678:0 "
-      "L:dir/:0:0:0:1999-01-02:0304:2:Stored:00000000:0 "
-      "L:secret.bin:3:15:0:2021-06-15:1230:3:Stored:352441c2:1 "
-      "L:lzma.bin:1:1:0:2021-06-15:1230:4:Method 14:8cdc1683:0 "
-      "L:huge.bin:4294967295:1:1000:2021-06-15:1230:5:Stored:fbdb2615:0");
+      "L:secret.bin:3:15:0:2021-06-15:1230:2:Method 14:352441c2:1 "
+      "L:huge.bin:4294967295:1:1000:2021-06-15:1230:3:Stored:fbdb2615:0");
   // Messages.
   Check("SilentOnFailure", kCrc, One("x", [](E e) { e.crc = 3; }), kAll, "MessageLevel=0", "", "-");
   Check("EveryEntry", kOk, three, kAll, "MessageLevel=2", "P:enc.txt",
@@ -704,10 +644,10 @@ TEST(Unzip32Extract, Options) {
   Check("Verbose", kOk, three, kAll, "MessageLevel=2 Verbose=1", "P:enc.txt",
         "3 entries, central directory of |d/b.txt: 1 bytes, 1 compressed, method 0");
   Check("VerboseNeedsLevelTwo", kOk, three, kAll, "Verbose=1", "P:enc.txt", "-");
-  Check("DisplayComment", kOk, With(One("x"), [](Z z) { z.comment = "Made by the stair team"; }),
-        kAll, "DisplayComment=1", "", "Made by the stair team");
-  Check("NoComment", kOk, With(One("x"), [](Z z) { z.comment = "Made by"; }), kAll,
-        "MessageLevel=2", "", "!Made by");
+  Check("DisplayComment", kOk, OneAnd([](Z z) { z.comment = "Made by the stair team"; }), kAll,
+        "DisplayComment=1", "", "Made by the stair team");
+  Check("NoComment", kOk, OneAnd([](Z z) { z.comment = "Made by"; }), kAll, "MessageLevel=2", "",
+        "!Made by");
   Check("ServiceCancels", UNZIP32_ERR_CANCELLED, Two("a.txt", "b.txt"), T("a.txt", "first"),
         "cancel=1", "", "cancelled");
 }
@@ -768,8 +708,8 @@ TEST(Unzip32Extract, EveryCutAndEveryFlippedHeaderByte) {
   zip.Entry(3).dataDescriptor = true;
   zip.Add("z.txt", "zip64").zip64 = true;
   const std::string bytes = zip.Build();
-  const Tree_t expected = T("d", "<folder>", "d/a.txt", zip.Entry(1).data, "b.bin",
-                            zip.Entry(2).data, "c.txt", zip.Entry(3).data, "z.txt", "zip64");
+  Tree_t expected = T("d", "<folder>");
+  for (size_t i = 1; i < 5; ++i) expected[zip.Entry(i).name] = zip.Entry(i).data;
   TempDir dir;
   dir.Write("outside.txt", "precious");
   int32_t code = 0;

@@ -136,16 +136,22 @@ TEST(Unzip32InteropWriter, PythonReadsTheTestWriter) {
 TEST(Unzip32Permissions, StoredBitsWithoutSetIdBits) {
   struct Mode {
     const char* name;
-    uint32_t stored, restored;  // st_mode (0: a DOS entry); 0: as without Privilege
+    uint32_t stored, restored;  // st_mode (of a Unix entry but dos.bin); 0: as without Privilege
   };
-  const Mode modes[] = {
-      {"plain.bin", 0100640, 0640},  {"script.sh", 0100750, 0750},  {"setuid.bin", 0104755, 0755},
-      {"setgid.bin", 0102705, 0705}, {"sticky.bin", 0101777, 0777}, {"private.bin", 0100600, 0600},
-      {"typeless.bin", 0444, 0444},  {"link.bin", 0120444, 0},      {"dos.bin", 0, 0}};
+  const Mode modes[] = {{"plain.bin", 0100640, 0640},
+                        {"script.sh", 0100750, 0750},
+                        {"setuid.bin", 0104755, 0755},
+                        {"setgid.bin", 0102705, 0705},
+                        {"sticky.bin", 0101777, 0777},
+                        {"private.bin", 0100600, 0600},
+                        {"typeless.bin", 0444, 0444},
+                        {"link.bin", 0120444, 0},
+                        {"zero.bin", 0, 0},
+                        {"dos.bin", 0, 0}};
   ZipWriter zip;
   for (const Mode& m : modes) {
     ZipEntry& e = zip.Add(m.name, "x");
-    if (m.stored != 0) e.unixMode = m.stored;
+    if (m.name != "dos.bin"s) e.unixMode = m.stored;
   }
   namespace fs = std::filesystem;
   for (int privilege : {0, 1, 2}) {
