@@ -45,7 +45,7 @@ constexpr int32_t kOk = UNZIP32_OK, kFormat = UNZIP32_ERR_FORMAT, kCrc = UNZIP32
                   kWrite = UNZIP32_ERR_WRITE;
 constexpr int32_t kRefused = 100 + kFormat;  // the whole archive: FORMAT, nothing written
 const std::optional<Tree_t> kAll;            // every entry as it went in
-const Tree_t kNothing;
+const Tree_t kNothing, kGood = {{"good.txt", "good"}};
 
 constexpr std::size_t kPointer = sizeof(void*);
 
@@ -331,22 +331,27 @@ Build OneAnd(std::function<void(Z)> edit) {
   return With(One("x"), edit);
 }
 // `bytes` written over the archive of `build` at the offset `where` gives.
-using Where = std::function<uint64_t(const ZipWriter&)>;
+using Where = std::function<uint64_t(const ZipWriter&, const std::string& bytes)>;
 Build Patch(Build build, Where where, std::string bytes) {
   return With(build, [=](Z z) {
     z.patch = [&z, where, bytes](std::string& b) {
-      b.replace(static_cast<size_t>(where(z)), bytes.size(), bytes);
+      b.replace(static_cast<size_t>(where(z, b)), bytes.size(), bytes);
     };
   });
 }
 Where Local(uint64_t field) {  // in the first local header
-  return [=](const ZipWriter& z) { return z.LocalOffsets()[0] + field; };
+  return [=](const ZipWriter& z, auto&) { return z.LocalOffsets()[0] + field; };
 }
 Where Central(uint64_t field) {  // in the first central header
-  return [=](const ZipWriter& z) { return z.DirectoryOffset() + field; };
+  return [=](const ZipWriter& z, auto&) { return z.DirectoryOffset() + field; };
 }
 Where Descriptor(uint64_t field) {  // in the first entry's descriptor (with signature, 32-bit)
-  return [=](const ZipWriter& z) { return z.LocalOffsets()[1] - 16 + field; };
+  return [=](const ZipWriter& z, auto&) { return z.LocalOffsets()[1] - 16 + field; };
+}
+Where End(int64_t field) {  // from the start of the end record (no comment), back into the locator
+  return [=](const ZipWriter&, const std::string& b) {
+    return static_cast<uint64_t>(static_cast<int64_t>(b.size()) - 22 + field);
+  };
 }
 // The archive of `build` behind a stub, which its offsets leave out.
 Build Behind(Build build, bool leftOut = true) {
@@ -481,8 +486,10 @@ TEST(Unzip32Extract, Archives) {
   Check("DeflateStreamGoesOnPastTheSize", kCrc,
         One(Text(300), [](E e) { e.rawPayload = Deflate(Text(300) + "more"); }));
   Check("WrongPasswordPassingTheCheckByte", kCrc,
-        One(Text(5000), [](E e) { e.password = "right"; }), kAll, "passwords=" + Lucky(),
-        "P:f.txt");
+        One(Text(5000), [](E e) { e.password = "right"; }), kAll, "passwords=" + Lucky(), "P:f.txt",
+        "wrong password?");
+  Check("TheFirstFailureCounts", kCrc,
+        With(One("x", [](E e) { e.crc = 1; }), [](Z z) { z.Add("m", "x", 12); }), kGood);
   Check("FileThenFolderOfTheSameName", kWrite,
         With(Two("a/b", "a/b/c"), [](Z z) { z.AddFolder("a/b"); }), T("a/b", "first"));
   Check("FolderThenFileOfTheSameName", kWrite, Two("a/b/c", "a/b"), T("a/b/c", "first"));
@@ -499,8 +506,7 @@ TEST(Unzip32Extract, Archives) {
         z.Add("strong", "x", kStored).addFlags = 1 | 64;
         z.Add("good.txt", "good");
       },
-      T("good.txt", "good"), "", "",
-      "Deflate64|BZip2|LZMA|Zstandard|XZ|PPMd|Imploded|Shrunk|method 3|AES|strong");
+      kGood, "", "", "Deflate64|BZip2|LZMA|Zstandard|XZ|PPMd|Imploded|Shrunk|method 3|AES|strong");
   // Central and local headers that disagree.
   Check("LocalNameDiffers", kRefused, Patch(One("x"), Local(30), "g"));
   Check("LocalFlagsSayEncrypted", kRefused, Patch(One("x"), Local(6), Le(1, 2)));
@@ -559,6 +565,18 @@ TEST(Unzip32Extract, Archives) {
         Patch(One("x", [](E e) { e.zip64 = true; }), Central(53), Le(8, 2)));
   Check("ExtraRecordOverrunsItsField", kRefused,
         One("x", [](E e) { e.extra = Le(0x5455, 2) + Le(200, 2); }));
+  Check("Zip64ExtraFieldMissing", kRefused,
+        Patch(One("x", [](E e) { e.zip64 = true; }), Central(51), Le(2, 2)));
+  Check("ArchiveOnSeveralDisks", UNZIP32_ERR_UNSUPPORTED, Patch(One("x"), End(4), Le(1, 2)),
+        kNothing);
+  Check("Zip64ArchiveOnSeveralDisks", UNZIP32_ERR_UNSUPPORTED,
+        Patch(OneAnd(zip64End), End(-4), Le(2, 4)), kNothing);
+  Check(
+      "ManyEntries", kOk,
+      [](Z z) {
+        for (int i = 0; i < 3000; ++i) z.Add("e" + std::to_string(i), "x");  // 160 KiB of directory
+      },
+      kNothing, "TestZip=1");
   // Link entries are written as files holding the link text; a link already
   // in out/ is replaced or refused, never written through.
   Check("LinkUpwardsThenAFileThroughIt", kWrite, Link("ln", "..", "ln/x.txt"), T("ln", ".."));
@@ -663,7 +681,8 @@ TEST(Unzip32Extract, Options) {
   const std::string p1 = "P:one.txt", p2 = " P:two.txt", p111 = p1 + " " + p1 + " " + p1;
   // Files already there: replaced, kept or asked about.
   Check("Overwrite", kOk, Existing({}), kAll, "PromptOverwrite=1");
-  Check("KeepExisting", kOk, Existing({}), old, "OverWriteFiles=0");
+  Check("KeepExisting", kOk, Existing({}), old, "OverWriteFiles=0 MessageLevel=2", "",
+        "skipping: existing.txt");
   Check("AskYes", kOk, Existing({}), kAll, ask + " reply=102", asked);
   Check("AskNo", kOk, Existing({}), old, ask + " reply=100", asked);
   Check("AskAnyOtherAnswer", kOk, Existing({}), old, ask + " reply=103", asked);
@@ -722,12 +741,12 @@ TEST(Unzip32Extract, Options) {
   Check(
       "WriteToStdOut", kOk,
       [](Z z) {
-        z.comment = "hello comment";
+        z.comment = Text(33000);
         z.Add("a.txt", Text(40000));
         z.Add("c.bin", "beta", kStored).password = "pw";
       },
       kNothing, "WriteToStdOut=1 DisplayComment=1 MessageLevel=0 passwords=wrong,pw",
-      "P:c.bin P:c.bin", "hello comment\n" + Text(40000) + "beta");
+      "P:c.bin P:c.bin", Text(33000) + "\n" + Text(40000) + "beta");
   Check(
       "ExtractList", kOk,
       [](Z z) {
@@ -748,8 +767,9 @@ TEST(Unzip32Extract, Options) {
   Check("EveryEntry", kOk, three, kAll, "MessageLevel=2", "P:enc.txt",
         "Archive:  |  inflating: a.bin| extracting: d/b.txt|!entries");
   Check("Verbose", kOk, three, kAll, "MessageLevel=2 Verbose=1", "P:enc.txt",
-        "3 entries, central directory of |d/b.txt: 1 bytes, 1 compressed, method 0");
+        "3 entries, central directory of |d/b.txt: 1 bytes, 1 compressed, method 0|8, encrypted");
   Check("VerboseNeedsLevelTwo", kOk, three, kAll, "Verbose=1", "P:enc.txt", "-");
+  Check("DisplayCommentWithoutOne", kOk, One("x"), kAll, "DisplayComment=1", "", "-");
   Check("DisplayComment", kOk, OneAnd([](Z z) { z.comment = "Made by the stair team"; }), kAll,
         "DisplayComment=1", "", "Made by the stair team");
   Check("NoComment", kOk, OneAnd([](Z z) { z.comment = "Made by"; }), kAll, "MessageLevel=2", "",
