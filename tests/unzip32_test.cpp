@@ -824,7 +824,7 @@ TEST(Unzip32Extract, CallsAndFolders) {
 }
 
 // Damage a valid archive in every way a byte can: cut it at every offset and
-// flip every header byte. Each damaged archive is refused or extracted whole.
+// flip every byte. Each damaged archive is refused or extracted whole.
 TEST(Unzip32Extract, EveryCutAndEveryFlippedHeaderByte) {
   ZipWriter zip;
   zip.AddFolder("d");
@@ -852,26 +852,17 @@ TEST(Unzip32Extract, EveryCutAndEveryFlippedHeaderByte) {
     EXPECT_EQ(extract(bytes.substr(0, length)), kNothing) << "cut at " << length;
     EXPECT_EQ(code, kFormat) << "cut at " << length;
   }
-  // The header bytes: local headers with names and extra fields, then the
-  // central directory and the end record.
-  std::vector<std::pair<size_t, size_t>> ranges = {{zip.DirectoryOffset(), bytes.size()}};
-  for (const uint64_t offset : zip.LocalOffsets()) {
-    const auto at = static_cast<size_t>(offset);
-    ranges.emplace_back(at, at + 30 + uint8_t(bytes[at + 26]) + uint8_t(bytes[at + 28]));
-  }
   int refused = 0, extracted = 0;
-  for (const auto& [begin, end] : ranges) {
-    for (size_t at = begin; at < end && !HasFailure(); ++at) {
-      for (const char mask : {'\xFF', '\x01'}) {
-        std::string damaged = bytes;
-        damaged[at] = static_cast<char>(damaged[at] ^ mask);
-        const Tree_t out = extract(damaged);
-        for (const auto& [path, content] : out) {
-          EXPECT_TRUE(expected.contains(path) && expected.at(path) == content) << path << " " << at;
-        }
-        EXPECT_TRUE(code != kOk || out == expected) << "byte " << at << " accepted, another result";
-        ++(code == kOk ? extracted : refused);
+  for (size_t at = 0; at < bytes.size() && !HasFailure(); ++at) {
+    for (const char mask : {'\xFF', '\x01'}) {
+      std::string damaged = bytes;
+      damaged[at] = static_cast<char>(damaged[at] ^ mask);
+      const Tree_t out = extract(damaged);
+      for (const auto& [path, content] : out) {
+        EXPECT_TRUE(expected.contains(path) && expected.at(path) == content) << path << " " << at;
       }
+      EXPECT_TRUE(code != kOk || out == expected) << "byte " << at << " accepted, another result";
+      ++(code == kOk ? extracted : refused);
     }
   }
   // Both occur: fields the library must check (signatures, sizes, names) and
