@@ -5,15 +5,18 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "app/DownloadToFile.h"
 #include "common/Error.h"
+#include "common/Leftovers.h"
 #include "common/Text.h"
 #include "common/modCommon.h"
 #include "common/modPaths.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/Lock.h"
 #include "platform/Process.h"
 #include "unzip/CGUnzipFiles.h"
 
@@ -48,6 +51,9 @@ int Form1::Run() {
     return platform::ShowMessageBox(text, flags, caption);
   };
 
+  // Held from before the download to the end of the run, the report of an
+  // error that stops it included.
+  std::optional<platform::ExclusiveLock> runLock;
   try {
     // The system starts the program with the address as its argument text,
     // normally in double quotes. Nothing at all: nothing to do.
@@ -55,6 +61,23 @@ int Form1::Run() {
     if (arguments.empty()) return kExitNoAddress;
 
     bool bSuccess = false;
+
+    // Every run uses the same archive and extraction folder: a second link
+    // clicked while a run goes on waits here until that run has ended. A
+    // temporary folder that cannot even hold the lock cannot hold the
+    // download either, and ends the run the same way.
+    try {
+      runLock.emplace(platform::ExclusiveLock::TakeRunLock(GetTempFolder()));
+    } catch (const Error&) {
+      message(kUnableToDownload, kFlagsStop);
+      message(kFailed, kFlagsStop);
+      return kExitFailed;
+    }
+    // What a run killed before its end left half-written: no other run can
+    // be writing here now. (The catalog script's folder is cleaned by the
+    // merge, under the lock that covers it.)
+    RemoveLeftoverTemporaries(GetTempFolder());
+    RemoveLeftoverTemporaries(GetSpecialFolder(kCsidlPersonal) + kDownloadsBelowDocuments);
 
     // Quotes go wherever they stand; the scheme word is replaced only in the
     // exact case the web pages use, every occurrence.

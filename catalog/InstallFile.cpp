@@ -18,10 +18,12 @@
 #include "catalog/DrawnIds.h"
 #include "catalog/LineReader.h"
 #include "common/Error.h"
+#include "common/Leftovers.h"
 #include "common/Text.h"
 #include "common/modPaths.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/Lock.h"
 #include "platform/Registry.h"
 
 namespace qv {
@@ -91,6 +93,12 @@ void ForEachItem(const std::string& path, OnItem&& onItem) {
 std::string FolderOf(const std::string& path) {
   const size_t separator = path.find_last_of("\\/");
   return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
+}
+
+// The separator that ends the folder part of `path` ("\\" when it has none).
+char Separator(const std::string& path) {
+  const size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? '\\' : path[separator];
 }
 
 // Replaces the script with `lines`, each ended with CR LF, so that at every
@@ -210,6 +218,15 @@ void Form1::InstallFile(const std::string& FileToInstall) {
     const std::string sCatalogPath =
         GetRegistryString(platform::kHkeyLocalMachine, kGameKey, kInstallDirValue) +
         kScriptBelowGame;
+    // From the first read to the rewrite, no other merge of this script may
+    // run, in this process or any other: each would rewrite the script from
+    // what it read, and the later one would drop the other's lines and could
+    // hand out the same ids. A script that is not there fails here, as its
+    // first read would, before the lock's file is made beside it.
+    platform::GetAttributes(sCatalogPath);
+    const platform::ExclusiveLock lock = platform::ExclusiveLock::TakeFileLock(sCatalogPath);
+    // A merge killed while writing left its replacement beside the script.
+    RemoveLeftoverTemporaries(FolderOf(sCatalogPath) + Separator(sCatalogPath));
     IdLedger ids(*this);
 
     // Id pass: the ids the script uses.

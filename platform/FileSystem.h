@@ -48,7 +48,9 @@ uint32_t GetAttributes(const std::string& path);
 void SetAttributes(const std::string& path, uint32_t attributes);
 void RemoveFile(const std::string& path);    // a file, or a symbolic link as such
 void RemoveFolder(const std::string& path);  // an empty folder
-// Copies one file, replacing an existing target.
+// Copies one file, replacing an existing target. The target is at every
+// moment the old file whole, absent, or the new one whole: the copy is
+// written beside it under a temporary name and then takes its place.
 void CopyFileReplacing(const std::string& source, const std::string& target);
 
 struct FolderEntry {
@@ -88,6 +90,17 @@ class File {
   explicit File(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// Whether `name` is a name that CreateTemporaryIn of this system gives. Such
+// a file outlives a process that was killed while writing it; nothing else
+// of the installer's is named that way.
+bool IsTemporaryName(const std::string& name);
+
+// Removes the temporary file at `path` unless a process is still writing it
+// (POSIX: a writer holds a lock on its temporary until it has taken its
+// target's place; Windows: a file being written cannot be deleted). False
+// when it stays. Raises when it cannot be looked at.
+bool RemoveAbandonedTemporary(const std::string& path);
 
 // Puts `replacement` in the place of `target` in one step: at every moment
 // `target` is either the old file whole or the new one whole.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the zip library and the Wine hive reader (clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer: the `fuzz` preset) and runs each for the given
+# Builds the libFuzzer targets of the zip library, the Wine hive reader and
+# the catalog merge (clang, AddressSanitizer and UndefinedBehaviorSanitizer:
+# the `fuzz` preset) and runs each for the given
 # number of seconds (default 60), seeded with fuzz/corpus/<target>. A crash
 # fails the script; its input is kept under <build>/crashes/<target>/ and
 # belongs in fuzz/corpus/<target>/ once the fault is fixed, so the replay
@@ -11,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 build="${QV_FUZZ_BUILD_DIR:-build/fuzz}"
-targets=(unzip32_extract unzip32_entry_name wine_hive)
+targets=(unzip32_extract unzip32_entry_name wine_hive catalog_merge)
 # The hive reader reads files in 64 KiB blocks: its inputs must reach past one.
 declare -A max_len=([wine_hive]=131072)
 

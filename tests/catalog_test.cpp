@@ -128,7 +128,8 @@ TEST_F(CatalogMerge, WorkedExample) {
   EXPECT_THAT(ListOf(form_.List2), ElementsAre("3"));
   EXPECT_EQ(form_.Text1.Text, "1");
   EXPECT_EQ(DrawsUsed(), 2u);
-  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)),
+              ElementsAre("modularstairs.txt", "modularstairs.txt.lock"));
 }
 
 // One read-me merged into the worked example's catalog: what it appends.
@@ -300,11 +301,15 @@ TEST_F(CatalogMerge, MergesThatLeaveTheScriptAsItWas) {
     form_.Text1.Text = "0";
     if (!row.catalog) {
       EXPECT_FALSE(dir.Exists(kScript));
+      EXPECT_FALSE(dir.Exists(std::string(kScript) + ".lock"));
       continue;
     }
     platform::SetAttributes(script, platform::kAttrNormal);
     EXPECT_EQ(dir.Read(kScript), *row.catalog);
-    EXPECT_THAT(FolderNames(dir.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+    // No temporary; the lock's file where the merge got as far as the lock.
+    std::vector<std::string> expected = {"modularstairs.txt", "modularstairs.txt.lock"};
+    if (row.noRegistryValue) expected.pop_back();
+    EXPECT_EQ(FolderNames(dir.Join(kScriptFolder)), expected);
   }
 }
 
@@ -334,7 +339,9 @@ TEST_P(WriteFault, LeavesTheOldScriptWhole) {
     Merge("# a\r\nmodularStairs 9\r\n");
   }
   EXPECT_EQ(Script(), catalog);
-  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+  // No temporary beside it; the merge's lock file stays.
+  EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)),
+              ElementsAre("modularstairs.txt", "modularstairs.txt.lock"));
   // The read-me pass had taken lines over, so the counter still moves.
   EXPECT_EQ(form_.Text1.Text, "1");
 }
@@ -393,7 +400,8 @@ TEST_F(CatalogMerge, ExhaustedIdsEndTheMergeWithoutTouchingTheScript) {
     if (!row.last) {
       EXPECT_LT(calls, 1000) << "no free id: the merge gives up early";
     }
-    EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)), ElementsAre("modularstairs.txt"));
+    EXPECT_THAT(FolderNames(dir_.Join(kScriptFolder)),
+                ElementsAre("modularstairs.txt", "modularstairs.txt.lock"));
     if (row.last) {
       EXPECT_EQ(ListOf(form_.List1).back(), row.last);
     }

@@ -10,6 +10,7 @@
 //  - archive (32): every regular file.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "common/Error.h"
@@ -172,6 +174,14 @@ Listing& TheListing() {
   return listing;
 }
 
+// Whether `native` still names the file that `fd` is open on.
+bool StillNamed(int fd, const std::string& native) {
+  struct stat held {};
+  struct stat named {};
+  return ::fstat(fd, &held) == 0 && ::lstat(native.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 struct FdCloser {
   int fd;
   ~FdCloser() {
@@ -222,11 +232,25 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
   CheckFault(Operation::kCreateWrite, "create a file in", forMessages, folder);
   // A leading dot keeps the half-written file out of every listing that
   // leaves hidden files out.
-  std::string name = folder + "/.qv-XXXXXX.tmp";
+  std::string name;
   auto impl = std::make_unique<File::Impl>();
-  impl->fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
-  if (impl->fd < 0) {
-    RaiseErrno(errno, PathKind::kFolder, "create a file in", forMessages, folder);
+  for (;;) {
+    name = folder + "/.qv-XXXXXX.tmp";
+    impl->fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
+    if (impl->fd < 0) {
+      RaiseErrno(errno, PathKind::kFolder, "create a file in", forMessages, folder);
+    }
+    // Locked for as long as it is written: a later run removes a temporary
+    // only when it can lock it, so what it removes is one whose writer has
+    // died. One taken for a leftover in the moment before this lock (locked
+    // by the remover, or no longer at its name) is left to it, and a fresh
+    // one made. A file system without locks gets its temporaries unlocked.
+    if (::flock(impl->fd, LOCK_EX | LOCK_NB) == 0) {
+      if (StillNamed(impl->fd, name)) break;
+    } else if (errno != EWOULDBLOCK && errno != EINTR) {
+      break;
+    }
+    ::close(std::exchange(impl->fd, -1));
   }
   // mkstemp makes the file 0600; give it the mode an ordinary new file gets.
   const mode_t mask = ::umask(0);
@@ -475,10 +499,12 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
     // the read-only attribute.
     struct stat st {};
     if (::fstat(in->fd, &st) == 0) ::fchmod(out->fd, st.st_mode & 0777);
-    CloseImpl(*out);
     // A copy is whole or absent, like a copy on Windows; it is not pushed to
-    // the disk one by one, which would cost a disk flush per package.
+    // the disk one by one, which would cost a disk flush per package. It is
+    // renamed while still open, and so still locked: no other run's clean-up
+    // can take it for a leftover in between.
     ReplaceNative(temporary, nativeTarget, target, Durability::kVisible);
+    CloseImpl(*out);
   } catch (...) {
     out.reset();
     ::unlink(temporary.c_str());
@@ -538,6 +564,34 @@ void File::Flush() {
 
 void File::Close() {
   if (impl_) CloseImpl(*impl_);
+}
+
+bool IsTemporaryName(const std::string& name) {
+  // ".qv-XXXXXX.tmp", the X being what mkostemps puts there.
+  constexpr std::string_view kHead = ".qv-";
+  constexpr std::string_view kTail = ".tmp";
+  constexpr size_t kRandom = 6;
+  if (name.size() != kHead.size() + kRandom + kTail.size()) return false;
+  if (!name.starts_with(kHead) || !name.ends_with(kTail)) return false;
+  return std::all_of(name.begin() + kHead.size(), name.end() - kTail.size(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
+bool RemoveAbandonedTemporary(const std::string& path) {
+  const std::string native = posix::ToNativePath(path);
+  CheckFault(Operation::kRemoveFile, "delete", path, native);
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return false;
+    RaiseErrno(errno, PathKind::kFile, "delete", path, native);
+  }
+  FdCloser closer{fd};
+  // Held by its writer: still being written.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (!StillNamed(fd, native)) return false;
+  if (::unlink(native.c_str()) != 0) RaiseErrno(errno, PathKind::kFile, "delete", path, native);
+  return true;
 }
 
 void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {

@@ -140,12 +140,29 @@ void RemoveFolder(const std::string& path) {
 
 void CopyFileReplacing(const std::string& source, const std::string& target) {
   CheckFault(Operation::kCopy, "copy to", target);
-  if (!::CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+  // CopyFileA writes into the target as it goes, so a copy cut short (a
+  // full disk, the process killed) would leave a truncated package. The
+  // copy goes to a fresh name beside the target instead and is renamed
+  // over it once whole; a replaced read-only target still refuses, as
+  // CopyFileA's own overwrite does.
+  const size_t separator = target.find_last_of("\\/");
+  const std::string folder = separator == std::string::npos ? "." : target.substr(0, separator);
+  std::string temporary;
+  File::CreateTemporaryIn(folder, temporary).Close();
+  if (!::CopyFileA(source.c_str(), temporary.c_str(), FALSE)) {
     const DWORD code = ::GetLastError();
+    ::DeleteFileA(temporary.c_str());
     // Name the side that failed: a missing source is the usual mistake.
     if (::GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES) {
       RaiseWin32(code, "copy", source);
     }
+    RaiseWin32(code, "copy to", target);
+  }
+  if (!::MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD code = ::GetLastError();
+    // The copy keeps the source's read-only bit, which would refuse the delete.
+    ::SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(temporary.c_str());
     RaiseWin32(code, "copy to", target);
   }
 }
@@ -300,6 +317,31 @@ void File::Close() {
   if (!impl_ || !impl_->handle.Valid()) return;
   const HANDLE handle = impl_->handle.Release();
   if (!::CloseHandle(handle)) RaiseWin32(::GetLastError(), "write", impl_->path);
+}
+
+bool IsTemporaryName(const std::string& name) {
+  // ".qv-PPPPPPPP-SSSS.tmp": the process id and a serial, in hexadecimal,
+  // as CreateTemporaryIn writes them.
+  constexpr size_t kLength = sizeof ".qv-00000000-0000.tmp" - 1;
+  if (name.size() != kLength || name.compare(0, 4, ".qv-") != 0 || name[12] != '-' ||
+      name.compare(kLength - 4, 4, ".tmp") != 0) {
+    return false;
+  }
+  for (size_t i = 4; i < kLength - 4; ++i) {
+    if (i == 12) continue;
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+bool RemoveAbandonedTemporary(const std::string& path) {
+  CheckFault(Operation::kRemoveFile, "delete", path);
+  if (::DeleteFileA(path.c_str())) return true;
+  const DWORD code = ::GetLastError();
+  // Open in a writer that shares no deletion: still being written.
+  if (code == ERROR_SHARING_VIOLATION || code == ERROR_FILE_NOT_FOUND) return false;
+  RaiseWin32(code, "delete", path);
 }
 
 void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {

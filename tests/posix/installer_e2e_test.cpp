@@ -4,7 +4,13 @@
 // the safe choice) or answered on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <future>
+#include <iostream>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -343,6 +349,16 @@ TEST_F(InstallerTest, MissingDownloadsFolderStopsTheRunWithTheError) {
   EXPECT_NE(std::find(left.begin(), left.end(), "DownloadedZIP.zip"), left.end());
 }
 
+// What the catalog script's folder holds, sorted.
+std::vector<std::string> ScriptFolder(const GameSandbox& sandbox) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(fs::path(sandbox.CatalogPath()).parent_path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 struct CatalogCase {
   const char* name;
   std::function<void(GameSandbox&)> prepare;
@@ -382,7 +398,10 @@ TEST_F(InstallerTest, CatalogProblemsNeverStopTheRun) {
     EXPECT_EQ(process.exitStatus, kExitSuccess) << process.standardError;
     EXPECT_EQ(Boxes(process.standardError), std::vector<std::string>{kSucceeded});
     EXPECT_EQ(fs::exists(sandbox.CatalogPath()), existed);
-    if (!existed) continue;
+    if (!existed) {
+      EXPECT_TRUE(ScriptFolder(sandbox).empty()) << "nothing is made beside a missing script";
+      continue;
+    }
     const std::string after = sandbox.ReadCatalog();
     if (c.catalogChanges) {
       EXPECT_EQ(after.substr(0, before.size()), before);
@@ -391,11 +410,8 @@ TEST_F(InstallerTest, CatalogProblemsNeverStopTheRun) {
       EXPECT_EQ(after, before);
     }
     // No temporary file of the merge is left beside the script.
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry :
-         fs::directory_iterator(fs::path(sandbox.CatalogPath()).parent_path()))
-      ++files;
-    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(ScriptFolder(sandbox),
+              (std::vector<std::string>{"modularstairs.txt", "modularstairs.txt.lock"}));
   }
 }
 
@@ -411,6 +427,229 @@ TEST_F(InstallerTest, ReadMeOfBinaryGarbageLeavesTheCatalogAlone) {
   // Nothing in it is a catalog line, unless the bytes happen to spell one.
   const std::string after = sandbox_.ReadCatalog();
   EXPECT_EQ(after.substr(0, catalog.size()), catalog);
+}
+
+// The ids of every "modularStairs" line of a catalog script, in order.
+std::vector<std::string> StairIds(const std::string& catalog) {
+  std::vector<std::string> ids;
+  std::istringstream lines(catalog);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("modularStairs ", 0) == 0) ids.push_back(line.substr(14, line.size() - 15));
+  }
+  return ids;
+}
+
+bool NoIdTwice(const std::string& catalog) {
+  const std::vector<std::string> ids = StairIds(catalog);
+  return std::set<std::string>(ids.begin(), ids.end()).size() == ids.size();
+}
+
+// The installer's own temporary files in `folder`: ".qv-" and six letters or
+// digits, ".tmp".
+std::vector<std::string> Temporaries(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == 14 && name.rfind(".qv-", 0) == 0 && name.ends_with(".tmp")) {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
+// Read-me number `i` of a set: one comment, one stair line with the id 1
+// that the catalog already uses (so every merge draws one), one object line
+// that names the read-me and one text index line.
+std::string SetReadMe(int i) {
+  return "# Set " + std::to_string(i) + "\r\nmodularStairs 1\r\nobjectID " +
+         std::to_string(9000 + i) + "\r\ncatalogTextIndex " + std::to_string(i) + "\r\n";
+}
+
+// Links clicked one after another while the first download is still under
+// way: every run waits for the one before it and then runs as usual. In the
+// second round each run has a temporary folder of its own, as the Windows
+// program and this one have on the same prefix: they run side by side, and
+// only their merges of the one catalog script wait for each other.
+TEST_F(InstallerTest, SeveralLinksAtOnceAllInstallEverything) {
+  constexpr int kRounds = 2;
+  constexpr int kAtOnce = 4;
+  const std::string before = sandbox_.ReadCatalog();
+  std::vector<std::string> packages;
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<std::future<Outcome>> runs;
+    for (int link = 0; link < kAtOnce; ++link) {
+      const int n = round * kAtOnce + link;
+      const std::string name = "Set" + std::to_string(n);
+      packages.push_back(name + "a.package");
+      packages.push_back(name + "b.package");
+      HttpRoute slow =
+          HttpRoute::Ok(Archive({name + "a.package", name + "b.package"},
+                                {{"ReadMe.txt", SetReadMe(n)}, {"ReadMe2.txt", SetReadMe(100 + n)}})
+                            .Build());
+      slow.stallFor = std::chrono::milliseconds(300);  // before the status line
+      server_.Route("/" + name + ".zip", slow);
+      Environment env = InstallerEnv();
+      if (round == 1) {
+        env["TMPDIR"] = dir_.Join("tmp-" + std::to_string(link));
+        fs::create_directories(env["TMPDIR"]);
+      }
+      std::vector<std::string> argv = {QV_INSTALLER_PATH,
+                                       "pavix" + server_.Url("/" + name + ".zip").substr(4)};
+      runs.push_back(std::async(std::launch::async, [argv, env] {
+        Outcome run;
+        run.process = RunProcess(argv, env);
+        run.boxes = Boxes(run.process.standardError);
+        return run;
+      }));
+    }
+    for (int link = 0; link < kAtOnce; ++link) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", link " + std::to_string(link));
+      Outcome run = runs[static_cast<size_t>(link)].get();
+      EXPECT_EQ(run.process.exitStatus, kExitSuccess) << run.process.standardError;
+      EXPECT_EQ(run.boxes, std::vector<std::string>{kSucceeded});
+    }
+  }
+  std::sort(packages.begin(), packages.end());
+  EXPECT_EQ(sandbox_.InstalledPackages(), packages);
+  for (const auto& name : packages) EXPECT_EQ(Installed(name), Package(name)) << name;
+  const std::string after = sandbox_.ReadCatalog();
+  EXPECT_EQ(after.substr(0, before.size()), before);
+  for (int n = 0; n < kRounds * kAtOnce; ++n) {
+    for (int i : {n, 100 + n}) {
+      const std::string line = "\r\nobjectID " + std::to_string(9000 + i) + "\r\n";
+      const size_t at = after.find(line);
+      EXPECT_NE(at, std::string::npos) << "read-me " << i << " not merged";
+      EXPECT_EQ(after.find(line, at + 1), std::string::npos) << "read-me " << i << " twice";
+    }
+  }
+  EXPECT_EQ(StairIds(after).size(), StairIds(before).size() + 2 * kRounds * kAtOnce);
+  EXPECT_TRUE(NoIdTwice(after)) << after;
+  EXPECT_TRUE(sandbox_.TempEntries().empty()) << "the run lock's file or a temporary was left";
+  for (int link = 0; link < kAtOnce; ++link) {
+    EXPECT_TRUE(fs::is_empty(dir_.Join("tmp-" + std::to_string(link)))) << link;
+  }
+}
+
+// Runs killed at random moments (seeded, so every run of the test kills at
+// the same spread of moments; the outcome is the same wherever they land):
+// after each kill every installed package is whole and the catalog script is
+// the old one followed by whole merges; one complete run afterwards leaves
+// no temporary file anywhere.
+TEST_F(InstallerTest, KilledRunsLeaveWholeFilesAndTheNextRunCleansUp) {
+  constexpr unsigned kSeed = 20240609;
+  constexpr int kKills = 20;
+  constexpr int kReadMes = 30;
+  ZipWriter zip;
+  std::mt19937 bytes(kSeed);
+  std::vector<std::pair<std::string, std::string>> packages;
+  for (const char* name : {"Big1.package", "Big2.package", "Big3.package"}) {
+    std::string data(2 << 20, '\0');
+    for (size_t i = 0; i < data.size(); i += 4) {
+      const auto word = static_cast<uint32_t>(bytes());
+      std::memcpy(&data[i], &word, 4);
+    }
+    packages.emplace_back(name, data);
+    zip.Add(std::string("Stairs/") + name, data, kStored);
+  }
+  for (int i = 0; i < kReadMes; ++i) {
+    zip.Add("Stairs/ReadMe" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".txt",
+            SetReadMe(i));
+  }
+  HttpRoute route = HttpRoute::Ok(zip.Build());
+  route.stallAfter = route.body.size() / 2;  // a partial download to kill
+  route.stallFor = std::chrono::milliseconds(150);
+  server_.Route("/big.zip", route);
+  std::string catalog;
+  for (int line = 0; line < 5000; ++line) {
+    catalog += line % 50 == 0 ? "modularStairs " + std::to_string(line / 50) + "\r\n"
+                              : "objectID " + std::to_string(line) + "\r\n";
+  }
+  sandbox_.WriteCatalog(catalog);
+  const std::string catalogFolder = fs::path(sandbox_.CatalogPath()).parent_path().string();
+  const std::string places[] = {sandbox_.TempFolder(), sandbox_.DownloadsFolder(), catalogFolder};
+
+  auto removePackages = [&] {
+    for (const auto& [name, data] : packages) fs::remove(sandbox_.DownloadsFolder() + "/" + name);
+  };
+  // The script is `before` followed by the whole merges of read-mes 0, 1...
+  // in order; gives how many, or -1 when it is anything else.
+  auto wholeMerges = [](const std::string& before, const std::string& after) {
+    if (after.compare(0, before.size(), before) != 0) return -1;
+    std::string expected;
+    for (int i = 0;; ++i) {
+      if (after.size() == before.size() + expected.size()) return i;
+      if (i == kReadMes || after.size() < before.size() + expected.size()) return -1;
+      const std::string next = after.substr(before.size() + expected.size());
+      const std::string head = "\r\n# Set " + std::to_string(i) + "\r\nmodularStairs ";
+      const std::string tail = "\r\nobjectID " + std::to_string(9000 + i) +
+                               "\r\ncatalogTextIndex " + std::to_string(i) + "\r\n";
+      const size_t end = next.find(tail);
+      if (next.rfind(head, 0) != 0 || end == std::string::npos) return -1;
+      expected += next.substr(0, end + tail.size());
+    }
+  };
+
+  // One complete run first: how long a run takes here spreads the kills.
+  const auto started = std::chrono::steady_clock::now();
+  Outcome first = Install("/big.zip");
+  const auto runTime = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(first.process.exitStatus, kExitSuccess) << first.process.standardError;
+  ASSERT_EQ(wholeMerges(catalog, sandbox_.ReadCatalog()), kReadMes);
+
+  std::mt19937 moments(kSeed);
+  const auto spread = std::chrono::duration_cast<std::chrono::milliseconds>(runTime).count();
+  std::uniform_int_distribution<long> killAfter(1, spread + spread / 5);
+  int killed = 0;
+  std::set<std::string> left[3];  // distinct leftovers seen in each place
+  for (int kill = 0; kill < kKills; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    removePackages();
+    const std::string before = sandbox_.ReadCatalog();
+    std::vector<std::string> argv = {QV_INSTALLER_PATH,
+                                     "pavix" + server_.Url("/big.zip").substr(4)};
+    ProcessResult process =
+        RunProcess(argv, InstallerEnv(), std::chrono::milliseconds(killAfter(moments)));
+    if (process.timedOut) ++killed;
+    for (const auto& [name, data] : packages) {
+      const std::string path = sandbox_.DownloadsFolder() + "/" + name;
+      if (fs::exists(path)) {
+        EXPECT_TRUE(Installed(name) == data) << name << " is not whole";
+      }
+    }
+    const std::string after = sandbox_.ReadCatalog();
+    EXPECT_GE(wholeMerges(before, after), 0) << "the catalog script is not whole";
+    EXPECT_TRUE(NoIdTwice(after));
+    for (int place = 0; place < 3; ++place) {
+      for (const auto& name : Temporaries(places[place])) left[place].insert(name);
+    }
+  }
+  std::cout << "seed " << kSeed << ", kills spread over " << spread << " ms: " << kKills
+            << " runs, " << killed
+            << " killed before their end; temporaries they left: " << left[0].size()
+            << " in the temporary folder, " << left[1].size() << " in the Downloads folder, "
+            << left[2].size() << " beside the catalog script\n";
+
+  // What a killed run can leave in each place, and names that only look
+  // like it: the first go, the others stay.
+  for (const auto& place : places) {
+    dir_.Write(fs::relative(place + "/.qv-Ab12Cd.tmp", dir_.Path()).string(), "half");
+    dir_.Write(fs::relative(place + "/.qv-notes.txt", dir_.Path()).string(), "mine");
+  }
+  removePackages();
+  const std::string before = sandbox_.ReadCatalog();
+  Outcome last = Install("/big.zip");
+  EXPECT_EQ(last.process.exitStatus, kExitSuccess) << last.process.standardError;
+  EXPECT_EQ(wholeMerges(before, sandbox_.ReadCatalog()), kReadMes);
+  EXPECT_TRUE(NoIdTwice(sandbox_.ReadCatalog()));
+  for (const auto& place : places) {
+    EXPECT_EQ(Temporaries(place), std::vector<std::string>{}) << place;
+    EXPECT_TRUE(fs::exists(place + "/.qv-notes.txt")) << place;
+    fs::remove(place + "/.qv-notes.txt");
+  }
+  EXPECT_TRUE(sandbox_.TempEntries().empty());
+  EXPECT_EQ(ScriptFolder(sandbox_),
+            (std::vector<std::string>{"modularstairs.txt", "modularstairs.txt.lock"}));
 }
 
 }  // namespace

@@ -31,3 +31,21 @@ endif()
 if(TEST catalog_test)
   set_tests_properties(catalog_test PROPERTIES RESOURCE_LOCK game_registry)
 endif()
+
+# Two installers at once, on the same server, registry value and Documents
+# folder as the end-to-end test: never together with it. Its lock test has
+# a POSIX process on the Linux side for a peer, started just before it.
+if(TEST win32_concurrent_runs_test)
+  set(qv_lock_peer_state ${CMAKE_CURRENT_BINARY_DIR}/win32-lock-peer)
+  string(REPLACE "/" "\\" qv_lock_peer_state_windows "Z:${qv_lock_peer_state}")
+  add_test(NAME win32_posix_lock_peer_start
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/win32/posix_lock_peer.py start
+                   ${qv_lock_peer_state})
+  set_tests_properties(win32_posix_lock_peer_start PROPERTIES FIXTURES_SETUP win32_lock_peer)
+  target_link_libraries(win32_concurrent_runs_test PRIVATE shell32)
+  set_tests_properties(win32_concurrent_runs_test PROPERTIES
+                       FIXTURES_REQUIRED "win32_http;win32_lock_peer" RESOURCE_LOCK game_registry)
+  set_property(TEST win32_concurrent_runs_test APPEND PROPERTY ENVIRONMENT
+               "QV_HTTP_STATE=${qv_http_state_windows}"
+               "QV_LOCK_PEER_STATE=${qv_lock_peer_state_windows}")
+endif()

@@ -20,6 +20,11 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
+        # A server that is slow to answer, so that runs started together
+        # are all in their download at once.
+        if self.path.startswith("/slow/"):
+            threading.Event().wait(1.0)
+            self.path = self.path[len("/slow"):]
         super().do_GET()
 
     def log_message(self, *args):
