@@ -802,6 +802,12 @@ TEST(Unzip32Extract, CallsAndFolders) {
     EXPECT_EQ(call(archive, dir.Join(folder).c_str(), 100, 100), UNZIP32_OK) << folder;
     EXPECT_EQ(Tree(dir.Join(folder), true), T("d/f.txt", "f")) << folder;
   }
+  fs::create_directory(dir.Join("plain"));  // the permissions any new folder gets
+  for (const char* folder : {"new", "new/deeper", "new/deeper/d"}) {
+    EXPECT_EQ(fs::status(dir.Join(folder)).permissions(),
+              fs::status(dir.Join("plain")).permissions())
+        << folder;
+  }
 }
 
 // Damage a valid archive in every way a byte can: cut it at every offset and

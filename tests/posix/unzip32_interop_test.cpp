@@ -170,5 +170,25 @@ TEST(Unzip32Permissions, StoredBitsWithoutSetIdBits) {
   }
 }
 
+// An entry that fails leaves no descriptor open, and a folder that takes no
+// file (not even from root) fails the entry with the folder named.
+TEST(Unzip32Permissions, FailuresCloseAndNameTheFolder) {
+  TempDir dir;
+  ZipWriter zip;
+  zip.Add("bad.txt", Text(3000)).crc = 1;
+  zip.Save(dir.Join("a.zip"));
+  namespace fs = std::filesystem;
+  const auto open = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = open();
+  UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
+  EXPECT_EQ(run(), UNZIP32_ERR_CRC);
+  EXPECT_EQ(open(), before) << "a descriptor left open";
+  run.dir = "/proc";
+  Recorded() = {};
+  EXPECT_EQ(run(), UNZIP32_ERR_WRITE);
+  EXPECT_NE(Recorded().printed.find("cannot create a file in /proc"), std::string::npos)
+      << Recorded().printed;
+}
+
 }  // namespace
 }  // namespace qv::test
