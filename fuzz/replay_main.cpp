@@ -21,10 +21,7 @@ int main(int argc, char** argv) {
   }
   for (const fs::path& file : files) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
-      return 1;
-    }
+    if (!in) return std::fprintf(stderr, "cannot read %s\n", file.string().c_str()), 1;
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }

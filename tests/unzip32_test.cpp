@@ -208,11 +208,9 @@ void SetOptions(UnzipRun& run, Calls& calls, const std::string& text) {
     if (key == "reply") calls.replies.push_back(std::stoi(value));
     if (key == "cancel") calls.cancelAt = std::stoi(value);
     if (key == "callbacks") run.callbacks = false;
-    if (key == "passwords") calls.passwords.clear();
     std::istringstream list(key == "passwords" ? value : "");
-    for (std::string password; std::getline(list, password, ',');) {
-      calls.passwords.push_back(password);
-    }
+    if (key == "passwords") calls.passwords.clear();
+    for (std::string one; std::getline(list, one, ',');) calls.passwords.push_back(one);
   }
 }
 
@@ -433,7 +431,6 @@ void Every(Z z) {
 TEST(Unzip32Extract, Archives) {
   const auto zip64End = [](Z z) { z.zip64End = true; };
   Check("EveryKindOfEntry", kOk, Every, kAll, "MessageLevel=2", "P:e1.txt", "creating: lonely/");
-  Check("EveryKindOfEntryWithZip64EndRecords", kOk, With(Every, zip64End), kAll, "", "P:e1.txt");
   Check("LargeEntries", kOk, [](Z z) {
     z.Add("large.bin", Text(300000) + Noise(600000, 7));
     z.Add("large-stored.bin", Noise(600000, 8), kStored);
