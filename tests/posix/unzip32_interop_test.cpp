@@ -108,25 +108,6 @@ TEST_P(Unzip32Interop, EveryEntryOfAnotherWriter) {
 INSTANTIATE_TEST_SUITE_P(Tools, Unzip32Interop, ::testing::ValuesIn(Writers()),
                          [](const auto& param) { return param.param.name; });
 
-// The other direction: an independent reader accepts what our writer
-// produces, so the library's tests do not rest on a writer only it agrees with.
-TEST(Unzip32InteropWriter, PythonReadsTheTestWriter) {
-  TempDir dir;
-  ZipWriter zip;
-  zip.comment = "ours";
-  zip.zip64End = true;
-  zip.Add("a.txt", "alpha", kStored);
-  zip.Add("d/b.txt", std::string(5000, 'b'));
-  zip.Add("dd.txt", "descriptor").dataDescriptor = true;
-  ZipEntry& z64 = zip.Add("z64.txt", "sixty-four");
-  z64.zip64 = z64.dataDescriptor = true;
-  zip.Add("enc.txt", "encrypted").password = "pw";
-  zip.AddFolder("folder");
-  zip.Save(dir.Join("a.zip"));
-  const std::string script = Source() + "/tests/posix/interop/read_python.py";
-  EXPECT_EQ(std::system(("python3 " + Quote(script) + " " + Quote(dir.Join("a.zip"))).c_str()), 0);
-}
-
 // Stored Unix permission bits come back with Privilege 1 or 2, never the
 // set-user-id, set-group-id and sticky bits (Windows files carry no bits).
 TEST(Unzip32Permissions, StoredBitsWithoutSetIdBits) {
