@@ -1,7 +1,6 @@
 // Runs a fuzz target's entry function over every file of the given folders
 // (or the given files), without the fuzzing engine: the corpus and every
 // crash ever found replay as an ordinary test.
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -12,39 +11,21 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-int RunFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
-    return 1;
-  }
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>()};
-  LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  return 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  int failures = 0;
-  size_t inputs = 0;
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files(argv + 1, argv + argc);
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path path(argv[i]);
-    if (std::filesystem::is_directory(path)) {
-      for (const auto& entry : std::filesystem::directory_iterator(path)) {
-        if (!entry.is_regular_file()) continue;
-        failures += RunFile(entry.path());
-        ++inputs;
-      }
-    } else {
-      failures += RunFile(path);
-      ++inputs;
-    }
+    if (!fs::is_directory(argv[i])) continue;
+    std::erase(files, fs::path(argv[i]));
+    for (const auto& entry : fs::directory_iterator(argv[i])) files.push_back(entry.path());
   }
-  std::printf("replayed %zu inputs\n", inputs);
+  for (const fs::path& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::fprintf(stderr, "cannot read %s\n", file.string().c_str()), 1;
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  std::printf("replayed %zu inputs\n", files.size());
   // An empty corpus would make the test pass without testing anything.
-  return failures == 0 && inputs > 0 ? 0 : 1;
+  return files.empty() ? 1 : 0;
 }

@@ -1,0 +1,859 @@
+// The zip library through its C entry point. Its binary interface as callers
+// see it: records laid out byte by byte at the offsets callers rely on (not
+// through the header's structs), the callback slots and the entry points'
+// calling convention, so that a library built with another layout or
+// convention than its callers fails here, not in the field. Then rows of
+// extractions: valid archives of every layout, the quirks of real writers,
+// hostile archives named after their defect, the entry-name rules, the
+// options and the callbacks. Each row states the result, all that the
+// extraction folder holds afterwards and every question asked; nothing may
+// change outside that folder, and every file written carries its entry's
+// time.
+#include "support/StackCheck.h"
+#include "support/TempDir.h"
+#include "support/Unzip32Run.h"
+#include "support/ZipWriter.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <sstream>
+
+namespace qv::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using Z = ZipWriter&;
+using E = ZipEntry&;
+using Build = std::function<void(Z)>;
+
+constexpr int32_t kOk = UNZIP32_OK, kFormat = UNZIP32_ERR_FORMAT, kCrc = UNZIP32_ERR_CRC,
+                  kPassword = UNZIP32_ERR_PASSWORD, kUnsafe = UNZIP32_ERR_UNSAFE_NAME,
+                  kWrite = UNZIP32_ERR_WRITE;
+constexpr int32_t kRefused = 100 + kFormat;  // the whole archive: FORMAT, nothing written
+const std::optional<Tree_t> kAll;            // every entry as it went in
+const Tree_t kNothing, kGood = {{"good.txt", "good"}};
+
+constexpr std::size_t kPointer = sizeof(void*);
+
+// Where each record field lives: on 32-bit targets the fixed offsets of the
+// interface (the header checks them as it is compiled), on 64-bit ones the
+// same members with natural alignment.
+struct Layout {
+  std::size_t options, zipFileName, extractDir, functions, nameList;
+};
+constexpr Layout kLayout =
+    kPointer == 4 ? Layout{68, 60, 64, 44, 400} : Layout{80, 64, 72, 72, 800};
+
+template <typename T>
+void Put(std::vector<unsigned char>& record, std::size_t offset, T value) {
+  ASSERT_LE(offset + sizeof value, record.size());
+  std::memcpy(record.data() + offset, &value, sizeof value);
+}
+
+// One extraction with raw records: the options and the callbacks exactly
+// where the interface puts them. `field` is an option offset set to 1.
+int32_t RawRun(const std::string& zip, const std::string& out, std::size_t field,
+               StackCheck& check) {
+  std::vector<unsigned char> options(kLayout.options, 0), functions(kLayout.functions, 0),
+      names(kLayout.nameList, 0);
+  Put<int32_t>(options, field, 1);
+  Put<int32_t>(options, 12, 2);  // MessageLevel: a line per entry
+  Put(options, kLayout.zipFileName, zip.c_str());
+  Put(options, kLayout.extractDir, out.c_str());
+  Put(functions, 0 * kPointer, &OnPrint);
+  Put(functions, 2 * kPointer, &OnReplace);
+  Put(functions, 3 * kPointer, &OnPassword);
+  Put(functions, 4 * kPointer, &OnListEntry);
+  Put(functions, 5 * kPointer, &OnService);
+  const auto* list = reinterpret_cast<const UnzipNameList*>(names.data());
+  Recorded() = {};
+  Recorded().replies = {UNZIP32_REPLACE_YES};
+  Recorded().passwords = {"pw"};
+  return check.Call(&Wiz_SingleEntryUnzip, 0, list, 0, list,
+                    reinterpret_cast<const UnzipOptions*>(options.data()),
+                    reinterpret_cast<const UnzipUserFunctions*>(functions.data()));
+}
+
+TEST(Unzip32Abi, RawRecordsReachTheLibraryAndEverySlotIsCalled) {
+  TempDir dir;
+  ZipWriter zip;
+  zip.Add("Stairs/Oak.package", "new oak", kStored);
+  zip.Add("locked.txt", "behind a password", kStored).password = "pw";
+  zip.Save(dir.Join("a.zip"));
+  dir.Write("out/Oak.package", "old oak");
+  StackCheck check;
+  // PromptOverwrite at 8 on, OverWriteFiles at 40 and HonorDirectories at 36
+  // left off: the existing file is asked about, the folder is dropped.
+  ASSERT_EQ(RawRun(dir.Join("a.zip"), dir.Join("out"), 8, check), UNZIP32_OK) << Recorded().printed;
+  EXPECT_EQ(Tree(dir.Join("out")),
+            (Tree_t{{"Oak.package", "new oak"}, {"locked.txt", "behind a password"}}));
+  EXPECT_EQ(Recorded().log, "R:" + dir.Join("out") + "/Oak.package P:locked.txt");
+  EXPECT_EQ(Recorded().services, "Stairs/Oak.package:7 locked.txt:17");
+  EXPECT_NE(Recorded().printed.find("locked.txt"), std::string::npos);
+
+  // ExtractList at 24: the list-entry slot, with the entry's values in order.
+  ASSERT_EQ(RawRun(dir.Join("a.zip"), dir.Join("out"), 24, check), UNZIP32_OK);
+  EXPECT_EQ(Recorded().log,
+            "L:Stairs/Oak.package:7:7:0:2021-06-15:1230:0:Stored:10118be5:0 "
+            "L:locked.txt:17:29:0:2021-06-15:1230:1:Stored:37fbe5f7:1");
+  EXPECT_EQ(check.imbalance, 0) << "Wiz_SingleEntryUnzip has the wrong calling convention";
+}
+
+// The numbers callers compile in.
+TEST(Unzip32Abi, ResultCodesAndAnswers) {
+  EXPECT_EQ(
+      std::vector<int32_t>({UNZIP32_OK, UNZIP32_ERR_PARAMETER, UNZIP32_ERR_OPEN, UNZIP32_ERR_FORMAT,
+                            UNZIP32_ERR_CRC, UNZIP32_ERR_PASSWORD, UNZIP32_ERR_UNSUPPORTED,
+                            UNZIP32_ERR_UNSAFE_NAME, UNZIP32_ERR_WRITE, UNZIP32_ERR_CANCELLED,
+                            UNZIP32_ERR_NO_MATCH, UNZIP32_ERR_MEMORY, UNZIP32_REPLACE_NO,
+                            UNZIP32_REPLACE_YES, UNZIP32_REPLACE_CANCEL}),
+      std::vector<int32_t>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 100, 102, 104}));
+}
+
+// Every byte of the record is written, none past it.
+TEST(Unzip32Abi, VersionIsWrittenWithinItsSixtyFourBytes) {
+  std::vector<unsigned char> info(80, 0xEE);
+  Put<int32_t>(info, 0, 63);
+  auto* record = reinterpret_cast<UnzipVersionInfo*>(info.data());
+  StackCheck check;
+  EXPECT_EQ(check.Call(&UzpVersion2, record), UNZIP32_ERR_PARAMETER) << "63 bytes are too few";
+  EXPECT_EQ(UzpVersion2(nullptr), UNZIP32_ERR_PARAMETER);
+  Put<int32_t>(info, 0, 70);  // a caller's larger record: the library says it wrote 64
+  ASSERT_EQ(check.Call(&UzpVersion2, record), UNZIP32_OK);
+  EXPECT_EQ(check.imbalance, 0) << "UzpVersion2 has the wrong calling convention";
+  // Flags (a release, with zlib), beta level "", the date, zlib's version
+  // (cut to 9), then library 1.0.0, zip format 4.5 and interface 1.0.0.
+  std::string expected = Le(64, 4) + Le(2, 4) + std::string(10, '\0') + record->Date;
+  expected += std::string(38 - expected.size(), '\0') + std::string(zlibVersion()).substr(0, 9);
+  expected += std::string(48 - expected.size(), '\0') + "\1\0\0\0\4\5"s + std::string(6, '\0');
+  expected += "\1\0\0\0"s + std::string(16, '\xEE');
+  EXPECT_EQ(std::string(info.begin(), info.end()), expected);
+  EXPECT_EQ(std::string(record->Date).size(), 10u) << record->Date;
+}
+
+const TempDir* current = nullptr;  // the folder of the row being checked
+const TempDir& Dir() {
+  return *current;
+}
+std::vector<std::string> links;  // that the row made in out/ beforehand
+void LinkBefore(const std::string& target, const std::string& path) {
+  Dir().Link(Dir().Join(target), "out/" + path);
+  links.push_back(path);
+}
+
+// "path path ...", each holding "x" ("/" at the end: a folder).
+Tree_t Files(const std::string& list) {
+  Tree_t tree;
+  std::istringstream words(list);
+  for (std::string name; words >> name;) {
+    tree[name.ends_with('/') ? name.substr(0, name.size() - 1) : name] =
+        name.ends_with('/') ? "<folder>" : "x";
+  }
+  return tree;
+}
+
+template <typename... Texts>
+Tree_t T(const Texts&... texts) {  // path, content, path, content...
+  const std::string items[] = {std::string(texts)..., ""};
+  Tree_t tree;
+  for (size_t i = 0; i + 1 < sizeof...(texts); i += 2) tree[items[i]] = items[i + 1];
+  return tree;
+}
+
+std::string Noise(size_t bytes, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string s(bytes, '\0');
+  for (char& c : s) c = static_cast<char>(random());
+  return s;
+}
+
+fs::file_time_type LocalTime(const ZipTime& t) {
+  std::tm parts{};
+  parts.tm_year = t.year - 1900, parts.tm_mon = t.month - 1, parts.tm_mday = t.day;
+  parts.tm_hour = t.hour, parts.tm_min = t.minute, parts.tm_sec = t.second, parts.tm_isdst = -1;
+  return fs::file_time_type::clock::from_sys(
+      std::chrono::system_clock::from_time_t(std::mktime(&parts)));
+}
+
+// "Option=value ..." (the record's fields by name), "include=" and "exclude="
+// patterns, "reply=" answers of the replace callback, "passwords=" those of
+// the password callback (pw,pw,pw unless given), "cancel=" the service call
+// that stops, "callbacks=0" no callbacks.
+void SetOptions(UnzipRun& run, Calls& calls, const std::string& text) {
+  static const std::string kFields =
+      " ExtractOnlyNewer SpaceToUnderScore PromptOverwrite MessageLevel WriteToStdOut TestZip "
+      "ExtractList ExtractNewer DisplayComment HonorDirectories OverWriteFiles ConvertCRtoCRLF "
+      "Verbose CaseSensitive ";
+  calls.passwords = {"pw", "pw", "pw"};
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    const std::string key = word.substr(0, word.find('=')), value = word.substr(key.size() + 1);
+    if (const size_t at = kFields.find(" " + key + " "); at != std::string::npos) {
+      const auto field =
+          std::count(kFields.begin(), kFields.begin() + static_cast<std::ptrdiff_t>(at), ' ');
+      const int32_t number = std::stoi(value);  // the fields are 32-bit, 4 bytes apart
+      std::memcpy(reinterpret_cast<char*>(&run.options) + 4 * field, &number, 4);
+    }
+    if (key == "include") run.include.push_back(value);
+    if (key == "exclude") run.exclude.push_back(value);
+    if (key == "reply") calls.replies.push_back(std::stoi(value));
+    if (key == "cancel") calls.cancelAt = std::stoi(value);
+    if (key == "callbacks") run.callbacks = false;
+    std::istringstream list(key == "passwords" ? value : "");
+    if (key == "passwords") calls.passwords.clear();
+    for (std::string one; std::getline(list, one, ',');) calls.passwords.push_back(one);
+  }
+}
+
+// QV_WRITE_SEEDS=fuzz/corpus makes every archive of the rows (up to 64 KiB)
+// and every entry name a seed of the fuzz targets.
+void WriteSeeds(const std::string& row, const ZipWriter& zip) {
+  const char* corpus = std::getenv("QV_WRITE_SEEDS");
+  if (corpus == nullptr) return;
+  if (const std::string bytes = zip.Build(); bytes.size() <= 65536) {
+    std::ofstream(corpus + "/unzip32_extract/"s + row + ".zip", std::ios::binary) << bytes;
+  }
+  for (const ZipEntry& e : zip.Entries()) {
+    std::ofstream(corpus + "/unzip32_entry_name/"s + std::to_string(Crc32(e.name))) << e.name;
+  }
+}
+
+// Runs `run` on `bytes` as dir/a.zip and gives what dir/out/ then holds,
+// after checking that nothing else in dir changed.
+Tree_t Extract(const TempDir& dir, const std::string& bytes, UnzipRun& run, int32_t& code) {
+  dir.Write("a.zip", bytes);
+  const auto outside = [&dir](Tree_t* out) {
+    Tree_t all = Tree(dir.Path());
+    for (auto it = all.begin(); it != all.end();) {
+      if (out != nullptr && it->first.starts_with("out/")) (*out)[it->first.substr(4)] = it->second;
+      it = it->first.starts_with("out/") ? all.erase(it) : std::next(it);
+    }
+    return all;
+  };
+  const Tree_t before = outside(nullptr);
+  code = run();
+  Tree_t out;
+  EXPECT_EQ(outside(&out), before) << "written outside out/";
+  return out;
+}
+
+// One row: the archive `build` makes (and what out/ holds beforehand, in
+// Dir()) extracted with `options` gives `code` and leaves `out` in out/ (the
+// files and the empty folders), by default every entry but, when the row
+// fails, the first. `calls`: the replace, password and list-entry calls as
+// Calls::log has them; `says`: texts printed, "|" between ("!text": never
+// printed, "-": nothing).
+void Check(const std::string& name, int32_t code, const Build& build,
+           const std::optional<Tree_t>& out = kAll, const std::string& options = "",
+           const std::string& calls = "", const std::string& says = "") {
+  SCOPED_TRACE(name);
+  TempDir dir;
+  current = &dir;
+  links.clear();
+  dir.MakeFolder("out");
+  dir.Write("outside.txt", "precious");
+  ZipWriter zip;
+  build(zip);
+  WriteSeeds(name, zip);
+  UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
+  Calls& recorded = Recorded() = {};
+  recorded.root = dir.Path();
+  SetOptions(run, recorded, options);
+  int32_t result = 0;
+  Tree_t got = Extract(dir, zip.Build(), run, result);
+  EXPECT_EQ(result, code % 100) << recorded.printed;
+  // A link the row made stays its own (on Windows it shows as a folder).
+  for (const std::string& link : links) {
+    const fs::path path = dir.Join("out/" + link);
+    if (!fs::is_symlink(path) && !fs::is_directory(path)) continue;
+    std::erase_if(got, [&](const auto& e) { return (e.first + "/").starts_with(link + "/"); });
+  }
+  EXPECT_EQ(recorded.log, calls);
+  Tree_t expected;
+  for (const ZipEntry& e : zip.Entries()) {
+    const bool folder = e.name.ends_with('/');
+    expected[folder ? e.name.substr(0, e.name.size() - 1) : e.name] = folder ? "<folder>" : e.data;
+  }
+  if (code != kOk && !zip.Entries().empty()) expected.erase(zip.Entries()[0].name);
+  if (out || code == kRefused) expected = out.value_or(kNothing);
+  for (const auto& [path, content] : Tree_t(expected)) {  // with the folders on the way
+    for (size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
+      expected[path.substr(0, at)] = "<folder>";
+    }
+  }
+  EXPECT_EQ(got, expected);
+  std::istringstream texts(says);
+  for (std::string text; std::getline(texts, text, '|');) {
+    const bool absent = text.starts_with('!');
+    const bool found = recorded.printed.find(text.substr(absent ? 1 : 0)) != std::string::npos;
+    EXPECT_TRUE(text == "-" ? recorded.printed.empty() : found != absent) << text;
+  }
+  if (code != kOk && run.options.MessageLevel > 0 && run.callbacks) {
+    EXPECT_NE(recorded.printed, "") << "every failure is reported";
+  }
+  for (const ZipEntry& e : zip.Entries()) {
+    if (!got.contains(e.name) || got.at(e.name) != e.data) continue;
+    using std::chrono::floor, std::chrono::seconds;
+    EXPECT_EQ(floor<seconds>(fs::last_write_time(dir.Join("out/" + e.name))),
+              floor<seconds>(LocalTime(e.time)))
+        << e.name << " does not carry its entry's time";
+  }
+}
+
+// An entry f.txt of `data`, changed by `edit`, then good.txt.
+Build One(const std::string& data, std::function<void(E)> edit = {}, uint16_t method = kDeflated) {
+  return [=](Z z) {
+    ZipEntry& e = z.Add("f.txt", data, method);
+    if (edit) edit(e);
+    z.Add("good.txt", "good");
+  };
+}
+// The archive of `build`, built once (for its offsets), then changed by `edit`.
+Build With(Build build, std::function<void(Z)> edit) {
+  return [=](Z z) {
+    build(z);
+    z.Build();
+    edit(z);
+  };
+}
+// One("x"), then the archive changed by `edit`.
+Build OneAnd(std::function<void(Z)> edit) {
+  return With(One("x"), edit);
+}
+// `bytes` written over the archive of `build` at the offset `where` gives.
+using Where = std::function<uint64_t(const ZipWriter&, const std::string& bytes)>;
+Build Patch(Build build, Where where, std::string bytes) {
+  return With(build, [=](Z z) {
+    z.patch = [&z, where, bytes](std::string& b) {
+      b.replace(static_cast<size_t>(where(z, b)), bytes.size(), bytes);
+    };
+  });
+}
+Where Local(uint64_t field) {  // in the first local header
+  return [=](const ZipWriter& z, auto&) { return z.LocalOffsets()[0] + field; };
+}
+Where Central(uint64_t field) {  // in the first central header
+  return [=](const ZipWriter& z, auto&) { return z.DirectoryOffset() + field; };
+}
+Where Descriptor(uint64_t field) {  // in the first entry's descriptor (with signature, 32-bit)
+  return [=](const ZipWriter& z, auto&) { return z.LocalOffsets()[1] - 16 + field; };
+}
+Where End(int64_t field) {  // from the start of the end record (no comment), back into the locator
+  return [=](const ZipWriter&, const std::string& b) {
+    return static_cast<uint64_t>(static_cast<int64_t>(b.size()) - 22 + field);
+  };
+}
+// The archive of `build` behind a stub, which its offsets leave out.
+Build Behind(Build build, bool leftOut = true) {
+  return With(build, [=](Z z) {
+    z.prefix = "MZ" + std::string(500, '\x90');
+    z.offsetsLeaveOutPrefix = leftOut;
+  });
+}
+// A stored Unix link entry `name` to `target` (its data), then `then`.
+Build Link(const std::string& name, const std::string& target, const std::string& then) {
+  return [=](Z z) {
+    z.Add(name, target, kStored).unixMode = 0120777;
+    z.Add(then, "attacker");
+  };
+}
+Build Two(const std::string& first, const std::string& second) {
+  return [=](Z z) {
+    z.Add(first, "first");
+    z.Add(second, "second");
+  };
+}
+// existing.txt, in out/ beforehand as "old" of 2020-06-15 12:00, and fresh.txt,
+// both "new" in the archive from `time`.
+Build Existing(ZipTime time) {
+  return [=](Z z) {
+    z.Add("existing.txt", "new").time = time;
+    z.Add("fresh.txt", "new").time = time;
+    Dir().Write("out/existing.txt", "old");
+    fs::last_write_time(Dir().Join("out/existing.txt"), LocalTime({2020, 6, 15, 12, 0, 0}));
+  };
+}
+// A wrong password that passes the check byte of f.txt, Text(5000) encrypted
+// with "right" (about one in 256 does): only the data can tell.
+std::string Lucky() {
+  ZipWriter zip;
+  zip.Add("f.txt", Text(5000)).password = "right";
+  const std::string head = zip.Build().substr(35, 12);
+  std::string password;
+  for (int i = 0; ZipCrypt(password = "wrong" + std::to_string(i), head, true)[11] !=
+                  static_cast<char>(Crc32(Text(5000)) >> 24);
+       ++i) {
+  }
+  return password;
+}
+
+// Every kind of entry the library reads.
+void Every(Z z) {
+  z.comment = "archive comment with PK\x05\x06 inside";
+  z.Add("stored.txt", "alpha\n", kStored).comment = "entry comment";
+  z.Add("deflated.txt", Text(5000));
+  z.Add("empty-stored", "", kStored);
+  z.Add("empty-deflated", "");
+  z.AddFolder("top");
+  z.AddFolder("top/inner");
+  z.Add("top/inner/c.package", Noise(3000, 1));
+  z.Add("x/y/implied.txt", "zed");
+  z.AddFolder("lonely");
+  z.Add("dd.txt", Text(9000)).dataDescriptor = true;
+  z.Add("dd.bin", Noise(700, 2), kStored).dataDescriptor = true;
+  ZipEntry* e = &z.Add("unsigned-dd.txt", Text(700));
+  e->dataDescriptor = true, e->descriptorSignature = false;
+  z.Add("z64.txt", Text(4000)).zip64 = true;
+  e = &z.Add("z64-dd.bin", Noise(999, 3), kStored);
+  e->zip64 = e->dataDescriptor = true;
+  e = &z.Add("unsigned-z64-dd.txt", "64");
+  e->zip64 = e->dataDescriptor = true, e->descriptorSignature = false;
+  z.Add("e1.txt", Text(3000)).password = "pw";
+  z.Add("e2.bin", Noise(100, 4), kStored).password = "pw";
+  e = &z.Add("e3.txt", "descriptor");
+  e->password = "pw", e->dataDescriptor = true;
+  // Bytes after the end of the deflate stream within the compressed size are
+  // ignored: the entry is delivered when its size and CRC match.
+  z.Add("trailing.txt", Text(4000)).rawPayload = Deflate(Text(4000)) + "trailing bytes";
+  e = &z.Add("trailing-dd.txt", Text(100));
+  e->rawPayload = Deflate(Text(100)) + std::string(30, '\0'), e->dataDescriptor = true;
+}
+
+TEST(Unzip32Extract, Archives) {
+  const auto zip64End = [](Z z) { z.zip64End = true; };
+  Check("EveryKindOfEntry", kOk, Every, kAll, "MessageLevel=2", "P:e1.txt", "creating: lonely/");
+  Check("LargeEntries", kOk, [](Z z) {
+    z.Add("large.bin", Text(300000) + Noise(600000, 7));
+    z.Add("large-stored.bin", Noise(600000, 8), kStored);
+    z.Add("zeros.bin", std::string(4u << 20, '\0'));  // deflated about 1030 to 1
+  });
+  Check("StubBeforeTheArchive", kOk, Behind(Every, false), kAll, "", "P:e1.txt");
+  // Quirks of real writers, read as other readers read them.
+  Check("StubThatTheOffsetsLeaveOut", kOk, Behind(Every), kAll, "", "P:e1.txt");
+  Check("StubThatTheOffsetsLeaveOutBeforeZip64", kOk, Behind(With(Every, zip64End)), kAll, "",
+        "P:e1.txt");
+  // The entries are those of the directory that ends at the end record.
+  Check("StubHoldingADecoyArchive", kOk, With(One("real"), [](Z z) {
+          ZipWriter decoy;
+          decoy.Add("decoy.txt", "decoy");
+          z.prefix = decoy.Build();
+          z.offsetsLeaveOutPrefix = true;
+        }));
+  Check("BytesAfterTheEndRecord", kOk, OneAnd([](Z z) { z.patch = [](auto& b) { b += "junk"; }; }));
+  Check("DescriptorFlagInTheLocalHeaderOnly", kOk,
+        Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Central(8), Le(0, 2)));
+  Check("DescriptorFlagInTheCentralHeaderOnly", kOk, Patch(One(Text(3000)), Central(8), Le(8, 2)));
+  Check("DeflateLevelAndUtf8FlagsInOneHeaderOnly", kOk,
+        Patch(One(Text(900)), Local(6), Le(0x806, 2)));
+  Check("LargestDeclaredSizeForItsDeflateData", kCrc,
+        One("x", [](E e) { e.size = 1032 * e.rawPayload.emplace(Deflate(Text(100))).size(); }));
+  Check("DeclaredSizeBeyondTheDeflateCeiling", kFormat,
+        One("x", [](E e) { e.size = 1032 * e.rawPayload.emplace(Deflate(Text(100))).size() + 1; }),
+        kAll, "", "", "beyond");
+  // One entry fails, the others are extracted; the first failure's code.
+  Check("BadCrc", kCrc, One(Text(3000), [](E e) { e.crc = 1; }), kAll, "MessageLevel=2", "",
+        "f.txt|good.txt");
+  Check("BadCrcWithoutCallbacks", kCrc, One("abc", [](E e) { e.crc = 1; }), kAll, "callbacks=0");
+  Check("BadCrcOverAnOlderFile", kCrc,
+        With(One("new", [](E e) { e.crc = 1; }), [](Z) { Dir().Write("out/f.txt", "old"); }),
+        T("f.txt", "old", "good.txt", "good"));
+  Check("DescriptorCrcDisagrees", kCrc,
+        Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Descriptor(4), Le(7, 4)));
+  Check("DescriptorSizeDisagrees", kCrc,
+        Patch(One("stored", [](E e) { e.dataDescriptor = true; }), Descriptor(12), Le(2, 4)));
+  Check("DescriptorAnnouncedButMissing", kCrc, Patch(One(Text(3000)), Local(6), Le(8, 2)));
+  Check(
+      "DataThatLie", kCrc,
+      [](Z z) {
+        z.Add("larger", Text(3000)).size = 3001;
+        z.Add("smaller", Text(3000)).size = 2999;
+        ZipEntry& stored = z.Add("stored", Text(3000), kStored);
+        stored.size = stored.compressedSize = 100;
+        z.Add("cut", Text(3000)).compressedSize = 20;
+        z.Add("garbage", "x").rawPayload = "\xff\xff no deflate";
+        z.Add("early", Text(300)).rawPayload = Deflate(Text(200));
+        z.Add("past", Text(300)).rawPayload = Deflate(Text(300) + "more");
+        z.Add("good.txt", "good");
+      },
+      kGood);
+  Check("StoredSizesDisagree", kFormat, One("abc", [](E e) { e.method = kStored, e.size = 2; }));
+  Check("Zip64SizeDiffersInTheHighBits", kFormat, One("x", [](E e) { e.size = 1 + (1ull << 32); }));
+  Check("WrongPasswordPassingTheCheckByte", kCrc,
+        One(Text(5000), [](E e) { e.password = "right"; }), kAll, "passwords=" + Lucky(), "P:f.txt",
+        "wrong password?");
+  Check("TheFirstFailureCounts", kCrc,
+        With(One("x", [](E e) { e.crc = 1; }), [](Z z) { z.Add("m", "x", 12); }), kGood);
+  Check("FileThenFolderOfTheSameName", kWrite,
+        With(Two("a/b", "a/b/c"), [](Z z) { z.AddFolder("a/b"); }), T("a/b", "first"));
+  Check("FolderThenFileOfTheSameName", kWrite, Two("a/b/c", "a/b"), T("a/b/c", "first"));
+  // Each refused with 6 on its own; the data are never looked at.
+  Check(
+      "UnsupportedMethods", UNZIP32_ERR_UNSUPPORTED,
+      [](Z z) {
+        for (int method : {9, 12, 14, 93, 95, 98, 6, 1, 3}) {
+          z.Add("m" + std::to_string(method), "data", static_cast<uint16_t>(method));
+        }
+        ZipEntry& aes = z.Add("aes", Text(500), 99);
+        aes.addFlags = 1;
+        aes.extra = Le(0x9901, 2) + Le(7, 2) + Le(2, 2) + "AE\x03" + Le(kDeflated, 2);
+        z.Add("strong", "x", kStored).addFlags = 1 | 64;
+        z.Add("good.txt", "good");
+      },
+      kGood, "", "", "Deflate64|BZip2|LZMA|Zstandard|XZ|PPMd|Imploded|Shrunk|method 3|AES|strong");
+  // Central and local headers that disagree.
+  // Name, flags (encrypted), crc, compressed size, size.
+  for (const auto& [at, bytes] :
+       {std::pair{30u, "g"s}, {6, Le(1, 2)}, {14, Le(7, 4)}, {18, Le(7, 4)}, {22, Le(7, 4)}}) {
+    Check("LocalHeaderDiffersAt" + std::to_string(at), kRefused, Patch(One("x"), Local(at), bytes));
+  }
+  Check("LocalMethodDiffers", kRefused, Patch(One("x", {}, kStored), Local(8), Le(8, 2)));
+  Check("LocalZip64SizeDiffers", kRefused,
+        Patch(One("x", [](E e) { e.zip64 = true; }), Local(39), "\2"));
+  // Entries whose data overlap (zip bombs), or lie beyond their place.
+  Check("TwoCentralEntriesShareOneLocalRecord", kRefused,
+        With(Two("f.txt", "f.txt"),
+             [](Z z) { z.Entry(1) = z.Entry(0), z.Entry(1).centralOffset = 0; }),
+        kAll, "", "", "overlap");
+  Check(
+      "EntryInsideAnotherEntry", kRefused,
+      [](Z z) {
+        z.Add("outer.bin", "").containsNext = true;
+        z.Add("inner.txt", Text(4000));
+      },
+      kAll, "", "", "overlap");
+  Check("ShiftedEntryInsideAnotherEntry", kRefused, Behind([](Z z) {
+          z.Add("outer.bin", "").containsNext = true;
+          z.Add("inner.txt", Text(4000));
+        }),
+        kAll, "", "", "overlap");
+  Check("CompressedSizeBeyondTheFile", kRefused,
+        One("x", [](E e) { e.compressedSize = 1u << 30; }));
+  Check("LocalOffsetAtTheCentralDirectory", kRefused,
+        OneAnd([](Z z) { z.Entry(0).centralOffset = z.DirectoryOffset(); }));
+  Check("LocalOffsetBeyondTheFile", kRefused, One("x", [](E e) { e.centralOffset = 0x7FFFFFF0u; }));
+  // Behind a stub that the offsets leave out, the shift must not let
+  // entries point past their archive.
+  Check("ShiftedZip64OffsetWrapsAround", kRefused,
+        Behind(One("x", [](E e) { e.centralOffset = ~0ull - 100; })));
+  Check("OneOffsetShiftedTheOtherNot", kRefused, With(Behind(One("x")), [](Z z) {
+          z.Entry(1).centralOffset = z.LocalOffsets()[1] + z.prefix.size();
+        }));
+  Check("Zip64RecordAndDirectoryShiftedDifferently", kRefused, With(Behind(One("x")), [](Z z) {
+          z.zip64End = true, z.endDirectoryOffset = z.DirectoryOffset() - 5;
+        }));
+  // As if the archive's first bytes were cut off: a negative shift.
+  Check("DirectoryBehindItsPlace", kRefused,
+        OneAnd([](Z z) { z.endDirectoryOffset = z.DirectoryOffset() + 40; }));
+  // End records and extra fields that cannot fit.
+  Check("EndRecordAlone", kRefused, [](Z z) { z.endEntryCount = 1, z.endDirectorySize = 46; });
+  Check("EntryCountBeyondTheFile", kRefused, OneAnd([](Z z) { z.endEntryCount = 0xFFFE; }));
+  Check("DirectoryTooSmallForItsEntries", kRefused, OneAnd([](Z z) { z.endDirectorySize = 46; }));
+  Check("DirectoryOffsetBeyondTheFile", kRefused,
+        OneAnd([](Z z) { z.endDirectoryOffset = 0xFFFFFF00u; }));
+  Check("DirectorySizeBeyondTheFile", kRefused,
+        OneAnd([](Z z) { z.endDirectorySize = 0x7FFFFFFFu; }));
+  Check("Zip64DirectorySizeHuge", kRefused,
+        OneAnd([](Z z) { z.zip64End = true, z.endDirectorySize = ~0ull; }));
+  Check("Zip64ExtraFieldTooShortForItsOffset", kRefused,
+        Patch(One(
+                  "x", [](E e) { e.zip64 = true; }, kStored),
+              Central(53), Le(16, 2)));
+  Check("ExtraRecordOverrunsItsField", kRefused,
+        One("x", [](E e) { e.extra = Le(0x5455, 2) + Le(200, 2); }));
+  Check("Zip64ExtraFieldMissing", kRefused,
+        Patch(One("x", [](E e) { e.zip64 = true; }), Central(51), Le(2, 2)));
+  Check("ArchiveOnSeveralDisks", UNZIP32_ERR_UNSUPPORTED, Patch(One("x"), End(4), Le(1, 2)),
+        kNothing);
+  Check("Zip64ArchiveOnSeveralDisks", UNZIP32_ERR_UNSUPPORTED,
+        Patch(OneAnd(zip64End), End(-4), Le(2, 4)), kNothing);
+  Check(
+      "ManyEntries", kOk,
+      [](Z z) {
+        for (int i = 0; i < 3000; ++i) z.Add("e" + std::to_string(i), "x");  // 160 KiB of directory
+      },
+      kNothing, "TestZip=1");
+  // Link entries are written as files holding the link text; a link already
+  // in out/ is replaced or refused, never written through.
+  Check("LinkUpwardsThenAFileThroughIt", kWrite, Link("ln", "..", "ln/x.txt"), T("ln", ".."));
+  Check("LinkToAFileOutsideThenTheFile", kUnsafe, Link("ln", "../outside.txt", "ln"),
+        T("ln", "../outside.txt"));
+  Check("FlatLinkThenAFileThroughIt", kOk, Link("ln", "..", "ln/x.txt"),
+        T("ln", "..", "x.txt", "attacker"), "HonorDirectories=0");
+  Check("ExistingLinkToAFileIsReplaced", kOk,
+        OneAnd([](Z) { LinkBefore("outside.txt", "f.txt"); }));
+  Check("ExistingLinkToAFolderIsNotFollowed", kWrite, With(Two("link/x.txt", "b"), [](Z) {
+          Dir().MakeFolder("target");
+          LinkBefore("target", "link");
+        }));
+  // The first entry that maps onto a file claims it.
+  Check("NamesDifferingInCase", kUnsafe, Two("Dir/a.TXT", "dir/a.txt"), T("Dir/a.TXT", "first"));
+  Check("SlashAndBackslash", kUnsafe, Two("d/x.txt", "d\\x.txt"), T("d/x.txt", "first"));
+  Check("FlatSameNameInTwoFolders", kUnsafe, Two("a/x.txt", "b/x.txt"), T("x.txt", "first"),
+        "HonorDirectories=0");
+}
+
+// Names, then good.txt, extracted with folders kept and flat: each gives the
+// code and the files of `list` (a "/" at the end: a folder).
+void Names(const std::string& label, const std::vector<std::string>& names, int32_t code,
+           const std::string& honored, int32_t flatCode, const std::string& flat) {
+  const Build build = [=](Z z) {
+    for (const std::string& name : names) z.Add(name, "x");
+    z.Add("good.txt", "x");
+  };
+  Check(label, code, build, Files(honored + " good.txt"));
+  Check(label + "Flat", flatCode, build, Files(flat + " good.txt"), "HonorDirectories=0");
+}
+
+TEST(Unzip32Extract, EntryNames) {
+  Names("Kept",
+        {"a/b/c.txt", "a\\b\\c2.txt", "a\\d/", "./a/.//b.txt", "./", ".hidden", "console.txt",
+         "com0"},
+        kOk, "a/b/c.txt a/b/c2.txt a/d/ a/b.txt .hidden console.txt com0", kOk,
+        "c.txt c2.txt b.txt .hidden console.txt com0");
+  Names("Refused",
+        {"", "..", "C:x", "a.txt:secret", "safe.txt\0../../x"s, "d\x1b[2J/x", "a\x7f", "a.", "nul",
+         "Com1.txt", "lpt9", "a*.txt", "a|b"},
+        kUnsafe, "", kUnsafe, "");
+  // Only their folders are refused.
+  Names("FlatOnly",
+        {"../x1", "a\\..\\../x2", "/x3", "\\\\server\\share\\x4", "C:\\x5", "a /x6", ".. /x7",
+         "aux/x8", "a/com1\\x9", "../"},
+        kUnsafe, "", kOk, "x1 x2 x3 x4 x5 x6 x7 x8 x9");
+  Names("DotLast", {"a/."}, kOk, "a", kUnsafe, "");
+}
+
+TEST(Unzip32Extract, Options) {
+  const Build texts = [](Z z) {
+    z.Add("my file.txt", "a\nb\n").internalAttributes = 1;
+    z.Add("sub dir/a b.txt", "c\r\nd\re").internalAttributes = 1;
+    z.Add("long.txt", Text(100000)).internalAttributes = 1;
+    z.Add("bin ary.bin", "x\ny\0z\n"s);
+  };
+  std::string crlf;
+  for (char c : Text(100000)) crlf += c == '\n' ? "\r\n"s : std::string(1, c);
+  const Build pw = [](Z z) {
+    z.Add("one.txt", Text(3000)).password = "pw";
+    z.Add("two.txt", "two", kStored).password = "pw";
+  };
+  const Build three = [](Z z) {
+    z.Add("a.bin", Text(4000));
+    z.Add("d/b.txt", "b", kStored);
+    z.Add("enc.txt", "hidden").password = "pw";
+  };
+  const Build names = [](Z z) {
+    for (const char* name : {"a.txt", "B.TXT", "c.package", "dir/d.txt", "dir/e.package"}) {
+      z.Add(name, "x");
+    }
+  };
+  const std::string ask = "OverWriteFiles=0 PromptOverwrite=1", asked = "R:out/existing.txt";
+  const Tree_t kept = T("existing.txt", "old"), old = T("existing.txt", "old", "fresh.txt", "new");
+  const std::string p1 = "P:one.txt", p2 = " P:two.txt", p111 = p1 + " " + p1 + " " + p1;
+  // Files already there: replaced, kept or asked about.
+  Check("Overwrite", kOk, Existing({}), kAll, "PromptOverwrite=1");
+  Check("KeepExisting", kOk, Existing({}), old, "OverWriteFiles=0 MessageLevel=2", "",
+        "skipping: existing.txt");
+  Check("AskYes", kOk, Existing({}), kAll, ask + " reply=102", asked);
+  Check("AskNo", kOk, Existing({}), old, ask + " reply=100", asked);
+  Check("AskAnyOtherAnswer", kOk, Existing({}), old, ask + " reply=103", asked);
+  Check("AskCancel", UNZIP32_ERR_CANCELLED, Existing({}), kept, ask + " reply=104", asked);
+  Check("AskWithoutACallback", kOk, Existing({}), old, ask + " callbacks=0");
+  Check("NewerReplacesOlder", kOk, Existing({}), kAll, "OverWriteFiles=0 ExtractNewer=1");
+  Check("NewerKeepsNewer", kOk, Existing({2019}), old, "ExtractNewer=1");
+  Check("NewerKeepsTheSameTime", kOk, Existing({2020, 6, 15, 12, 0, 0}), old, "ExtractNewer=1");
+  Check("NewerStillAsks", kOk, Existing({}), old, ask + " ExtractNewer=1", asked);
+  Check("OnlyNewerCreatesNothing", kOk, Existing({}), T("existing.txt", "new"),
+        "ExtractOnlyNewer=1");
+  Check("OnlyNewerKeepsNewer", kOk, Existing({2019}), kept, "ExtractOnlyNewer=1 ExtractNewer=1");
+  // Names and contents.
+  Check("SpaceToUnderScore", kOk, texts,
+        T("my_file.txt", "a\nb\n", "sub_dir/a_b.txt", "c\r\nd\re", "long.txt", Text(100000),
+          "bin_ary.bin", "x\ny\0z\n"s),
+        "SpaceToUnderScore=1");
+  Check("ConvertCRtoCRLF", kOk, texts,
+        T("my file.txt", "a\r\nb\r\n", "sub dir/a b.txt", "c\r\nd\r\ne", "long.txt", crlf,
+          "bin ary.bin", "x\ny\0z\n"s),
+        "ConvertCRtoCRLF=1");
+  // Name lists.
+  Check("IncludeIgnoringCase", kOk, names, Files("a.txt B.TXT dir/d.txt"), "include=*.txt");
+  Check("IncludeWithCase", kOk, names, Files("a.txt dir/d.txt"), "include=*.txt CaseSensitive=1");
+  Check("ExcludeIgnoringCase", kOk, names, Files("a.txt c.package dir/d.txt dir/e.package"),
+        "exclude=b.txt");
+  Check("ExcludeWithCase", kOk, names, kAll, "exclude=b.txt exclude=*d.package CaseSensitive=1");
+  Check("IncludeThenExclude", kOk, names, Files("dir/d.txt"), "include=dir/* exclude=*.package");
+  Check("QuestionMarkAndSeveralPatterns", kOk, names, Files("a.txt B.TXT dir/e.package"),
+        "include=?.txt include=*i*e*e include=*a*a*a*a*x include=*ae");
+  Check("NothingIncluded", UNZIP32_ERR_NO_MATCH, names, kNothing, "include=*.exe");
+  Check("EverythingExcluded", UNZIP32_ERR_NO_MATCH, names, kNothing, "exclude=*");
+  // Passwords: asked for the first entry that needs one, kept, asked
+  // again when wrong, at most three times per entry.
+  Check("PasswordKept", kOk, pw, kAll, "", p1, "-");
+  Check("WrongTwiceThenRight", kOk, pw, kAll, "passwords=a,b,pw", p111, "incorrect password");
+  Check("WrongThreeTimesPerEntry", kPassword, pw, kNothing, "passwords=a,b,c,d,e,f,pw",
+        p111 + p2 + p2 + p2);
+  Check("WrongThreeTimesThenRightForTheNext", kPassword, pw, T("two.txt", "two"),
+        "passwords=a,b,c,pw", p111 + p2);
+  Check("PasswordSkipped", kPassword, pw, kNothing, "passwords=", p1 + p2);
+  Check("NoPasswordCallback", kPassword, pw, kNothing, "callbacks=0");
+  Check(
+      "PasswordsPerEntry", kOk,
+      [](Z z) {
+        z.Add("one.txt", "1").password = "first";
+        z.Add("two.txt", "2").password = "second";
+      },
+      kAll, "passwords=first,second", p1 + p2);
+  // Modes that write no file.
+  Check("TestZip", kOk, three, kNothing, "TestZip=1 MessageLevel=2", "P:enc.txt",
+        "testing: a.bin   OK|testing: enc.txt   OK");
+  Check("TestZipBadCrc", kCrc, One("x", [](E e) { e.crc = 5; }), kNothing, "TestZip=1");
+  Check("TestZipNameListWithoutPassword", kPassword, three, kNothing,
+        "TestZip=1 include=*.TXT passwords=", "P:enc.txt");
+  Check(
+      "WriteToStdOut", kOk,
+      [](Z z) {
+        z.comment = Text(33000);
+        z.Add("a.txt", Text(40000));
+        z.Add("c.bin", "beta", kStored).password = "pw";
+      },
+      kNothing, "WriteToStdOut=1 DisplayComment=1 MessageLevel=0 passwords=wrong,pw",
+      "P:c.bin P:c.bin", Text(33000) + "\n" + Text(40000) + "beta");
+  Check(
+      "ExtractList", kOk,
+      [](Z z) {
+        z.Add("stored.txt", "hello", kStored).time = {2019, 3, 4, 5, 6, 8};
+        ZipEntry& e = z.Add("dir/deflated.txt", Text(10000));
+        e.rawPayload = std::string(2500, 'x'), e.crc = 0x12345678,
+        e.time = {2021, 12, 31, 23, 59, 58};
+        z.Add("secret.bin", "abc", 14).password = "pw";
+        z.Add("huge.bin", "y", kStored).size = 5ull << 30;
+      },
+      kNothing, "ExtractList=1",
+      "L:stored.txt:5:5:0:2019-03-04:0506:0:Stored:3610a686:0 "
+      "L:dir/deflated.txt:10000:2500:750:2021-12-31:2359:1:Deflated:12345678:0 "
+      "L:secret.bin:3:15:0:2021-06-15:1230:2:Method 14:352441c2:1 "
+      "L:huge.bin:4294967295:1:1000:2021-06-15:1230:3:Stored:fbdb2615:0");
+  // Messages.
+  Check("SilentOnFailure", kCrc, One("x", [](E e) { e.crc = 3; }), kAll, "MessageLevel=0", "", "-");
+  Check("EveryEntry", kOk, three, kAll, "MessageLevel=2", "P:enc.txt",
+        "Archive:  |  inflating: a.bin| extracting: d/b.txt|!entries");
+  Check("Verbose", kOk, three, kAll, "MessageLevel=2 Verbose=1", "P:enc.txt",
+        "3 entries, central directory of |d/b.txt: 1 bytes, 1 compressed, method 0|8, encrypted");
+  Check("VerboseNeedsLevelTwo", kOk, three, kAll, "Verbose=1", "P:enc.txt", "-");
+  Check("DisplayCommentWithoutOne", kOk, One("x"), kAll, "DisplayComment=1", "", "-");
+  Check("DisplayComment", kOk, OneAnd([](Z z) { z.comment = "Made by the stair team"; }), kAll,
+        "DisplayComment=1", "", "Made by the stair team");
+  Check("NoComment", kOk, OneAnd([](Z z) { z.comment = "Made by"; }), kAll, "MessageLevel=2", "",
+        "!Made by");
+  Check("ServiceCancels", UNZIP32_ERR_CANCELLED, Two("a.txt", "b.txt"), T("a.txt", "first"),
+        "cancel=1", "", "cancelled");
+}
+
+// Calls that are refused before any archive is read, and extraction folders
+// of every spelling, created with their parents.
+TEST(Unzip32Extract, CallsAndFolders) {
+  TempDir dir;
+  ZipWriter zip;
+  zip.Add("d/f.txt", "f");
+  zip.Save(dir.Join("a.zip"));
+  dir.Write("file", "");
+  dir.MakeFolder("folder");
+  UnzipOptions options{};
+  options.HonorDirectories = 1;
+  UnzipUserFunctions none{};
+  UnzipNameList list{};
+  // A count of 7 goes with a null list.
+  const auto call = [&](const std::string& zipFile, const char* folder, int32_t in, int32_t ex) {
+    options.ZipFileName = zipFile == "null" ? nullptr : zipFile.c_str();
+    options.ExtractDir = folder;
+    return Wiz_SingleEntryUnzip(in, in == 7 ? nullptr : &list, ex, ex == 7 ? nullptr : &list,
+                                &options, &none);
+  };
+  const std::string archive = dir.Join("a.zip"), root = dir.Path();
+  EXPECT_EQ(Wiz_SingleEntryUnzip(0, &list, 0, &list, nullptr, &none), UNZIP32_ERR_PARAMETER);
+  EXPECT_EQ(Wiz_SingleEntryUnzip(0, &list, 0, &list, &options, nullptr), UNZIP32_ERR_PARAMETER);
+  EXPECT_EQ(call("null", root.c_str(), 0, 0), UNZIP32_ERR_PARAMETER);
+  EXPECT_EQ(call("", root.c_str(), 0, 0), UNZIP32_ERR_PARAMETER);
+  EXPECT_EQ(call(archive, "", 0, 0), UNZIP32_ERR_PARAMETER);
+  EXPECT_EQ(call(archive, nullptr, 0, 0), UNZIP32_ERR_PARAMETER);
+  const std::pair<int32_t, int32_t> counts[] = {{-1, 0},  {101, 0}, {0, -1},
+                                                {0, 101}, {7, 0},   {0, 7}};
+  for (const auto& [in, ex] : counts) {
+    EXPECT_EQ(call(archive, root.c_str(), in, ex), UNZIP32_ERR_PARAMETER) << in << " " << ex;
+  }
+  EXPECT_EQ(call(dir.Join("missing.zip"), root.c_str(), 0, 0), UNZIP32_ERR_OPEN);
+  EXPECT_EQ(call(dir.Join("folder"), root.c_str(), 0, 0), UNZIP32_ERR_OPEN);
+  EXPECT_EQ(call(archive, dir.Join("file/x").c_str(), 0, 0), UNZIP32_ERR_WRITE);
+  EXPECT_EQ(Tree(root), T("a.zip", zip.Build(), "file", "", "folder", "<folder>"));
+  options.TestZip = 1;
+  EXPECT_EQ(call(archive, nullptr, 0, 0), UNZIP32_OK) << "no folder needed";
+  options.TestZip = 0;
+  for (const char* folder : {"out", "out/", "new/deeper", "new/deeper", "x\\y"}) {
+    EXPECT_EQ(call(archive, dir.Join(folder).c_str(), 100, 100), UNZIP32_OK) << folder;
+    EXPECT_EQ(Tree(dir.Join(folder), true), T("d/f.txt", "f")) << folder;
+  }
+  fs::create_directory(dir.Join("plain"));  // the permissions any new folder gets
+  for (const char* folder : {"new", "new/deeper", "new/deeper/d"}) {
+    EXPECT_EQ(fs::status(dir.Join(folder)).permissions(),
+              fs::status(dir.Join("plain")).permissions())
+        << folder;
+  }
+}
+
+// Damage a valid archive in every way a byte can: cut it at every offset and
+// flip every byte. Each damaged archive is refused or extracted whole.
+TEST(Unzip32Extract, EveryCutAndEveryFlippedHeaderByte) {
+  ZipWriter zip;
+  zip.AddFolder("d");
+  zip.Add("d/a.txt", "stairs up, stairs down, stairs up again, stairs down again\n");
+  zip.Add("b.bin", "\x00\x01\x02\x03 stored bytes"s, kStored);
+  zip.Add("c.txt", "encrypted and deflated, with a descriptor").password = "pw";
+  zip.Entry(3).dataDescriptor = true;
+  zip.Add("z.txt", "zip64").zip64 = true;
+  const std::string bytes = zip.Build();
+  Tree_t expected = T("d", "<folder>");
+  for (size_t i = 1; i < 5; ++i) expected[zip.Entry(i).name] = zip.Entry(i).data;
+  TempDir dir;
+  dir.Write("outside.txt", "precious");
+  int32_t code = 0;
+  const auto extract = [&](const std::string& damaged) {
+    fs::remove_all(dir.Join("out"));
+    dir.MakeFolder("out");
+    UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
+    Recorded() = {};
+    Recorded().passwords = {"pw"};
+    return Extract(dir, damaged, run, code);
+  };
+  EXPECT_EQ(extract(bytes), expected);
+  for (size_t length = 0; length < bytes.size() && !HasFailure(); ++length) {
+    EXPECT_EQ(extract(bytes.substr(0, length)), kNothing) << "cut at " << length;
+    EXPECT_EQ(code, kFormat) << "cut at " << length;
+  }
+  int refused = 0, extracted = 0;
+  for (size_t at = 0; at < bytes.size() && !HasFailure(); ++at) {
+    for (const char mask : {'\xFF', '\x01'}) {
+      std::string damaged = bytes;
+      damaged[at] = static_cast<char>(damaged[at] ^ mask);
+      const Tree_t out = extract(damaged);
+      for (const auto& [path, content] : out) {
+        EXPECT_TRUE(expected.contains(path) && expected.at(path) == content) << path << " " << at;
+      }
+      EXPECT_TRUE(code != kOk || out == expected) << "byte " << at << " accepted, another result";
+      ++(code == kOk ? extracted : refused);
+    }
+  }
+  // Both occur: fields the library must check (signatures, sizes, names) and
+  // fields it may ignore (times, versions).
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(extracted, 0);
+}
+
+}  // namespace
+}  // namespace qv::test
