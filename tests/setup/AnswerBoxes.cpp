@@ -8,54 +8,34 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-
-namespace {
-
-// The text of a message box: its one static control with text (the icon is
-// a static control without).
-BOOL CALLBACK FindText(HWND child, LPARAM found) {
-  char className[32] = {};
-  char text[1024] = {};
-  ::GetClassNameA(child, className, sizeof className);
-  if (lstrcmpiA(className, "Static") == 0 && ::GetWindowTextA(child, text, sizeof text) > 0) {
-    *reinterpret_cast<std::string*>(found) = text;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
+#include <initializer_list>
 
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: answer-boxes CAPTION COUNT\n");
     return 2;
   }
-  const char* caption = argv[1];
-  const int count = std::atoi(argv[2]);
   const DWORD start = ::GetTickCount();
-  for (int answered = 0; answered < count;) {
+  for (int answered = 0; answered < std::atoi(argv[2]); ::Sleep(50)) {
     if (::GetTickCount() - start > 120000) {
-      std::fprintf(stderr, "answer-boxes: %d of %d boxes seen\n", answered, count);
+      std::fprintf(stderr, "answer-boxes: %d of %s boxes seen\n", answered, argv[2]);
       return 1;
     }
-    HWND box = ::FindWindowA("#32770", caption);
-    std::string text;
-    if (box != nullptr && ::IsWindowVisible(box)) {
-      ::EnumChildWindows(box, FindText, reinterpret_cast<LPARAM>(&text));
+    // The text is the one static control with text (the icon is one without).
+    HWND box = ::FindWindowA("#32770", argv[1]);
+    char text[1024] = {};
+    for (HWND child = nullptr; box != nullptr && ::IsWindowVisible(box) && text[0] == 0;) {
+      if ((child = ::FindWindowExA(box, child, "Static", nullptr)) == nullptr) break;
+      ::GetWindowTextA(child, text, sizeof text);
     }
-    if (text.empty()) {  // none yet, or one still being built
-      ::Sleep(50);
-      continue;
-    }
+    if (text[0] == 0) continue;  // none yet, or one still being built
     for (int button : {IDOK, IDNO, IDCANCEL}) {
       if (HWND control = ::GetDlgItem(box, button)) {
         ::SendMessageA(control, BM_CLICK, 0, 0);
         break;
       }
     }
-    std::printf("%s\n", text.c_str());
+    std::printf("%s\n", text);
     std::fflush(stdout);
     ++answered;
     // The same box must not be answered twice.
