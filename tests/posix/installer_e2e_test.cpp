@@ -1,10 +1,9 @@
 // The real quorvane-installer, run as the system would start it, on a
 // sandboxed machine (a Wine prefix of its own) against archives served on
 // loopback. Its boxes are answered on a pseudo-terminal, as a user at the
-// terminal answers them; killed runs have no terminal.
+// terminal answers them.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <future>
 
 #include "support/InstallerOutcomes.h"
@@ -24,18 +23,17 @@ std::string Prompt(int buttons) {
   return buttons == 4 ? "[Y]es / [N]o? " : "Press Enter to continue. ";
 }
 
-// The boxes on a terminal: their texts and buttons.
+// The boxes on a terminal, with their buttons.
 std::vector<Box> BoxesOn(const std::string& transcript) {
   std::vector<Box> boxes;
   for (size_t at = transcript.find(kHeader); at != std::string::npos;) {
     const size_t begin = at + kHeader.size();
-    at = transcript.find(kHeader, begin);
-    const std::string shown = transcript.substr(begin, at - begin);
+    const std::string shown =
+        transcript.substr(begin, (at = transcript.find(kHeader, begin)) - begin);
     Box box{shown.substr(0, shown.find(" \r\n")), kInputBox};
-    for (int buttons : {0, 4}) {
-      const size_t prompt = shown.find("\r\n" + Prompt(buttons));
-      if (prompt != std::string::npos) box = {shown.substr(0, prompt), buttons};
-    }
+    for (int buttons : {0, 4})
+      if (const size_t end = shown.find("\r\n" + Prompt(buttons)); end != std::string::npos)
+        box = {shown.substr(0, end), buttons};
     std::erase(box.text, '\r');
     boxes.push_back(box);
   }
@@ -55,10 +53,8 @@ class PosixMachine : public Machine {
 
   std::string Serve(const std::string& name, const std::string& archive, bool slow) override {
     HttpRoute route = HttpRoute::Ok(archive);
-    if (slow) {
-      route.stallAfter = archive.size() / 2;
-      route.stallFor = std::chrono::milliseconds(300);
-    }
+    route.stallAfter = archive.size() / 2;
+    route.stallFor = std::chrono::milliseconds(slow ? 300 : 0);
     server_.Route("/" + name, route);
     return server_.Url("/" + name).substr(sizeof "http://" - 1);
   }
@@ -76,20 +72,13 @@ class PosixMachine : public Machine {
   Ended Run(const Launch& launch) {
     std::vector<std::string> argv = {QV_INSTALLER_PATH};
     if (!launch.arguments.empty()) argv.push_back(launch.arguments);
-    std::filesystem::create_directories(Temp(launch.temp));
-    const Environment env = sandbox_.InstallerEnvironment({{"TMPDIR", Temp(launch.temp) + "/"},
-                                                           {"QUORVANE_CONNECT_TIMEOUT_MS", "3000"},
-                                                           {"QUORVANE_STALL_TIMEOUT_MS", "1500"}});
-    if (launch.killAfter.count() > 0) {
-      const ProcessResult run = RunProcess(argv, env, launch.killAfter);
-      return {run.exitStatus, {}, run.timedOut};
-    }
-    PtyProcess terminal(argv, env);
-    for (const Box& box : launch.script) {
-      const bool input = box.flags == kInputBox;
-      if (!terminal.WaitFor(kHeader) ||
-          !terminal.WaitFor(input ? box.text + " " : Prompt(box.flags & 0xF)))
-        break;
+    PtyProcess terminal(argv,
+                        sandbox_.InstallerEnvironment({{"TMPDIR", launch.temp + "/"},
+                                                       {"QUORVANE_CONNECT_TIMEOUT_MS", "3000"},
+                                                       {"QUORVANE_STALL_TIMEOUT_MS", "1500"}}));
+    for (const Box& box : launch.killAfter.count() > 0 ? std::vector<Box>{} : launch.script) {
+      const std::string end = box.flags == kInputBox ? box.text + " " : Prompt(box.flags & 0xF);
+      if (!terminal.WaitFor(kHeader) || !terminal.WaitFor(end)) break;
       terminal.Type(box.typed + (box.answer == kYes ? "y" : box.answer == kNo ? "n" : "") + "\n");
     }
     try {
@@ -97,30 +86,17 @@ class PosixMachine : public Machine {
     } catch (const std::exception&) {
       // It has ended already.
     }
-    const int status = terminal.Wait();
+    const int status =
+        terminal.Wait(launch.killAfter.count() > 0 ? launch.killAfter : std::chrono::seconds(60));
     return {status, BoxesOn(terminal.Transcript())};
   }
 
   TempDir dir_;
-  GameSandbox sandbox_{dir_.Path() + "/machine"};
+  GameSandbox sandbox_{dir_.Path()};
   HttpServer server_;
 };
 
-class Outcome : public ::testing::TestWithParam<Row> {};
-TEST_P(Outcome, OfOneRun) {
-  PosixMachine machine;
-  Check(machine, GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Installer, Outcome, ::testing::ValuesIn(kRows),
-                         RowName<::testing::TestParamInfo<Row>>);
-
-class BusyOutcome : public ::testing::TestWithParam<Busy> {};
-TEST_P(BusyOutcome, OfManyRuns) {
-  PosixMachine machine;
-  Check(machine, GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Installer, BusyOutcome, ::testing::ValuesIn(kBusyRows),
-                         RowName<::testing::TestParamInfo<Busy>>);
+QV_INSTALLER_OUTCOME_TESTS(PosixMachine);
 
 }  // namespace
 }  // namespace qv::test::e2e

@@ -11,12 +11,8 @@
 #include <initializer_list>
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: answer-boxes CAPTION COUNT\n");
-    return 2;
-  }
   const DWORD start = ::GetTickCount();
-  for (int answered = 0; answered < std::atoi(argv[2]); ::Sleep(50)) {
+  for (int answered = 0; argc == 3 && answered < std::atoi(argv[2]); ::Sleep(50)) {
     if (::GetTickCount() - start > 120000) {
       std::fprintf(stderr, "answer-boxes: %d of %s boxes seen\n", answered, argv[2]);
       return 1;
@@ -24,11 +20,11 @@ int main(int argc, char** argv) {
     // The text is the one static control with text (the icon is one without).
     HWND box = ::FindWindowA("#32770", argv[1]);
     char text[1024] = {};
-    for (HWND child = nullptr; box != nullptr && ::IsWindowVisible(box) && text[0] == 0;) {
-      if ((child = ::FindWindowExA(box, child, "Static", nullptr)) == nullptr) break;
+    for (HWND child = nullptr; box && ::IsWindowVisible(box) && !text[0];) {
+      if (!(child = ::FindWindowExA(box, child, "Static", nullptr))) break;
       ::GetWindowTextA(child, text, sizeof text);
     }
-    if (text[0] == 0) continue;  // none yet, or one still being built
+    if (!text[0]) continue;  // none yet, or one still being built
     for (int button : {IDOK, IDNO, IDCANCEL}) {
       if (HWND control = ::GetDlgItem(box, button)) {
         ::SendMessageA(control, BM_CLICK, 0, 0);
@@ -41,5 +37,6 @@ int main(int argc, char** argv) {
     // The same box must not be answered twice.
     while (::IsWindow(box) && ::GetTickCount() - start <= 120000) ::Sleep(20);
   }
-  return 0;
+  if (argc != 3) std::fprintf(stderr, "usage: answer-boxes CAPTION COUNT\n");
+  return argc == 3 ? 0 : 2;
 }

@@ -5,6 +5,8 @@
 // runs are started and answered, and where the installer's folders are.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <ostream>
 #include <string>
@@ -15,14 +17,8 @@ namespace qv::test::e2e {
 inline constexpr char kCaption[] = "Quorvane Modular Stair Installer";
 inline constexpr char kCatalog[] = "# Modular stairs\r\nmodularStairs 1\r\nobjectID 100\r\n";
 // A box's flags: its icon plus its buttons; kInputBox for the input box.
-inline constexpr int kStop = 16;
-inline constexpr int kInformation = 64;
-inline constexpr int kQuestion = 68;  // Yes and No with the information icon
-inline constexpr int kInputBox = -1;
-// The buttons.
-inline constexpr int kOk = 1;
-inline constexpr int kYes = 6;
-inline constexpr int kNo = 7;
+inline constexpr int kStop = 16, kInformation = 64, kQuestion = 68, kInputBox = -1;
+inline constexpr int kOk = 1, kYes = 6, kNo = 7;  // the buttons
 
 // A box as the user meets it, and the answer given to it.
 struct Box {
@@ -38,13 +34,12 @@ struct Launch {
   std::string arguments;    // the command line after the program's name
   std::vector<Box> script;  // the answers in turn; later boxes get the first of OK, No, Cancel
   std::chrono::milliseconds killAfter{0};  // killed this long after its start; 0: never
-  int temp = -1;                           // its temporary folder: Machine::Temp(temp)
+  std::string temp = {};                   // its temporary folder
 };
 
 struct Ended {
   int exitCode = -1;
   std::vector<Box> boxes;  // in order, with the flags this system lets a user see
-  bool killed = false;     // killed before its end
 };
 
 class Machine {
@@ -55,23 +50,17 @@ class Machine {
   virtual std::string Serve(const std::string& name, const std::string& archive, bool slow) = 0;
   // Starts every launch at once; returns when each has ended.
   virtual std::vector<Ended> Start(const std::vector<Launch>& launches) = 0;
-  // -1: the temporary folder the runs share; 0, 1...: one of a run's own.
-  std::string Temp(int number) const {
-    return number < 0 ? temp : temp + "-" + std::to_string(number);
-  }
 
-  // Native paths.
-  std::string temp;
-  std::string downloads;
-  std::string script;  // the catalog script
-  int shown = 0;       // the flags of a box that this system shows (kInputBox always)
+  // Native paths: the runs' temporary folder, the Downloads folder, the
+  // catalog script.
+  std::string temp, downloads, script;
+  int shown = 0;  // the flags of a box that this system shows (kInputBox always)
   // The name of a temporary file that a killed run leaves, and one that only
   // looks like it.
-  std::string leftover;
-  std::string lookAlike;
+  std::string leftover, lookAlike;
 };
 
-enum Twist { kNoTwist, kDamaged, kPassword, kNoCatalog, kNoDownloads };
+enum Twist { kNoTwist, kDamaged, kPassword, kNoCatalog, kNoDownloads, kNoTemp, kLongTemp };
 
 // One run with an archive served. An exit code of 2 is an error that stops
 // the run: its box is compared by the head of its text.
@@ -105,18 +94,29 @@ inline void PrintTo(const Row& row, std::ostream* out) {
 inline void PrintTo(const Busy& row, std::ostream* out) {
   *out << row.name;
 }
-// A parameterized test's name for a row.
-template <typename Info>
-std::string RowName(const Info& info) {
-  return info.param.name;
-}
-
+void Check(Machine& machine, const Row& row);
+void Check(Machine& machine, const Busy& row);
 // A file's whole content ("<missing>" when it cannot be read); a file
 // written whole, its folders made.
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& content);
 
-void Check(Machine& machine, const Row& row);
-void Check(Machine& machine, const Busy& row);
-
 }  // namespace qv::test::e2e
+
+// Both tables as parameterized tests, one named after each row, each on a
+// fresh machine of type `MachineType`.
+#define QV_INSTALLER_OUTCOME_TESTS(MachineType)                                          \
+  class Outcome : public ::testing::TestWithParam<Row> {};                               \
+  class BusyOutcome : public ::testing::TestWithParam<Busy> {};                          \
+  TEST_P(Outcome, OfOneRun) {                                                            \
+    MachineType machine;                                                                 \
+    Check(machine, GetParam());                                                          \
+  }                                                                                      \
+  TEST_P(BusyOutcome, OfManyRuns) {                                                      \
+    MachineType machine;                                                                 \
+    Check(machine, GetParam());                                                          \
+  }                                                                                      \
+  INSTANTIATE_TEST_SUITE_P(Installer, Outcome, ::testing::ValuesIn(kRows),               \
+                           [](const auto& row) { return std::string(row.param.name); }); \
+  INSTANTIATE_TEST_SUITE_P(Installer, BusyOutcome, ::testing::ValuesIn(kBusyRows),       \
+                           [](const auto& row) { return std::string(row.param.name); })

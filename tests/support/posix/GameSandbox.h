@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/posix/Subprocess.h"
@@ -16,17 +17,15 @@ class GameSandbox {
  public:
   struct Options {
     bool createCatalog = true;
-    // Catalog script content, written as it stands.
-    std::string catalog = "# Modular stairs\r\nmodularStairs 1\r\nobjectID 100\r\n";
+    std::string catalog =
+        "# Modular stairs\r\nmodularStairs 1\r\nobjectID 100\r\n";  // as it stands
   };
 
   explicit GameSandbox(std::string root) : GameSandbox(std::move(root), Options()) {}
   GameSandbox(std::string root, const Options& options);
 
   // Native paths, without a trailing slash.
-  std::string GameFolder() const {
-    return root_ + "/prefix/drive_c/Program Files/EA GAMES/The Sims 2";
-  }
+  std::string GameFolder() const { return root_ + "/prefix/drive_c/Games/The Sims 2"; }
   std::string CatalogPath() const {
     return GameFolder() + "/TSData/Res/Catalog/Scripts/modularstairs.txt";
   }

@@ -1,7 +1,7 @@
-// The Win32 file system layer on real Windows attributes: hidden, system and
-// read-only files, the attribute masks of the listing, the error numbers, and
-// what Wine does where Windows refuses. (The rest of the layer is met by the
-// end-to-end test's runs.)
+// What only the Windows layer itself shows (the end-to-end test's runs meet
+// the rest of it): the file system on real Windows attributes (hidden,
+// system and read-only files, the attribute masks of the listing) and its
+// error numbers, and where a library may come from.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -15,7 +15,9 @@
 
 #include "common/Error.h"
 #include "common/modCommon.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
@@ -39,12 +41,6 @@ class Win32FileSystemTest : public ::testing::Test {
     ::SetFileAttributesA(Path("readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
   }
   std::string Path(const std::string& name) const { return dir_.Path() + "\\" + name; }
-  static Names List(const std::string& path, uint32_t mask) {
-    Names names;
-    for (std::string name = fs::ListFirst(path, mask); !name.empty(); name = fs::ListNext())
-      names.insert(name);
-    return names;
-  }
 
   qv::test::TempDir dir_;
 };
@@ -54,26 +50,27 @@ TEST_F(Win32FileSystemTest, ListingFiltersByAttributeMask) {
   Names everything = files;
   everything.insert({".", "..", "sub"});
   const struct {
-    const char* name;
     std::string path;
     uint32_t mask;
     Names expected;
   } rows[] = {
-      {"mask 55: everything, dots and folders included", Path(""), 55, everything},
-      {"mask 39: files of every kind, no folders", Path(""), 39, files},
-      {"mask 0: only normal, read-only and archive files",
-       Path(""),
-       0,
-       {"plain.txt", "readonly.txt"}},
-      {"pattern", Path("*.txt"), 39, files},
-      {"one named hidden file", Path("hidden.txt"), 39, {"hidden.txt"}},
-      {"one named hidden file, mask without hidden", Path("hidden.txt"), 0, {}},
-      {"a folder named without separator is not a file", Path("sub"), 39, {}},
-      {"a missing folder lists nothing", Path("missing\\"), 55, {}},
-      {"a file used as a folder lists nothing", Path("plain.txt\\"), 55, {}},
-      {"a name no file can have lists nothing", "\t" + Path("plain.txt"), 39, {}},
+      {Path(""), 55, everything},  // dots and folders included
+      {Path(""), 39, files},       // files of every kind, no folders
+      {Path(""), 0, {"plain.txt", "readonly.txt"}},
+      {Path("*.txt"), 39, files},
+      {Path("hidden.txt"), 39, {"hidden.txt"}},
+      {Path("hidden.txt"), 0, {}},
+      {Path("sub"), 39, {}},  // a folder named without separator is not a file
+      {Path("missing\\"), 55, {}},
+      {Path("plain.txt\\"), 55, {}},       // a file used as a folder
+      {"\t" + Path("plain.txt"), 39, {}},  // a name no file can have
   };
-  for (const auto& row : rows) EXPECT_EQ(List(row.path, row.mask), row.expected) << row.name;
+  for (const auto& row : rows) {
+    Names names;
+    for (std::string name = fs::ListFirst(row.path, row.mask); !name.empty(); name = fs::ListNext())
+      names.insert(name);
+    EXPECT_EQ(names, row.expected) << row.path << ", mask " << row.mask;
+  }
 }
 
 TEST_F(Win32FileSystemTest, FailuresCarryTheInstallersErrorNumbers) {
@@ -82,7 +79,6 @@ TEST_F(Win32FileSystemTest, FailuresCarryTheInstallersErrorNumbers) {
       {Raised([&] { fs::GetAttributes(Path("missing\\x.txt")); }), qv::err::kPathNotFound},
       {Raised([&] { fs::RemoveFile(Path("readonly.txt")); }), qv::err::kPermissionDenied},
       {Raised([&] { fs::RemoveFolder(Path("sub")); }), qv::err::kPathFileAccess},
-      {Raised([&] { fs::File::OpenRead(Path("missing.txt")); }), qv::err::kFileNotFound},
       {Raised([&] { fs::ReadFolder(Path("missing")); }), qv::err::kPathNotFound},
   };
   for (const auto& [error, number] : rows) {
@@ -103,29 +99,19 @@ TEST_F(Win32FileSystemTest, InstallerHelpersSeeAndDeleteHiddenSystemAndReadOnlyF
   ::CreateDirectoryA(dir_.Path().c_str(), nullptr);  // for the fixture's own clean-up
 }
 
-// A caller that stops reading a listing part way (the deleting helpers do on
-// a failure) must not keep the folder busy: Windows refuses to remove a
-// folder while a search in it is open.
-TEST_F(Win32FileSystemTest, AListingLeftPartWayKeepsNoFolderBusy) {
-  dir_.Write("sub\\b.txt", "b");
-  ASSERT_FALSE(fs::ListFirst(Path("sub\\"), 39).empty());
-  fs::RemoveFile(Path("sub\\a.txt"));
-  fs::RemoveFile(Path("sub\\b.txt"));
-  EXPECT_TRUE(::RemoveDirectoryA(Path("sub").c_str())) << "error " << ::GetLastError();
-}
-
-// Windows refuses to replace a read-only file; Wine replaces it. Either way
-// the target is one of the two files whole.
-TEST_F(Win32FileSystemTest, ReplacementOfAReadOnlyTargetIsAllOrNothing) {
-  dir_.Write("new.txt", "new");
-  try {
-    fs::ReplaceFileAtomically(Path("new.txt"), Path("readonly.txt"));
-    EXPECT_EQ(dir_.Read("readonly.txt"), "new");
-    EXPECT_FALSE(dir_.Exists("new.txt"));
-  } catch (const qv::Error& error) {
-    EXPECT_EQ(error.Number(), qv::err::kPermissionDenied) << error.Description();
-    EXPECT_EQ(dir_.Read("readonly.txt"), "readonly.txt");
-  }
+// A working library planted in the current folder, under a name that exists
+// nowhere else, must not be picked up.
+TEST(Win32DynamicLibraryTest, OnlyTheProgramsFolderIsSearched) {
+  EXPECT_EQ(fs::DynamicLibrary::Load("unzip32").Path(), fs::ExecutableFolder() + "\\unzip32.dll");
+  qv::test::TempDir dir;
+  ASSERT_TRUE(::CopyFileA((fs::ExecutableFolder() + "\\unzip32fake_noversion.dll").c_str(),
+                          dir.Join("quorvane_planted.dll").c_str(), FALSE));
+  char previous[MAX_PATH + 1] = {};
+  ::GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(::SetCurrentDirectoryA(dir.Path().c_str()));
+  const qv::Error error = Raised([] { fs::DynamicLibrary::Load("quorvane_planted"); });
+  ::SetCurrentDirectoryA(previous);
+  EXPECT_EQ(error.Number(), qv::err::kDllLoad) << error.Description();
 }
 
 }  // namespace
