@@ -72,10 +72,7 @@ class PosixMachine : public Machine {
   Ended Run(const Launch& launch) {
     std::vector<std::string> argv = {QV_INSTALLER_PATH};
     if (!launch.arguments.empty()) argv.push_back(launch.arguments);
-    PtyProcess terminal(argv,
-                        sandbox_.InstallerEnvironment({{"TMPDIR", launch.temp + "/"},
-                                                       {"QUORVANE_CONNECT_TIMEOUT_MS", "3000"},
-                                                       {"QUORVANE_STALL_TIMEOUT_MS", "1500"}}));
+    PtyProcess terminal(argv, sandbox_.InstallerEnvironment({{"TMPDIR", launch.temp + "/"}}));
     for (const Box& box : launch.killAfter.count() > 0 ? std::vector<Box>{} : launch.script) {
       const std::string end = box.flags == kInputBox ? box.text + " " : Prompt(box.flags & 0xF);
       if (!terminal.WaitFor(kHeader) || !terminal.WaitFor(end)) break;

@@ -25,12 +25,10 @@ int main(int argc, char** argv) {
       ::GetWindowTextA(child, text, sizeof text);
     }
     if (!text[0]) continue;  // none yet, or one still being built
-    for (int button : {IDOK, IDNO, IDCANCEL}) {
-      if (HWND control = ::GetDlgItem(box, button)) {
-        ::SendMessageA(control, BM_CLICK, 0, 0);
-        break;
-      }
-    }
+    HWND control = nullptr;  // the first of OK, No and Cancel
+    for (int button : {IDCANCEL, IDNO, IDOK})
+      if (HWND found = ::GetDlgItem(box, button)) control = found;
+    ::SendMessageA(control, BM_CLICK, 0, 0);
     std::printf("%s\n", text);
     std::fflush(stdout);
     ++answered;

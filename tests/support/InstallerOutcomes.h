@@ -27,8 +27,10 @@ struct Box {
   int answer = kOk;
   std::string typed = {};  // typed into an input box first
   bool operator==(const Box& other) const { return text == other.text && flags == other.flags; }
+  friend std::ostream& operator<<(std::ostream& out, const Box& box) {
+    return out << "{\"" << box.text << "\", " << box.flags << "}";
+  }
 };
-std::ostream& operator<<(std::ostream& out, const Box& box);
 
 struct Launch {
   std::string arguments;    // the command line after the program's name
@@ -63,39 +65,28 @@ class Machine {
 enum Twist { kNoTwist, kDamaged, kPassword, kNoCatalog, kNoDownloads, kNoTemp, kLongTemp };
 
 // One run with an archive served. An exit code of 2 is an error that stops
-// the run: its box is compared by the head of its text.
+// the run: its box is compared by the head of its text. Or else several runs
+// at once, or runs killed at any moment (`runs`, `ownTemp`, `kills`).
 struct Row {
   const char* name;
   // The archive's entries: a "*.package" holds Package(its name), the rest
   // a read-me with free ids.
-  std::vector<std::string> entries;
-  std::string arguments;  // "{}" stands for the archive's address without the scheme
-  std::vector<Box> boxes;
-  int exitCode;
+  std::vector<std::string> entries = {};
+  std::string arguments = {};  // "{}" stands for the archive's address without the scheme
+  std::vector<Box> boxes = {};
+  int exitCode = 0;
   std::vector<std::string> copied = {};  // fresh in the Downloads folder afterwards
   std::vector<std::string> before = {};  // installed before the run; they stay unless copied
   bool merged = false;                   // the read-me is merged; otherwise the script is untouched
   Twist twist = kNoTwist;
+  int runs = 1;          // started together, each for an archive of its own
+  bool ownTemp = false;  // each with a temporary folder of its own
+  int kills = 0;         // runs killed at seeded moments, then one complete run
+  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 extern const std::vector<Row> kRows;
 
-// Several runs at once, or runs killed at any moment.
-struct Busy {
-  const char* name;
-  int runs;      // started together, each for an archive of its own
-  bool ownTemp;  // each with a temporary folder of its own
-  int kills;     // runs killed at seeded moments, then one complete run
-};
-extern const std::vector<Busy> kBusyRows;
-
-inline void PrintTo(const Row& row, std::ostream* out) {
-  *out << row.name;
-}
-inline void PrintTo(const Busy& row, std::ostream* out) {
-  *out << row.name;
-}
 void Check(Machine& machine, const Row& row);
-void Check(Machine& machine, const Busy& row);
 // A file's whole content ("<missing>" when it cannot be read); a file
 // written whole, its folders made.
 std::string ReadAll(const std::string& path);
@@ -103,20 +94,12 @@ void WriteAll(const std::string& path, const std::string& content);
 
 }  // namespace qv::test::e2e
 
-// Both tables as parameterized tests, one named after each row, each on a
+// The table as parameterized tests, one named after each row, each on a
 // fresh machine of type `MachineType`.
-#define QV_INSTALLER_OUTCOME_TESTS(MachineType)                                          \
-  class Outcome : public ::testing::TestWithParam<Row> {};                               \
-  class BusyOutcome : public ::testing::TestWithParam<Busy> {};                          \
-  TEST_P(Outcome, OfOneRun) {                                                            \
-    MachineType machine;                                                                 \
-    Check(machine, GetParam());                                                          \
-  }                                                                                      \
-  TEST_P(BusyOutcome, OfManyRuns) {                                                      \
-    MachineType machine;                                                                 \
-    Check(machine, GetParam());                                                          \
-  }                                                                                      \
-  INSTANTIATE_TEST_SUITE_P(Installer, Outcome, ::testing::ValuesIn(kRows),               \
-                           [](const auto& row) { return std::string(row.param.name); }); \
-  INSTANTIATE_TEST_SUITE_P(Installer, BusyOutcome, ::testing::ValuesIn(kBusyRows),       \
+// clang-format off
+#define QV_INSTALLER_OUTCOME_TESTS(MachineType)                                                  \
+  class Outcome : public ::testing::TestWithParam<Row> {};                                       \
+  TEST_P(Outcome, AsTheTableSays) { MachineType machine; Check(machine, GetParam()); }           \
+  INSTANTIATE_TEST_SUITE_P(Installer, Outcome, ::testing::ValuesIn(kRows),                       \
                            [](const auto& row) { return std::string(row.param.name); })
+// clang-format on

@@ -14,9 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <set>
 
 #include "platform/Lock.h"
@@ -30,56 +28,42 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The pixels of a picture that `paint` draws over `background`, 24 bits each.
-std::vector<uint32_t> Picture(const RECT& area, uint32_t background,
-                              const std::function<void(HDC)>& paint) {
-  HDC memory = ::CreateCompatibleDC(nullptr);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof info.bmiHeader, area.right, -area.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  uint32_t* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS,
-                                      reinterpret_cast<void**>(&bits), nullptr, 0);
-  HGDIOBJ old = ::SelectObject(memory, bitmap);
-  std::vector<uint32_t> picture(static_cast<size_t>(area.right * area.bottom), background);
-  std::copy(picture.begin(), picture.end(), bits);
-  paint(memory);
-  ::GdiFlush();
-  std::transform(bits, bits + picture.size(), picture.begin(),
-                 [](uint32_t p) { return p & 0xFFFFFF; });
-  ::SelectObject(memory, old);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  return picture;
-}
-
 // Which of the system's message-box icons the icon control shows: the one
 // that, drawn over the control's background (as its corner shows it: the
 // icons leave their corners transparent), gives exactly the pixels on the
 // screen; 0 while none does (the box is not painted yet). Another process's
 // icon handle means nothing here, and under Wine its window cannot be read
-// through its own device context: the screen is.
+// through its own device context: the screen is. IDI_HAND, IDI_QUESTION,
+// IDI_EXCLAMATION and IDI_ASTERISK are 32513 to 32516, their flags 16 to 64.
 int IconFlag(HWND icon) {
   RECT area{};
   POINT origin{0, 0};
   if (!::GetClientRect(icon, &area) || area.right <= 0 || !::ClientToScreen(icon, &origin))
     return 0;
-  const auto shown = Picture(area, 0, [&](HDC memory) {
-    HDC screen = ::GetDC(nullptr);
-    ::BitBlt(memory, 0, 0, area.right, area.bottom, screen, origin.x, origin.y, SRCCOPY);
-    ::ReleaseDC(nullptr, screen);
-  });
-  const std::pair<int, LPCSTR> icons[] = {{MB_ICONHAND, IDI_HAND},
-                                          {MB_ICONQUESTION, IDI_QUESTION},
-                                          {MB_ICONEXCLAMATION, IDI_EXCLAMATION},
-                                          {MB_ICONASTERISK, IDI_ASTERISK}};
-  for (const auto& [flag, id] : icons) {
-    const auto drawn = Picture(area, shown[0], [&](HDC memory) {
-      ::DrawIconEx(memory, 0, 0, ::LoadIconA(nullptr, id), area.right, area.bottom, 0, nullptr,
-                   DI_NORMAL);
-    });
-    if (drawn == shown) return flag;
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  HGDIOBJ old = ::SelectObject(memory, ::CreateCompatibleBitmap(screen, area.right, area.bottom));
+  auto pixels = [&] {
+    std::vector<COLORREF> all;
+    for (int y = 0; y < area.bottom; ++y)
+      for (int x = 0; x < area.right; ++x) all.push_back(::GetPixel(memory, x, y));
+    return all;
+  };
+  ::BitBlt(memory, 0, 0, area.right, area.bottom, screen, origin.x, origin.y, SRCCOPY);
+  const std::vector<COLORREF> shown = pixels();
+  int flag = 0;
+  for (int i = 0; i < 4 && flag == 0; ++i) {
+    HBRUSH background = ::CreateSolidBrush(shown[0]);
+    ::FillRect(memory, &area, background);
+    ::DeleteObject(background);
+    ::DrawIconEx(memory, 0, 0, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32513 + i)), area.right,
+                 area.bottom, 0, nullptr, DI_NORMAL);
+    if (pixels() == shown) flag = 16 * (i + 1);
   }
-  return 0;
+  ::DeleteObject(::SelectObject(memory, old));
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  return flag;
 }
 
 // A box as the user meets it: the text of its one static control with
@@ -90,13 +74,12 @@ Box Read(HWND box) {
   HWND icon = nullptr;
   for (HWND child = nullptr; (child = ::FindWindowExA(box, child, "Static", nullptr));) {
     char text[1024] = {};
-    if ((::GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    if ((::GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
       icon = child;
-    } else if (seen.text.empty() && ::GetWindowTextA(child, text, sizeof text) > 0) {
+    else if (seen.text.empty() && ::GetWindowTextA(child, text, sizeof text) > 0)
       seen.text = text;
-      std::erase(seen.text, '\r');
-    }
   }
+  std::erase(seen.text, '\r');
   if (seen.flags == kInputBox) return seen;
   if (::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO)) seen.flags = MB_YESNO;
   // The icon is drawn once the box is shown.
@@ -105,19 +88,6 @@ Box Read(HWND box) {
     if (const int flag = IconFlag(icon)) return {seen.text, seen.flags | flag};
   }
   return seen;
-}
-
-// Answers a box: as `answer` says (typing into the input box first), or
-// else (none) with the first of OK, No and Cancel it offers.
-void Answer(HWND box, const Box* answer) {
-  HWND edit = ::FindWindowExA(box, nullptr, "Edit", nullptr);
-  for (const char c : answer != nullptr && edit != nullptr ? answer->typed : "")
-    ::SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
-  int button = answer != nullptr ? answer->answer : 0;
-  for (int fallback : {IDOK, IDNO, IDCANCEL})
-    if (button == 0 && ::GetDlgItem(box, fallback) != nullptr) button = fallback;
-  EXPECT_NE(::GetDlgItem(box, button), nullptr) << "no button " << button;
-  ::PostMessageA(::GetDlgItem(box, button), BM_CLICK, 0, 0);
 }
 
 class WineMachine : public Machine {
@@ -187,10 +157,20 @@ class WineMachine : public Machine {
             continue;
           const Box seen = Read(box);
           if (seen.text.empty()) continue;
+          // As the script says, typing into an input box first; beyond it,
+          // with the first of OK, No and Cancel.
           const auto& answers = launches[i].script;
-          const size_t n = ended[i].boxes.size();
+          const Box* answer =
+              ended[i].boxes.size() < answers.size() ? &answers[ended[i].boxes.size()] : nullptr;
           ended[i].boxes.push_back(seen);
-          Answer(box, n < answers.size() ? &answers[n] : nullptr);
+          for (const char c : answer != nullptr ? answer->typed : "")
+            ::SendMessageA(::FindWindowExA(box, nullptr, "Edit", nullptr), WM_CHAR,
+                           static_cast<unsigned char>(c), 1);
+          int button = answer != nullptr ? answer->answer : 0;
+          for (int fallback : {IDOK, IDNO, IDCANCEL})
+            if (button == 0 && ::GetDlgItem(box, fallback) != nullptr) button = fallback;
+          EXPECT_NE(::GetDlgItem(box, button), nullptr) << seen << ": no button " << button;
+          ::PostMessageA(::GetDlgItem(box, button), BM_CLICK, 0, 0);
           answered.insert(box);
         }
       }
