@@ -5,13 +5,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <map>
 #include <random>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "support/ZipWriter.h"
 
@@ -65,13 +63,10 @@ int WholeMerges(const std::string& before, const std::string& after) {
 // No stair id twice; with `objects`, no object line twice either (no
 // read-me merged twice).
 bool NoIdTwice(const std::string& catalog, bool objects = false) {
-  std::istringstream lines(catalog);
+  const std::regex kId(objects ? "(modularStairs|objectID) \\d+" : "modularStairs \\d+");
   std::set<std::string> ids;
-  for (std::string line; std::getline(lines, line);) {
-    const bool id =
-        line.starts_with("modularStairs ") || (objects && line.starts_with("objectID "));
-    if (id && !ids.insert(line).second) return false;
-  }
+  for (std::sregex_iterator at(catalog.begin(), catalog.end(), kId), end; at != end; ++at)
+    if (!ids.insert(at->str()).second) return false;
   return true;
 }
 
@@ -208,25 +203,15 @@ void CheckBusy(Machine& m, const Row& row) {
     WriteAll(place + "/" + m.leftover, "half");
     WriteAll(place + "/" + m.lookAlike, "mine");
   }
-  auto wholePackages = [&] {
-    for (const auto& [name, data] : packages) {
-      const std::string path = m.downloads + "/" + name;
-      EXPECT_TRUE(!fs::exists(path) || ReadAll(path) == data) << name << " is not whole";
-    }
-  };
-
   const auto started = std::chrono::steady_clock::now();
-  for (const Ended& ended : m.Start(launches)) {
-    EXPECT_EQ(ended.exitCode, 0);
-    EXPECT_EQ(ended.boxes.size(), 1u);
-    for (const Box& box : ended.boxes) EXPECT_EQ(box.text, kSucceeded);
-  }
+  for (const Ended& ended : m.Start(launches))
+    EXPECT_TRUE(ended.exitCode == 0 && ended.boxes.size() == 1 && ended.boxes[0].text == kSucceeded)
+        << ended.exitCode << ", " << ended.boxes.size() << " boxes";
   const auto spread = (std::chrono::steady_clock::now() - started) / std::chrono::milliseconds(1);
   EXPECT_EQ(WholeMerges(catalog, ReadAll(m.script)), row.runs * readMes);
   // Seeded, so that every run of the test kills at the same spread of moments.
   std::mt19937 random(20240609);
   std::uniform_int_distribution<decltype(spread)> killAfter(1, spread + spread / 5);
-  if (row.kills > 0) std::cout << "kills spread over " << spread << " ms\n";
   for (int kill = 0; kill <= row.kills && row.kills > 0; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill) + " of " + std::to_string(row.kills));
     for (const auto& package : packages) fs::remove(m.downloads + "/" + package.first);
@@ -234,7 +219,9 @@ void CheckBusy(Machine& m, const Row& row) {
     Launch launch = launches[0];
     launch.killAfter = std::chrono::milliseconds(kill < row.kills ? killAfter(random) : 0);
     const Ended ended = m.Start({launch}).at(0);
-    wholePackages();
+    for (const auto& [name, data] : packages)
+      EXPECT_TRUE(!fs::exists(m.downloads + "/" + name) ||
+                  ReadAll(m.downloads + "/" + name) == data);
     const int merges = WholeMerges(catalog, ReadAll(m.script));
     EXPECT_TRUE(kill < row.kills ? merges >= 0 : merges == readMes && ended.exitCode == 0)
         << merges;
@@ -244,8 +231,7 @@ void CheckBusy(Machine& m, const Row& row) {
     EXPECT_EQ(List(place, ".qv-"), Names{m.lookAlike}) << place;
     fs::remove(place + "/" + m.lookAlike);
   }
-  wholePackages();
-  EXPECT_EQ(List(m.downloads).size(), packages.size());
+  for (const auto& [name, data] : packages) EXPECT_EQ(ReadAll(m.downloads + "/" + name), data);
   EXPECT_TRUE(NoIdTwice(ReadAll(m.script), row.kills == 0));
   for (const Launch& launch : launches) EXPECT_EQ(List(launch.temp), Names{}) << launch.temp;
   EXPECT_EQ(List(places[2]), (Names{"modularstairs.txt", "modularstairs.txt.lock"}));

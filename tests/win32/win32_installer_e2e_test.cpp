@@ -132,18 +132,17 @@ class WineMachine : public Machine {
           << line << ": error " << ::GetLastError();
       for (const char* name : {"TMP", "TEMP"}) ::SetEnvironmentVariableA(name, ownTemp.c_str());
     }
-    // A box stays answered until it is gone.
-    std::set<HWND> answered;
+    std::set<HWND> answered;  // a box stays answered until it is gone
     const auto started = std::chrono::steady_clock::now();
     for (bool running = true; running; ::Sleep(50)) {
       running = false;
-      const auto now = std::chrono::steady_clock::now();
+      const auto since = std::chrono::steady_clock::now() - started;
       for (size_t i = 0; i < runs.size(); ++i) {
         if (::WaitForSingleObject(runs[i].hProcess, 0) != WAIT_TIMEOUT) continue;
         running = true;
         const auto killAfter = launches[i].killAfter;
         // Wine's first start of a GUI program in a fresh prefix can take a while.
-        if ((killAfter.count() > 0 && now - started > killAfter) || now - started > kRunLimit) {
+        if ((killAfter.count() > 0 && since > killAfter) || since > std::chrono::minutes(2)) {
           EXPECT_GT(killAfter.count(), 0) << "run " << i << " did not end";
           ::TerminateProcess(runs[i].hProcess, 137);
         }
@@ -152,27 +151,23 @@ class WineMachine : public Machine {
       for (HWND box = nullptr; (box = ::FindWindowExA(nullptr, box, "#32770", kCaption));) {
         DWORD process = 0;
         ::GetWindowThreadProcessId(box, &process);
-        for (size_t i = 0; i < runs.size(); ++i) {
-          if (runs[i].dwProcessId != process || !::IsWindowVisible(box) || answered.count(box))
-            continue;
-          const Box seen = Read(box);
-          if (seen.text.empty()) continue;
-          // As the script says, typing into an input box first; beyond it,
-          // with the first of OK, No and Cancel.
-          const auto& answers = launches[i].script;
-          const Box* answer =
-              ended[i].boxes.size() < answers.size() ? &answers[ended[i].boxes.size()] : nullptr;
-          ended[i].boxes.push_back(seen);
-          for (const char c : answer != nullptr ? answer->typed : "")
-            ::SendMessageA(::FindWindowExA(box, nullptr, "Edit", nullptr), WM_CHAR,
-                           static_cast<unsigned char>(c), 1);
-          int button = answer != nullptr ? answer->answer : 0;
-          for (int fallback : {IDOK, IDNO, IDCANCEL})
-            if (button == 0 && ::GetDlgItem(box, fallback) != nullptr) button = fallback;
-          EXPECT_NE(::GetDlgItem(box, button), nullptr) << seen << ": no button " << button;
-          ::PostMessageA(::GetDlgItem(box, button), BM_CLICK, 0, 0);
-          answered.insert(box);
-        }
+        size_t i = 0;
+        while (i < runs.size() && runs[i].dwProcessId != process) ++i;
+        const Box seen =
+            i < runs.size() && ::IsWindowVisible(box) && !answered.count(box) ? Read(box) : Box{""};
+        if (seen.text.empty()) continue;
+        // As the script says, typing into an input box first; beyond it,
+        // with OK, or No when it asks.
+        const std::vector<Box>& answers = launches[i].script;
+        const size_t n = ended[i].boxes.size();
+        ended[i].boxes.push_back(seen);
+        for (const char c : n < answers.size() ? answers[n].typed : "")
+          ::SendMessageA(::FindWindowExA(box, nullptr, "Edit", nullptr), WM_CHAR, c & 0xFF, 1);
+        const bool asks = seen.flags != kInputBox && (seen.flags & MB_YESNO);
+        const int button = n < answers.size() ? answers[n].answer : asks ? IDNO : IDOK;
+        EXPECT_NE(::GetDlgItem(box, button), nullptr) << seen << ": no button " << button;
+        ::PostMessageA(::GetDlgItem(box, button), BM_CLICK, 0, 0);
+        answered.insert(box);
       }
     }
     for (size_t i = 0; i < runs.size(); ++i) {
@@ -186,7 +181,6 @@ class WineMachine : public Machine {
   }
 
  private:
-  static constexpr auto kRunLimit = std::chrono::seconds(120);
   TempDir dir_;
   std::string state_ = platform::GetEnvironment("QV_HTTP_STATE");
   GameRegistry registry_{"", dir_.Path() + "\\The Sims 2\\"};
