@@ -11,12 +11,11 @@
 #include <initializer_list>
 
 int main(int argc, char** argv) {
+  if (argc != 3) return std::fprintf(stderr, "usage: answer-boxes CAPTION COUNT\n"), 2;
   const DWORD start = ::GetTickCount();
-  for (int answered = 0; argc == 3 && answered < std::atoi(argv[2]); ::Sleep(50)) {
-    if (::GetTickCount() - start > 120000) {
-      std::fprintf(stderr, "answer-boxes: %d of %s boxes seen\n", answered, argv[2]);
-      return 1;
-    }
+  for (int answered = 0; answered < std::atoi(argv[2]); ::Sleep(50)) {
+    if (::GetTickCount() - start > 120000)
+      return std::fprintf(stderr, "answer-boxes: %d of %s boxes seen\n", answered, argv[2]), 1;
     // The text is the one static control with text (the icon is one without).
     HWND box = ::FindWindowA("#32770", argv[1]);
     char text[1024] = {};
@@ -35,6 +34,4 @@ int main(int argc, char** argv) {
     // The same box must not be answered twice.
     while (::IsWindow(box) && ::GetTickCount() - start <= 120000) ::Sleep(20);
   }
-  if (argc != 3) std::fprintf(stderr, "usage: answer-boxes CAPTION COUNT\n");
-  return argc == 3 ? 0 : 2;
 }
