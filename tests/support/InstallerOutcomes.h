@@ -33,8 +33,8 @@ struct Box {
 };
 
 struct Launch {
-  std::string arguments;    // the command line after the program's name
-  std::vector<Box> script;  // the answers in turn; later boxes get the first of OK, No, Cancel
+  std::string arguments;                   // the command line after the program's name
+  std::vector<Box> script;                 // the answers in turn; later boxes: OK, or No when asked
   std::chrono::milliseconds killAfter{0};  // killed this long after its start; 0: never
   std::string temp = {};                   // its temporary folder
 };

@@ -37,29 +37,23 @@ namespace fs = std::filesystem;
 // IDI_EXCLAMATION and IDI_ASTERISK are 32513 to 32516, their flags 16 to 64.
 int IconFlag(HWND icon) {
   RECT area{};
-  POINT origin{0, 0};
-  if (!::GetClientRect(icon, &area) || area.right <= 0 || !::ClientToScreen(icon, &origin))
-    return 0;
+  POINT at{0, 0};
+  if (!::GetClientRect(icon, &area) || area.right <= 0 || !::ClientToScreen(icon, &at)) return 0;
   HDC screen = ::GetDC(nullptr);
   HDC memory = ::CreateCompatibleDC(screen);
   HGDIOBJ old = ::SelectObject(memory, ::CreateCompatibleBitmap(screen, area.right, area.bottom));
-  auto pixels = [&] {
-    std::vector<COLORREF> all;
-    for (int y = 0; y < area.bottom; ++y)
-      for (int x = 0; x < area.right; ++x) all.push_back(::GetPixel(memory, x, y));
-    return all;
-  };
-  ::BitBlt(memory, 0, 0, area.right, area.bottom, screen, origin.x, origin.y, SRCCOPY);
-  const std::vector<COLORREF> shown = pixels();
+  HBRUSH background = ::CreateSolidBrush(::GetPixel(screen, at.x, at.y));
   int flag = 0;
   for (int i = 0; i < 4 && flag == 0; ++i) {
-    HBRUSH background = ::CreateSolidBrush(shown[0]);
     ::FillRect(memory, &area, background);
-    ::DeleteObject(background);
     ::DrawIconEx(memory, 0, 0, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32513 + i)), area.right,
                  area.bottom, 0, nullptr, DI_NORMAL);
-    if (pixels() == shown) flag = 16 * (i + 1);
+    bool same = true;
+    for (int x = 0, y = 0; same && y < area.bottom; y += ++x / area.right, x %= area.right)
+      same = ::GetPixel(memory, x, y) == ::GetPixel(screen, at.x + x, at.y + y);
+    if (same) flag = 16 * (i + 1);
   }
+  ::DeleteObject(background);
   ::DeleteObject(::SelectObject(memory, old));
   ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
