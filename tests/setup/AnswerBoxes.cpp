@@ -8,58 +8,30 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-
-namespace {
-
-// The text of a message box: its one static control with text (the icon is
-// a static control without).
-BOOL CALLBACK FindText(HWND child, LPARAM found) {
-  char className[32] = {};
-  char text[1024] = {};
-  ::GetClassNameA(child, className, sizeof className);
-  if (lstrcmpiA(className, "Static") == 0 && ::GetWindowTextA(child, text, sizeof text) > 0) {
-    *reinterpret_cast<std::string*>(found) = text;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
+#include <initializer_list>
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: answer-boxes CAPTION COUNT\n");
-    return 2;
-  }
-  const char* caption = argv[1];
-  const int count = std::atoi(argv[2]);
+  if (argc != 3) return std::fprintf(stderr, "usage: answer-boxes CAPTION COUNT\n"), 2;
   const DWORD start = ::GetTickCount();
-  for (int answered = 0; answered < count;) {
-    if (::GetTickCount() - start > 120000) {
-      std::fprintf(stderr, "answer-boxes: %d of %d boxes seen\n", answered, count);
-      return 1;
+  for (int answered = 0; answered < std::atoi(argv[2]); ::Sleep(50)) {
+    if (::GetTickCount() - start > 120000)
+      return std::fprintf(stderr, "answer-boxes: %d of %s boxes seen\n", answered, argv[2]), 1;
+    // The text is the one static control with text (the icon is one without).
+    HWND box = ::FindWindowA("#32770", argv[1]);
+    char text[1024] = {};
+    for (HWND child = nullptr; box && ::IsWindowVisible(box) && !text[0];) {
+      if (!(child = ::FindWindowExA(box, child, "Static", nullptr))) break;
+      ::GetWindowTextA(child, text, sizeof text);
     }
-    HWND box = ::FindWindowA("#32770", caption);
-    std::string text;
-    if (box != nullptr && ::IsWindowVisible(box)) {
-      ::EnumChildWindows(box, FindText, reinterpret_cast<LPARAM>(&text));
-    }
-    if (text.empty()) {  // none yet, or one still being built
-      ::Sleep(50);
-      continue;
-    }
-    for (int button : {IDOK, IDNO, IDCANCEL}) {
-      if (HWND control = ::GetDlgItem(box, button)) {
-        ::SendMessageA(control, BM_CLICK, 0, 0);
-        break;
-      }
-    }
-    std::printf("%s\n", text.c_str());
+    if (!text[0]) continue;  // none yet, or one still being built
+    HWND control = nullptr;  // the first of OK, No and Cancel
+    for (int button : {IDCANCEL, IDNO, IDOK})
+      if (HWND found = ::GetDlgItem(box, button)) control = found;
+    ::SendMessageA(control, BM_CLICK, 0, 0);
+    std::printf("%s\n", text);
     std::fflush(stdout);
     ++answered;
     // The same box must not be answered twice.
     while (::IsWindow(box) && ::GetTickCount() - start <= 120000) ::Sleep(20);
   }
-  return 0;
 }

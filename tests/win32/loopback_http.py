@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""A loopback HTTP server for the Windows download test, run on the Linux
-side by CTest: `start STATE` serves STATE/root on 127.0.0.1 at a free port,
+"""A loopback HTTP server for the Windows end-to-end and setup tests, run
+on the Linux side: `start STATE` serves STATE/root on 127.0.0.1 at a free port,
 writes the port to STATE/port and returns once it listens; `stop STATE`
 ends it. It ends by itself after 15 minutes in any case."""
 import http.server
@@ -13,19 +13,22 @@ import threading
 
 class Handler(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
-        # A redirect, as web pages put in front of their downloads.
-        if self.path.startswith("/redirect/"):
-            self.send_response(302)
-            self.send_header("Location", "/" + self.path[len("/redirect/"):])
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-            return
-        # A server that is slow to answer, so that runs started together
-        # are all in their download at once.
-        if self.path.startswith("/slow/"):
-            threading.Event().wait(1.0)
+        # A server that pauses half way through the body, so that runs
+        # started together are all in their download at once, and a run
+        # killed at any moment may leave half an archive.
+        self.slow = self.path.startswith("/slow/")
+        if self.slow:
             self.path = self.path[len("/slow"):]
         super().do_GET()
+
+    def copyfile(self, source, outputfile):
+        if not self.slow:
+            return super().copyfile(source, outputfile)
+        body = source.read()
+        outputfile.write(body[:len(body) // 2])
+        outputfile.flush()
+        threading.Event().wait(0.5)
+        outputfile.write(body[len(body) // 2:])
 
     def log_message(self, *args):
         pass

@@ -1,0 +1,105 @@
+// What a run of the real installer does, written once as data and checked by
+// both end-to-end tests: on Linux through the binary, its boxes answered on
+// a terminal; on Windows through the .exe under Wine, its real boxes found on
+// the screen. Each test supplies a Machine: how an archive is served, how
+// runs are started and answered, and where the installer's folders are.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace qv::test::e2e {
+
+inline constexpr char kCaption[] = "Quorvane Modular Stair Installer";
+inline constexpr char kCatalog[] = "# Modular stairs\r\nmodularStairs 1\r\nobjectID 100\r\n";
+// A box's flags: its icon plus its buttons; kInputBox for the input box.
+inline constexpr int kStop = 16, kInformation = 64, kQuestion = 68, kInputBox = -1;
+inline constexpr int kOk = 1, kYes = 6, kNo = 7;  // the buttons
+
+// A box as the user meets it, and the answer given to it.
+struct Box {
+  std::string text;
+  int flags = kInformation;
+  int answer = kOk;
+  std::string typed = {};  // typed into an input box first
+  bool operator==(const Box& other) const { return text == other.text && flags == other.flags; }
+  friend std::ostream& operator<<(std::ostream& out, const Box& box) {
+    return out << "{\"" << box.text << "\", " << box.flags << "}";
+  }
+};
+
+struct Launch {
+  std::string arguments;                   // the command line after the program's name
+  std::vector<Box> script;                 // the answers in turn; later boxes: OK, or No when asked
+  std::chrono::milliseconds killAfter{0};  // killed this long after its start; 0: never
+  std::string temp = {};                   // its temporary folder
+};
+
+struct Ended {
+  int exitCode = -1;
+  std::vector<Box> boxes;  // in order, with the flags this system lets a user see
+};
+
+class Machine {
+ public:
+  virtual ~Machine() = default;
+  // Serves `archive` as `name`; gives its address without the scheme,
+  // "127.0.0.1:PORT/...". A slow one pauses half way through.
+  virtual std::string Serve(const std::string& name, const std::string& archive, bool slow) = 0;
+  // Starts every launch at once; returns when each has ended.
+  virtual std::vector<Ended> Start(const std::vector<Launch>& launches) = 0;
+
+  // Native paths: the runs' temporary folder, the Downloads folder, the
+  // catalog script.
+  std::string temp, downloads, script;
+  int shown = 0;  // the flags of a box that this system shows (kInputBox always)
+  // The name of a temporary file that a killed run leaves, and one that only
+  // looks like it.
+  std::string leftover, lookAlike;
+};
+
+enum Twist { kNoTwist, kDamaged, kPassword, kNoCatalog, kNoDownloads, kNoTemp, kLongTemp };
+
+// One run with an archive served. An exit code of 2 is an error that stops
+// the run: its box is compared by the head of its text. Or else several runs
+// at once, or runs killed at any moment (`runs`, `ownTemp`, `kills`).
+struct Row {
+  const char* name;
+  // The archive's entries: a "*.package" holds Package(its name), the rest
+  // a read-me with free ids.
+  std::vector<std::string> entries = {};
+  std::string arguments = {};  // "{}" stands for the archive's address without the scheme
+  std::vector<Box> boxes = {};
+  int exitCode = 0;
+  std::vector<std::string> copied = {};  // fresh in the Downloads folder afterwards
+  std::vector<std::string> before = {};  // installed before the run; they stay unless copied
+  bool merged = false;                   // the read-me is merged; otherwise the script is untouched
+  Twist twist = kNoTwist;
+  int runs = 1;          // started together, each for an archive of its own
+  bool ownTemp = false;  // each with a temporary folder of its own
+  int kills = 0;         // runs killed at seeded moments, then one complete run
+  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+};
+extern const std::vector<Row> kRows;
+
+void Check(Machine& machine, const Row& row);
+// A file's whole content ("<missing>" when it cannot be read); a file
+// written whole, its folders made.
+std::string ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::string& content);
+
+}  // namespace qv::test::e2e
+
+// The table as parameterized tests, one named after each row, each on a
+// fresh machine of type `MachineType`.
+// clang-format off
+#define QV_INSTALLER_OUTCOME_TESTS(MachineType)                                                  \
+  class Outcome : public ::testing::TestWithParam<Row> {};                                       \
+  TEST_P(Outcome, AsTheTableSays) { MachineType machine; Check(machine, GetParam()); }           \
+  INSTANTIATE_TEST_SUITE_P(Installer, Outcome, ::testing::ValuesIn(kRows),                       \
+                           [](const auto& row) { return std::string(row.param.name); })
+// clang-format on

@@ -1,0 +1,117 @@
+// What only the Windows layer itself shows (the end-to-end test's runs meet
+// the rest of it): the file system on real Windows attributes (hidden,
+// system and read-only files, the attribute masks of the listing) and its
+// error numbers, and where a library may come from.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// windows.h renames DeleteFile; the installer's helper of that name is meant.
+#undef DeleteFile
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "common/Error.h"
+#include "common/modCommon.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "support/CatalogFixtures.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = qv::platform;
+using Names = std::set<std::string>;
+using qv::test::Raised;
+
+class Win32FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"plain.txt", "hidden.txt", "system.txt", "readonly.txt", "sub\\a.txt"})
+      dir_.Write(name, name);
+    ::SetFileAttributesA(Path("hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ::SetFileAttributesA(Path("system.txt").c_str(), FILE_ATTRIBUTE_SYSTEM);
+    ::SetFileAttributesA(Path("readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+  // A read-only file would keep the temporary folder from being removed.
+  void TearDown() override {
+    ::SetFileAttributesA(Path("readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  std::string Path(const std::string& name) const { return dir_.Path() + "\\" + name; }
+
+  qv::test::TempDir dir_;
+};
+
+TEST_F(Win32FileSystemTest, ListingFiltersByAttributeMask) {
+  const Names files = {"plain.txt", "hidden.txt", "system.txt", "readonly.txt"};
+  Names everything = files;
+  everything.insert({".", "..", "sub"});
+  const struct {
+    std::string path;
+    uint32_t mask;
+    Names expected;
+  } rows[] = {
+      {Path(""), 55, everything},  // dots and folders included
+      {Path(""), 39, files},       // files of every kind, no folders
+      {Path(""), 0, {"plain.txt", "readonly.txt"}},
+      {Path("*.txt"), 39, files},
+      {Path("hidden.txt"), 39, {"hidden.txt"}},
+      {Path("hidden.txt"), 0, {}},
+      {Path("sub"), 39, {}},  // a folder named without separator is not a file
+      {Path("missing\\"), 55, {}},
+      {Path("plain.txt\\"), 55, {}},       // a file used as a folder
+      {"\t" + Path("plain.txt"), 39, {}},  // a name no file can have
+  };
+  for (const auto& row : rows) {
+    Names names;
+    for (std::string name = fs::ListFirst(row.path, row.mask); !name.empty(); name = fs::ListNext())
+      names.insert(name);
+    EXPECT_EQ(names, row.expected) << row.path << ", mask " << row.mask;
+  }
+}
+
+TEST_F(Win32FileSystemTest, FailuresCarryTheInstallersErrorNumbers) {
+  const std::pair<qv::Error, int32_t> rows[] = {
+      {Raised([&] { fs::GetAttributes(Path("missing.txt")); }), qv::err::kFileNotFound},
+      {Raised([&] { fs::GetAttributes(Path("missing\\x.txt")); }), qv::err::kPathNotFound},
+      {Raised([&] { fs::RemoveFile(Path("readonly.txt")); }), qv::err::kPermissionDenied},
+      {Raised([&] { fs::RemoveFolder(Path("sub")); }), qv::err::kPathFileAccess},
+      {Raised([&] { fs::ReadFolder(Path("missing")); }), qv::err::kPathNotFound},
+  };
+  for (const auto& [error, number] : rows) {
+    EXPECT_EQ(error.Number(), number) << error.Description();
+    EXPECT_NE(error.Description().find(dir_.Path()), std::string::npos) << error.Description();
+  }
+}
+
+TEST_F(Win32FileSystemTest, InstallerHelpersSeeAndDeleteHiddenSystemAndReadOnlyFiles) {
+  for (const char* name : {"hidden.txt", "system.txt", "readonly.txt", "*.txt"})
+    EXPECT_TRUE(qv::FileExists(Path(name))) << name;
+  EXPECT_FALSE(qv::FileExists(Path("sub")));
+  int32_t number = 0;
+  std::string description;
+  EXPECT_TRUE(qv::DeleteFile(Path("readonly.txt"), false, number, description)) << description;
+  EXPECT_TRUE(qv::DeleteFolder(dir_.Path(), false, number, description)) << description;
+  EXPECT_EQ(::GetFileAttributesA(dir_.Path().c_str()), INVALID_FILE_ATTRIBUTES);
+  ::CreateDirectoryA(dir_.Path().c_str(), nullptr);  // for the fixture's own clean-up
+}
+
+// A working library planted in the current folder, under a name that exists
+// nowhere else, must not be picked up.
+TEST(Win32DynamicLibraryTest, OnlyTheProgramsFolderIsSearched) {
+  EXPECT_EQ(fs::DynamicLibrary::Load("unzip32").Path(), fs::ExecutableFolder() + "\\unzip32.dll");
+  qv::test::TempDir dir;
+  ASSERT_TRUE(::CopyFileA((fs::ExecutableFolder() + "\\unzip32fake_noversion.dll").c_str(),
+                          dir.Join("quorvane_planted.dll").c_str(), FALSE));
+  char previous[MAX_PATH + 1] = {};
+  ::GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(::SetCurrentDirectoryA(dir.Path().c_str()));
+  const qv::Error error = Raised([] { fs::DynamicLibrary::Load("quorvane_planted"); });
+  ::SetCurrentDirectoryA(previous);
+  EXPECT_EQ(error.Number(), qv::err::kDllLoad) << error.Description();
+}
+
+}  // namespace
