@@ -12,7 +12,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "app/Form1.h"
 
@@ -55,10 +54,11 @@ std::string Read(const fs::path& path) {
   std::abort();
 }
 
-// The script's items as the merge reads them: lines ended by CR LF, LF or a
-// lone CR (a last line may have no end), without leading and trailing spaces.
-std::vector<std::string> Items(const std::string& text) {
-  std::vector<std::string> items;
+// The script's items as the merge reads them (lines ended by CR LF, LF or a
+// lone CR, a last one maybe without, and without leading and trailing
+// spaces), each ended by CR LF, with the stair ids among them.
+std::string Items(const std::string& text, std::set<std::string>& ids) {
+  std::string items;
   std::string line;
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i < text.size() && text[i] != '\r' && text[i] != '\n') {
@@ -68,9 +68,11 @@ std::vector<std::string> Items(const std::string& text) {
     if (i == text.size() && line.empty()) break;
     if (text.compare(i, 2, "\r\n") == 0) ++i;
     const size_t first = line.find_first_not_of(' ');
-    items.push_back(first == std::string::npos
-                        ? std::string()
-                        : line.substr(first, line.find_last_not_of(' ') - first + 1));
+    const std::string item = first == std::string::npos
+                                 ? ""
+                                 : line.substr(first, line.find_last_not_of(' ') - first + 1);
+    if (item.starts_with("modularStairs")) ids.insert(item.size() <= 13 ? "" : item.substr(14));
+    items += item + "\r\n";
     line.clear();
   }
   return items;
@@ -78,21 +80,19 @@ std::vector<std::string> Items(const std::string& text) {
 
 void Check(const std::string& before, const std::string& after) {
   if (after == before) return;
-  const std::vector<std::string> old = Items(before);
   std::set<std::string> ids;
-  size_t lines = 0;
-  for (size_t start = 0; start < after.size(); ++lines) {
+  const std::string old = Items(before, ids);
+  if (!after.starts_with(old) || after.size() == old.size()) {
+    Fail("rewritten without the old items first, or without a line added", before, after);
+  }
+  for (size_t start = old.size(); start < after.size();) {
     const size_t end = after.find("\r\n", start);
     if (end == std::string::npos) Fail("rewritten script does not end with CR LF", before, after);
     const std::string line = after.substr(start, end - start);
     start = end + 2;
-    const bool stair = line.starts_with("modularStairs");
     if (line.find_first_of("\r\n") != std::string::npos) {
       Fail("a line end other than CR LF", before, after);
-    } else if (lines < old.size()) {
-      if (line != old[lines]) Fail("an old line changed or moved", before, after);
-      if (stair) ids.insert(line.size() <= 13 ? std::string() : line.substr(14));
-    } else if (stair) {
+    } else if (line.starts_with("modularStairs")) {
       if (!line.starts_with("modularStairs ") || !ids.insert(line.substr(14)).second) {
         Fail("a stair id twice", before, after);
       }
@@ -101,7 +101,6 @@ void Check(const std::string& before, const std::string& after) {
       Fail("a taken-over line of no known kind", before, after);
     }
   }
-  if (lines <= old.size()) Fail("rewritten without a line added", before, after);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -108,17 +109,15 @@ TempDir::~TempDir() {
 
 std::string TempDir::Join(const std::string& relative) const {
   std::string cleaned = relative;
-  for (char& c : cleaned) c = c == '\\' ? '/' : c;
+  std::replace(cleaned.begin(), cleaned.end(), '\\', '/');
   return (fs::path(path_) / cleaned).string();
 }
 
 void TempDir::Write(const std::string& relative, const std::string& content) const {
-  const fs::path target = Join(relative);
-  fs::create_directories(target.parent_path());
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out << content;
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + target.string());
+  fs::create_directories(fs::path(Join(relative)).parent_path());
+  if (!(std::ofstream(fs::path(Join(relative)), std::ios::binary) << content << std::flush)) {
+    throw std::runtime_error("cannot write " + Join(relative));
+  }
 }
 
 std::string TempDir::Read(const std::string& relative) const {
