@@ -10,6 +10,7 @@ with its place. The sources are copied first; the working tree is never
 touched.
 
     tools/mutate.py [--seed N] [--count N] [--build DIR] [--only FOLDER] [--list]
+    tools/mutate.py --pick 'unzip32/src/Wildcard.cpp:21 constant: size_t starText = 1;'
 
 Only files of the Linux build are mutated: the Windows layer's files are
 compiled for Windows only, where each mutant would need a cross build and
@@ -177,6 +178,9 @@ def main():
     parser.add_argument("--build", default=str(ROOT / "build" / "mutate"))
     parser.add_argument("--timeout", type=int, default=120, help="seconds per test program")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    parser.add_argument("--pick", action="append", default=[],
+                        help="run only the mutants whose place, as the report prints it, starts with "
+                             "this text (repeatable; @FILE reads one a line), e.g. an earlier run's survivors")
     parser.add_argument("--only", action="append", default=[],
                         help="mutate only files below this folder or with this prefix (repeatable)")
     options = parser.parse_args()
@@ -184,6 +188,18 @@ def main():
     files = [f for f in code_files() if not options.only or f.startswith(tuple(options.only))]
     pool = [(relative, mutant) for relative in files for mutant in candidates(relative)]
     random.Random(options.seed).shuffle(pool)
+    if options.pick:
+        def place(relative, mutant):
+            shown = apply((ROOT / relative).read_text(), mutant)[1]
+            return f"{relative}:{mutant[1]} {mutant[0]}: {shown}"
+        picks = []
+        for p in options.pick:  # "@FILE": one place a line
+            picks += pathlib.Path(p[1:]).read_text().splitlines() if p.startswith("@") else [p]
+        picks = [p.strip() for p in picks if p.strip()]
+        pool = [(r, m) for r, m in pool
+                if any(p.startswith(f"{r}:{m[1]} ") for p in picks) and
+                any(place(r, m).startswith(p) for p in picks)]
+        options.count = min(options.count, len(pool))
     if options.list:
         for relative, mutant in pool[:options.count]:
             print(relative, *mutant[:2])
