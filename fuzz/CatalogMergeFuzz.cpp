@@ -4,6 +4,7 @@
 // items in their order followed by taken-over lines, every line ended by
 // CR LF, and no stair id among the taken-over lines twice or already used by
 // the old script; nothing but the merge's lock file may be left beside it.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,12 +43,6 @@ const fs::path& Scripts() {
   return scripts;
 }
 
-std::string Read(const fs::path& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
-
 [[noreturn]] void Fail(const char* what, const std::string& before, const std::string& after) {
   std::fprintf(stderr, "%s\n--- before (%zu bytes)\n%s\n--- after (%zu bytes)\n%s\n", what,
                before.size(), before.c_str(), after.size(), after.c_str());
@@ -67,10 +62,8 @@ std::string Items(const std::string& text, std::set<std::string>& ids) {
     }
     if (i == text.size() && line.empty()) break;
     if (text.compare(i, 2, "\r\n") == 0) ++i;
-    const size_t first = line.find_first_not_of(' ');
-    const std::string item = first == std::string::npos
-                                 ? ""
-                                 : line.substr(first, line.find_last_not_of(' ') - first + 1);
+    const size_t first = std::min(line.find_first_not_of(' '), line.size());
+    const std::string item = line.substr(first, line.find_last_not_of(' ') + 1 - first);
     if (item.starts_with("modularStairs")) ids.insert(item.size() <= 13 ? "" : item.substr(14));
     items += item + "\r\n";
     line.clear();
@@ -124,7 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   form.Text1.Text = "0";
   form.InstallFile(readMe.string());
-  const std::string after = Read(scripts / "modularstairs.txt");
+  std::stringstream read;
+  read << std::ifstream(scripts / "modularstairs.txt", std::ios::binary).rdbuf();
+  const std::string after = read.str();
   Check(before, after);
   for (const auto& entry : fs::directory_iterator(scripts)) {
     const fs::path name = entry.path().filename();

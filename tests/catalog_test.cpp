@@ -125,18 +125,6 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
   }
 }
 
-// The script's lines are copied as items (without outer spaces, each ended
-// with CR LF); a stair line of the keyword alone marks the empty id as used
-// and does not stop the merge.
-TEST_F(Merge, ScriptLinesAreCopiedAsItems) {
-  dir_.Write(kScript,
-             "  # Stairs  \r\n\r\nModularStairs 5\nmodularStairs 6\rmodularStairs\r\nx, \"y\"");
-  EXPECT_EQ(Merged("modularStairs 5\r\nmodularStairs 6\r\n  modularStairs  ", {6, 60, 77}),
-            CrLf({"# Stairs", "", "ModularStairs 5", "modularStairs 6", "modularStairs", "x, \"y\"",
-                  "modularStairs 5", "modularStairs 60", "modularStairs 77"}));
-  EXPECT_TRUE(form_.UsedYet("") && form_.UsedYet("6") && !form_.UsedYet("5"));
-}
-
 // Each merge reads the script afresh, with what the merges before it wrote
 // and without ids that are gone from it; the counter goes up by one each.
 TEST_F(Merge, EachMergeOfARunReadsTheScriptAfresh) {
@@ -310,6 +298,7 @@ TEST(LineReader, SplitsAtCrLfLfAndLoneCr) {
       {"a\r\nb\r\n\r\n", {"a", "b", ""}},
       {std::string("x, \"y\0\"\n", 8), {std::string("x, \"y\0\"", 7)}}};
   test::TempDir dir;
+  EXPECT_EQ(test::Raised([&] { platform::File::OpenRead(dir.Join("none")); }).Number(), 53);
   for (const auto& [content, lines] : rows) {
     dir.Write("lines.txt", content);
     for (int blockSize : {0, 1, 2, 3, 65536}) {

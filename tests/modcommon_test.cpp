@@ -136,10 +136,8 @@ TEST_F(ModCommon, EntriesGoInListingOrderSubFoldersAtOnce) {
     platform::fault::FailNext(row.operation, row.entry, err::kPermissionDenied);
     const std::string status = Folder(W("tree"));
     EXPECT_TRUE(status.starts_with("0 70 ") && status.size() > 5) << row.entry << ": " << status;
-    for (const char* entry : row.gone)
-      EXPECT_FALSE(dir_.Exists(entry)) << row.entry << ": " << entry;
-    for (const char* entry : row.kept)
-      EXPECT_TRUE(dir_.Exists(entry)) << row.entry << ": " << entry;
+    for (const char* entry : row.gone) EXPECT_FALSE(dir_.Exists(entry)) << row.entry << entry;
+    for (const char* entry : row.kept) EXPECT_TRUE(dir_.Exists(entry)) << row.entry << entry;
     // Nothing armed any more: the same call finishes.
     EXPECT_EQ(Folder(W("tree")), "1 0 ");
   }
@@ -203,15 +201,11 @@ TEST_F(ModCommon, FileExistsSeesFilesOnly) {
   platform::SetAttributes(dir_.Join("box/ro.txt"), platform::kAttrReadOnly);
   dir_.MakeFolder("box/sub");
   dir_.MakeFolder("empty/sub");
-  const std::pair<std::string, bool> rows[] = {{W("box\\sub"), false},
-                                               {W("box"), false},
-                                               {W("box\\.hidden"), true},
-                                               {W("box\\ro.txt"), true},
-                                               {" " + W("box\\readme.txt") + " ", true},
-                                               {W("box\\*.txt"), true},
-                                               {W("box\\*.package"), false},
-                                               {W("box\\"), true},
-                                               {W("empty\\"), false},
-                                               {W("missing.txt"), false}};
+  // clang-format off
+  const std::pair<std::string, bool> rows[] = {
+      {W("box\\sub"), false}, {W("box"), false}, {W("box\\.hidden"), true}, {W("box\\ro.txt"), true},
+      {" " + W("box\\readme.txt") + " ", true}, {W("box\\*.txt"), true}, {W("box\\*.package"), false},
+      {W("box\\"), true}, {W("empty\\"), false}, {W("missing.txt"), false}};
+  // clang-format on
   for (const auto& [path, exists] : rows) EXPECT_EQ(FileExists(path), exists) << path;
 }

@@ -20,20 +20,16 @@ constexpr const char* kValue = "Install Dir";
 std::optional<std::string> Value() {
   char value[1024];
   DWORD size = sizeof value;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue, RRF_RT_REG_SZ, nullptr, value, &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return std::string(value);
+  const LSTATUS status =
+      RegGetValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue, RRF_RT_REG_SZ, nullptr, value, &size);
+  return status == ERROR_SUCCESS ? std::optional<std::string>(value) : std::nullopt;
 }
 
 void SetValue(const std::optional<std::string>& value) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    ADD_FAILURE() << "cannot open the game's registry key";
-    return;
-  }
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
   if (value) {
     RegSetValueExA(key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
                    static_cast<DWORD>(value->size() + 1));

@@ -19,9 +19,8 @@ namespace qv::test {
 struct Box {
   std::string text;
   int32_t flags = 0;
-  std::string caption;
+  std::string caption, defaultText;
   bool input = false;
-  std::string defaultText;
 };
 
 class ScriptedDialogs : public platform::DialogFrontEnd {
@@ -39,7 +38,7 @@ class ScriptedDialogs : public platform::DialogFrontEnd {
   std::size_t PendingAnswers() const { return buttons_.size() + inputs_.size(); }
 
   int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
-    boxes_.push_back(Box{text, flags, caption, false, {}});
+    boxes_.push_back(Box{text, flags, caption, {}, false});
     const int32_t buttons = flags & platform::kMbButtonMask;
     return Next(buttons_, buttons == platform::kMbYesNo         ? platform::kIdNo
                           : buttons == platform::kMbYesNoCancel ? platform::kIdCancel
@@ -47,7 +46,7 @@ class ScriptedDialogs : public platform::DialogFrontEnd {
   }
   std::string InputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText) override {
-    boxes_.push_back(Box{prompt, 0, title, true, defaultText});
+    boxes_.push_back(Box{prompt, 0, title, defaultText, true});
     return Next(inputs_, std::string());
   }
 
