@@ -77,10 +77,6 @@ TEST_F(Merge, WorkedExample) {
                    "# Stair set B\r\nmodularStairs 7\r\nauthor notes\r\n",
                    {3, 512}),
             merged);
-  std::string list1;
-  for (int32_t i = 0; i < form_.List1.ListCount(); ++i)
-    list1 += std::string(form_.List1.List(i)) + "\r\n";
-  EXPECT_EQ(list1, merged);
   EXPECT_EQ(form_.List2.ListCount() == 1 ? form_.List2.List(0) : "?", "3");
   EXPECT_EQ(form_.Text1.Text, "1");
   EXPECT_EQ(Beside(), kScriptAndLock);
