@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include "app/Form1.h"
@@ -172,19 +173,24 @@ TEST_F(Merge, MergesThatLeaveTheScriptAsItWas) {
   EXPECT_EQ(Beside(), Names{});
 }
 
-// Each step of the rewrite failing in turn: the old script stays whole and
-// the temporary file goes away, and the read-me still counts.
+// Each step of the rewrite failing in turn, and a real full disk where the
+// system can cap a file's size: the old script stays whole and the temporary
+// file goes away, and the read-me still counts.
 TEST_F(Merge, AFailedRewriteLeavesTheOldScriptWhole) {
   using platform::fault::Operation;
   const std::pair<Operation, const char*> faults[] = {
       {Operation::kCreateWrite, "Catalog/Scripts"},
       {Operation::kWrite, "Scripts/*.tmp"},
-      {Operation::kReplace, "Scripts/modularstairs.txt"}};
+      {Operation::kReplace, "Scripts/modularstairs.txt"},
+      {Operation::kWrite, nullptr}};  // the disk full
   for (const auto& [operation, path] : faults) {
+    if (path == nullptr && !test::FileSizeLimit::Supported()) continue;
     platform::fault::ScopedFaults scoped;
-    platform::fault::FailNext(operation, path, err::kDiskFull, -1);
+    if (path != nullptr) platform::fault::FailNext(operation, path, err::kDiskFull, -1);
+    std::optional<test::FileSizeLimit> full;
+    if (path == nullptr) full.emplace(CrLf(kCatalog).size() + 4);
     form_.Text1.Text = "0";
-    EXPECT_EQ(Merged("# a\r\nmodularStairs 9"), CrLf(kCatalog)) << path;
+    EXPECT_EQ(Merged("# a\r\nmodularStairs 9"), CrLf(kCatalog)) << (path ? path : "disk full");
     EXPECT_EQ(Beside(), kScriptAndLock);
     EXPECT_EQ(form_.Text1.Text, "1");
   }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,6 +31,16 @@ class GameRegistry {
 
  private:
   std::optional<std::string> previous_;
+};
+
+// While it lives, writing a file beyond `maxBytes` fails for this process as
+// on a full disk (root too, whom permission bits do not stop). POSIX only:
+// Windows has no such limit, and there Supported() is false.
+struct FileSizeLimit {
+  static bool Supported();
+  explicit FileSizeLimit(uint64_t maxBytes);
+  ~FileSizeLimit();
+  uint64_t previous = 0;
 };
 
 // Runs `action` and gives the error it raised; fails the test when none.
