@@ -1,6 +1,6 @@
 // Fixtures of the core and platform tests: a registry that says where the
-// game is installed, a cap on the size of the files this process writes, and
-// environment variables changed for one test, and the error an action raised.
+// game is installed, environment variables changed for one test, and the
+// error an action raised.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,21 +33,14 @@ class GameRegistry {
   std::optional<std::string> previous_;
 };
 
-// While it lives, writing a file beyond `maxBytes` fails (as a full disk
-// would), for this process only. Works for root as well, which permission
-// bits do not stop.
-class FileSizeLimit {
- public:
-  // Whether this system can do it (POSIX can; Windows has no such limit).
+// While it lives, writing a file beyond `maxBytes` fails for this process as
+// on a full disk (root too, whom permission bits do not stop). POSIX only:
+// Windows has no such limit, and there Supported() is false.
+struct FileSizeLimit {
   static bool Supported();
   explicit FileSizeLimit(uint64_t maxBytes);
   ~FileSizeLimit();
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  uint64_t previousSoft_ = 0;
-  void (*previousHandler_)(int) = nullptr;
+  uint64_t previous = 0;
 };
 
 // Runs `action` and gives the error it raised; fails the test when none.

@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Dialogs.h"
@@ -18,55 +19,65 @@ namespace qv::test {
 struct Box {
   std::string text;
   int32_t flags = 0;
-  std::string caption;
+  std::string caption, defaultText;
   bool input = false;
-  std::string defaultText;
 };
 
 class ScriptedDialogs : public platform::DialogFrontEnd {
  public:
-  // Queues the button for the next message box.
-  void Answer(int32_t button);
-  // Queues the text for the next input box.
-  void AnswerInput(std::string text);
+  // Queues the button for the next message box, the text for the next input box.
+  void Answer(int32_t button) { buttons_.push_back(button); }
+  void AnswerInput(std::string text) { inputs_.push_back(std::move(text)); }
 
   const std::vector<Box>& Boxes() const { return boxes_; }
-  // Boxes that found no scripted answer and got the safe one: No, Cancel, OK
-  // or the empty text. A test that scripted every box expects 0.
+  // Boxes that found no scripted answer and got the safe one: No for Yes/No,
+  // Cancel for Yes/No/Cancel, OK otherwise, the empty text for an input box.
+  // A test that scripted every box expects 0.
   std::size_t UnansweredCount() const { return unanswered_; }
   // Scripted answers that no box has used yet.
   std::size_t PendingAnswers() const { return buttons_.size() + inputs_.size(); }
 
-  int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override;
+  int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
+    boxes_.push_back(Box{text, flags, caption, {}, false});
+    const int32_t buttons = flags & platform::kMbButtonMask;
+    return Next(buttons_, buttons == platform::kMbYesNo         ? platform::kIdNo
+                          : buttons == platform::kMbYesNoCancel ? platform::kIdCancel
+                                                                : platform::kIdOk);
+  }
   std::string InputBox(const std::string& prompt, const std::string& title,
-                       const std::string& defaultText) override;
+                       const std::string& defaultText) override {
+    boxes_.push_back(Box{prompt, 0, title, defaultText, true});
+    return Next(inputs_, std::string());
+  }
 
  private:
+  template <typename T>
+  T Next(std::deque<T>& queue, T safe) {
+    if (queue.empty()) return ++unanswered_, safe;
+    T answer = std::move(queue.front());
+    queue.pop_front();
+    return answer;
+  }
+
   std::deque<int32_t> buttons_;
   std::deque<std::string> inputs_;
   std::vector<Box> boxes_;
   std::size_t unanswered_ = 0;
 };
 
-// The safe answer for a message box with these flags: OK for an OK box, No for
-// Yes/No, Cancel for Yes/No/Cancel.
-int32_t SafeAnswer(int32_t flags);
-
 // Puts a scripted front end in place for its lifetime; afterwards the next box
 // picks the platform's own front end again.
 class ScopedDialogs {
  public:
-  ScopedDialogs();
-  ~ScopedDialogs();
+  ScopedDialogs() { platform::SetDialogFrontEnd(dialogs_); }
+  ~ScopedDialogs() { platform::SetDialogFrontEnd(nullptr); }
   ScopedDialogs(const ScopedDialogs&) = delete;
   ScopedDialogs& operator=(const ScopedDialogs&) = delete;
 
-  ScriptedDialogs& operator*() const { return *dialogs_; }
   ScriptedDialogs* operator->() const { return dialogs_.get(); }
-  ScriptedDialogs& Get() const { return *dialogs_; }
 
  private:
-  std::shared_ptr<ScriptedDialogs> dialogs_;
+  std::shared_ptr<ScriptedDialogs> dialogs_ = std::make_shared<ScriptedDialogs>();
 };
 
 }  // namespace qv::test

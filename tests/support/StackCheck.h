@@ -14,7 +14,7 @@
 
 namespace qv::test {
 
-// The stack pointer moved by a call, in bytes: 0 when the function popped
+// The stack pointer moved by the calls, in bytes: 0 when each function popped
 // exactly what its convention says. After an imbalance the stack pointer is
 // put back, so the caller goes on safely and can report it.
 struct StackCheck {
@@ -23,30 +23,28 @@ struct StackCheck {
   template <typename Function, typename... Args>
   [[gnu::noinline]] auto Call(Function function, Args... args) {
     std::uintptr_t before = 0;
-    std::uintptr_t after = 0;
 #if defined(__i386__)
     __asm__ volatile("movl %%esp, %0" : "=r"(before));
 #endif
     if constexpr (std::is_void_v<decltype(function(args...))>) {
       function(args...);
-      Restore(before, after);
+      Restore(before);
     } else {
       auto result = function(args...);
-      Restore(before, after);
+      Restore(before);
       return result;
     }
   }
 
  private:
-  [[gnu::always_inline]] inline void Restore(std::uintptr_t before, std::uintptr_t& after) {
+  [[gnu::always_inline]] inline void Restore(std::uintptr_t before) {
+    std::uintptr_t after = 0;
 #if defined(__i386__)
     // Reads the stack pointer and sets it back to its value before the call
     // in one step: a no-op after a balanced call.
     __asm__ volatile("movl %%esp, %0\n\tmovl %1, %%esp" : "=&r"(after) : "r"(before) : "memory");
 #endif
-    if (after != before) {
-      imbalance += static_cast<std::intptr_t>(before) - static_cast<std::intptr_t>(after);
-    }
+    imbalance += static_cast<std::intptr_t>(before - after);
   }
 };
 

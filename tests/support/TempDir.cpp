@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -19,42 +20,19 @@ namespace qv::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-fs::path Relative(const std::string& relative) {
-  std::string cleaned = relative;
-  for (char& c : cleaned) {
-    if (c == '\\') c = '/';
-  }
-  return fs::path(cleaned);
-}
-
-std::string TestName() {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  if (info == nullptr) return "noname";
-  std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  for (char& c : name) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!plain && c != '.' && c != '-') c = '_';
-  }
-  return name.substr(0, 80);
-}
-
-}  // namespace
-
 #ifdef _WIN32
 namespace {
 
 // Under Wine a Windows program cannot make a link (CreateSymbolicLink claims
 // success and makes nothing), but Wine shows the links of the file system it
-// runs on as reparse points, as Windows shows its own. So the link is made
-// on that side, by the system's ln, which Wine starts like any program.
+// runs on as reparse points, as Windows shows its own. So links are made (and
+// what Wine cannot remove is removed) on that side, by the host's programs,
+// which Wine starts like any other.
 std::string UnixPath(const std::string& path) {
   using Convert = char*(__cdecl*)(const wchar_t*);
   const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(
       ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (convert == nullptr) return {};
-  char* unix = convert(fs::path(path).wstring().c_str());
+  char* unix = convert != nullptr ? convert(fs::path(path).wstring().c_str()) : nullptr;
   if (unix == nullptr) return {};
   std::string result = unix;
   ::HeapFree(::GetProcessHeap(), 0, unix);
@@ -79,9 +57,8 @@ bool RunOnTheHost(const std::string& command, const std::vector<std::string>& ar
                         &startup, &process)) {
     return false;
   }
-  for (int i = 0; i < 600; ++i) {
+  for (int i = 0; i < 600; ++i, ::Sleep(50)) {
     if (::DeleteFileA(mark.c_str())) return true;
-    ::Sleep(50);
   }
   return false;
 }
@@ -100,25 +77,17 @@ bool UnderWine() {
 TempDir::TempDir() {
   // The random part only keeps parallel test processes (ctest -j) apart; a
   // clash is retried, never overwritten.
-  std::random_device seed;
-  std::mt19937_64 random(seed());
-  const fs::path base = fs::temp_directory_path();
-  const std::string stem = "qvtest-" + TestName() + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = base / (stem + std::to_string(random() % 1000000000ULL));
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path candidate = fs::temp_directory_path() / ("qvtest-" + std::to_string(random()));
     std::error_code ec;
-    if (fs::create_directory(candidate, ec)) {
-      path_ = candidate.string();
-      return;
-    }
+    if (fs::create_directory(candidate, ec)) path_ = candidate.string();
   }
-  throw std::runtime_error("cannot create a temporary folder in " + base.string());
+  if (path_.empty()) throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const bool failed = info != nullptr && info->result() != nullptr && info->result()->Failed();
-  if (keep_ || failed) {
+  if (::testing::Test::HasFailure()) {
     std::cerr << "[ TempDir  ] kept " << path_ << "\n";
     return;
   }
@@ -127,13 +96,11 @@ TempDir::~TempDir() {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(path_, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_symlink(ec)) continue;
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (!it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
 #ifdef _WIN32
-  // What Wine cannot remove (a link to a folder, a dangling link) goes on
-  // the host's side.
   if (UnderWine() && fs::exists(path_, ec)) {
     RunOnTheHost("rm -rf \\\"$0\\\"", {UnixPath(path_)}, path_ + ".gone");
   }
@@ -141,55 +108,50 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::Join(const std::string& relative) const {
-  return (fs::path(path_) / Relative(relative)).string();
+  std::string cleaned = relative;
+  std::replace(cleaned.begin(), cleaned.end(), '\\', '/');
+  return (fs::path(path_) / cleaned).string();
 }
 
 void TempDir::Write(const std::string& relative, const std::string& content) const {
-  const fs::path target = fs::path(path_) / Relative(relative);
-  fs::create_directories(target.parent_path());
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + target.string());
+  fs::create_directories(fs::path(Join(relative)).parent_path());
+  if (!(std::ofstream(fs::path(Join(relative)), std::ios::binary) << content << std::flush)) {
+    throw std::runtime_error("cannot write " + Join(relative));
+  }
 }
 
 std::string TempDir::Read(const std::string& relative) const {
-  const fs::path source = fs::path(path_) / Relative(relative);
-  std::ifstream in(source, std::ios::binary);
-  if (!in) {
-    ADD_FAILURE() << "cannot read " << source.string();
-    return {};
-  }
+  std::ifstream in(fs::path(Join(relative)), std::ios::binary);
+  if (!in) ADD_FAILURE() << "cannot read " << Join(relative);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void TempDir::MakeFolder(const std::string& relative) const {
-  fs::create_directories(fs::path(path_) / Relative(relative));
+  fs::create_directories(Join(relative));
 }
 
 bool TempDir::Exists(const std::string& relative) const {
   std::error_code ec;
-  return fs::symlink_status(fs::path(path_) / Relative(relative), ec).type() !=
-         fs::file_type::not_found;
+  return fs::symlink_status(Join(relative), ec).type() != fs::file_type::not_found;
 }
 
 void TempDir::Link(const std::string& target, const std::string& relative) const {
-  const fs::path link = fs::path(path_) / Relative(relative);
-  fs::create_directories(link.parent_path());
+  const std::string link = Join(relative);
+  fs::create_directories(fs::path(link).parent_path());
 #ifdef _WIN32
   // Wine when its conversion of paths is there; a real Windows otherwise.
   const bool made =
       UnderWine()
-          ? RunOnTheHost("ln -sfn \\\"$0\\\" \\\"$1\\\"",
-                         {UnixPath(target), UnixPath(link.string())}, link.string() + ".made")
-          : ::CreateSymbolicLinkA(link.string().c_str(), target.c_str(),
+          ? RunOnTheHost("ln -sfn \\\"$0\\\" \\\"$1\\\"", {UnixPath(target), UnixPath(link)},
+                         link + ".made")
+          : ::CreateSymbolicLinkA(link.c_str(), target.c_str(),
                                   (fs::is_directory(target) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) |
                                       SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
-  if (!made) ADD_FAILURE() << "cannot make the link " << link.string();
+  if (!made) ADD_FAILURE() << "cannot make the link " << link;
 #else
   std::error_code ec;
   fs::create_symlink(target, link, ec);
-  if (ec) ADD_FAILURE() << "cannot make the link " << link.string() << ": " << ec.message();
+  if (ec) ADD_FAILURE() << "cannot make the link " << link << ": " << ec.message();
 #endif
 }
 

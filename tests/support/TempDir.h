@@ -22,7 +22,6 @@ class TempDir {
   const std::string& Path() const noexcept { return path_; }
   // Path() joined with `relative` ("/" or "\" separators both accepted).
   std::string Join(const std::string& relative) const;
-
   // Writes `content` to `relative`, creating the folders on the way; replaces
   // an existing file.
   void Write(const std::string& relative, const std::string& content) const;
@@ -37,12 +36,8 @@ class TempDir {
   // folders on the way; fails the test when the system cannot make one.
   void Link(const std::string& target, const std::string& relative) const;
 
-  // Keeps the folder even when the test passes.
-  void Keep() noexcept { keep_ = true; }
-
  private:
   std::string path_;
-  bool keep_ = false;
 };
 
 }  // namespace qv::test
