@@ -1,12 +1,9 @@
 // The process and the loading of shared libraries on POSIX.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "common/Error.h"
 #include "platform/DynamicLibrary.h"
@@ -21,45 +18,35 @@ namespace fs = std::filesystem;
 using test::Raised;
 
 TEST(Process, CommandLineArgumentsAreJoinedBySingleSpaces) {
-  struct Case {
-    const char* name;
+  const struct {
     std::vector<std::string> argv;
     std::string expected;
+  } rows[] = {
+      {{"installer"}, ""},
+      {{"installer", "pavix://host/a b.zip"}, "pavix://host/a b.zip"},
+      {{"installer", "\"pavix://x\"", "y"}, "\"pavix://x\" y"},
+      {{"installer", "", "b", ""}, " b "},  // empty arguments keep their places
   };
-  const Case cases[] = {
-      {"program only", {"installer"}, ""},
-      {"one address", {"installer", "pavix://host/a b.zip"}, "pavix://host/a b.zip"},
-      {"several", {"installer", "\"pavix://x\"", "y"}, "\"pavix://x\" y"},
-      {"empty arguments keep their places", {"installer", "", "b", ""}, " b "},
-  };
-  for (const Case& c : cases) {
+  for (auto row : rows) {
     std::vector<char*> argv;
-    std::vector<std::string> copies = c.argv;
-    for (std::string& s : copies) argv.push_back(s.data());
+    for (std::string& s : row.argv) argv.push_back(s.data());
     argv.push_back(nullptr);
-    InitProcess(static_cast<int>(copies.size()), argv.data());
-    EXPECT_EQ(CommandLineArguments(), c.expected) << c.name;
+    InitProcess(static_cast<int>(row.argv.size()), argv.data());
+    EXPECT_EQ(CommandLineArguments(), row.expected);
   }
   InitProcess(0, nullptr);
   EXPECT_EQ(CommandLineArguments(), "");
-}
-
-TEST(Process, ExecutableFolderAndEnvironment) {
-  const fs::path self = fs::read_symlink("/proc/self/exe");
-  EXPECT_EQ(ExecutableFolder(), self.parent_path().string());
-  setenv("QV_PROCESS_TEST", "value with spaces", 1);
+  EXPECT_EQ(ExecutableFolder(), fs::read_symlink("/proc/self/exe").parent_path().string());
+  test::ScopedEnv env("QV_PROCESS_TEST", "value with spaces");
   EXPECT_EQ(GetEnvironment("QV_PROCESS_TEST"), "value with spaces");
-  unsetenv("QV_PROCESS_TEST");
-  EXPECT_EQ(GetEnvironment("QV_PROCESS_TEST"), "");
+  EXPECT_EQ(GetEnvironment("QV_PROCESS_TEST_UNSET"), "");
 }
 
 TEST(ProcessDeathTest, ExitProcessEndsAtOnceWithTheStatusAfterFlushingStdio) {
   test::TempDir dir;
-  const std::string out = dir.Join("out.txt");
   EXPECT_EXIT(
       {
-        std::FILE* f = std::freopen(out.c_str(), "w", stdout);
-        if (f == nullptr) ::_exit(99);
+        if (std::freopen(dir.Join("out.txt").c_str(), "w", stdout) == nullptr) ::_exit(99);
         std::fputs("buffered", stdout);
         ExitProcess(3);
       },
@@ -67,8 +54,9 @@ TEST(ProcessDeathTest, ExitProcessEndsAtOnceWithTheStatusAfterFlushingStdio) {
   EXPECT_EQ(dir.Read("out.txt"), "buffered");
 }
 
-TEST(DynamicLibrary, LoadsTheCopyBesideTheProgramAndFindsItsEntryPoints) {
-  // The build puts libunzip32.so beside the test programs.
+// The copy beside the program (the build puts libunzip32.so beside the test
+// programs); a library of that name in the current folder is never taken.
+TEST(DynamicLibrary, LoadsTheCopyBesideTheProgramOnly) {
   DynamicLibrary library = DynamicLibrary::Load("unzip32");
   const std::string path = ExecutableFolder() + "/libunzip32.so";
   EXPECT_EQ(library.Path(), path);
@@ -78,12 +66,10 @@ TEST(DynamicLibrary, LoadsTheCopyBesideTheProgramAndFindsItsEntryPoints) {
   EXPECT_EQ(missing.Description(), "Can't find DLL entry point NoSuchEntry in " + path);
   DynamicLibrary moved = std::move(library);
   EXPECT_NE(moved.Symbol("UzpVersion2"), nullptr);
-}
+  EXPECT_EQ(Raised([&] { library.Symbol("UzpVersion2"); }).Number(), err::kDllEntryPoint);
 
-TEST(DynamicLibrary, AMissingLibraryRaisesError48AndTheCurrentFolderIsNotSearched) {
   test::TempDir dir;
-  // A library of that name in the current folder must not be picked up.
-  fs::copy_file(ExecutableFolder() + "/libunzip32.so", dir.Join("libqvnotinstalled.so"));
+  fs::copy_file(path, dir.Join("libqvnotinstalled.so"));
   const fs::path old = fs::current_path();
   ASSERT_EQ(chdir(dir.Path().c_str()), 0);
   const Error notInstalled = Raised([] { DynamicLibrary::Load("qvnotinstalled"); });
