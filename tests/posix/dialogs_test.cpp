@@ -53,6 +53,8 @@ class DialogsTest : public ::testing::Test {
                "#!/bin/sh\nprintf '%s\\0' \"$@\" >\"$ZENITY_LOG\"\nprintf %s \"$ZENITY_OUT\"\nexit "
                "$ZENITY_STATUS\n");
     ASSERT_EQ(chmod(dir_.Join("bin/zenity").c_str(), 0755), 0);
+    dir_.Write("a/zenity", "not a program");  // earlier on the PATH
+    dir_.MakeFolder("b/zenity");
   }
   void TearDown() override { SetDialogFrontEnd(nullptr); }
 
@@ -66,12 +68,13 @@ class DialogsTest : public ::testing::Test {
 
   const std::vector<std::string> self_ = {std::filesystem::read_symlink("/proc/self/exe")};
   qv::test::TempDir dir_;
-  qv::test::ScopedEnv env_{{{"DISPLAY", std::nullopt},
-                            {"WAYLAND_DISPLAY", std::nullopt},
-                            {"PATH", dir_.Join("bin") + ":/usr/bin:/bin"},
-                            {"ZENITY_LOG", dir_.Join("zenity.log")},
-                            {"ZENITY_OUT", ""},
-                            {"ZENITY_STATUS", "0"}}};
+  qv::test::ScopedEnv env_{
+      {{"DISPLAY", std::nullopt},
+       {"WAYLAND_DISPLAY", std::nullopt},
+       {"PATH", dir_.Join("a") + "::" + dir_.Join("b") + ":" + dir_.Join("bin") + ":/bin"},
+       {"ZENITY_LOG", dir_.Join("zenity.log")},
+       {"ZENITY_OUT", ""},
+       {"ZENITY_STATUS", "0"}}};
 };
 
 TEST_F(DialogsTest, ZenityShowsEachKindOfBoxAsArgumentsAndMapsItsAnswer) {
@@ -79,8 +82,7 @@ TEST_F(DialogsTest, ZenityShowsEachKindOfBoxAsArgumentsAndMapsItsAnswer) {
   // Taken as it is: no shell, no markup, no option.
   const std::string text = "a\"b'c $(touch pwned) `touch pwned`; touch pwned\r\n--version <b>";
   const int32_t kYnc = kMbYesNoCancel | kMbIconExclamation;
-  const std::string ok = std::to_string(kIdOk), yes = std::to_string(kIdYes),
-                    no = std::to_string(kIdNo), cancel = std::to_string(kIdCancel);
+  const std::string ok = "1", yes = "6", no = "7", cancel = "2";  // as Windows numbers them
   const struct {
     int32_t flags;  // -1: an input box, proposing "proposed"
     int status;

@@ -171,6 +171,7 @@ TEST_F(FileSystemTest, FilesAreReplacedWholeOrNotAtAll) {
       {fault::Operation::kWrite, "box/.qv-*.tmp", err::kDiskFull},
       {fault::Operation::kReplace, "box/out.bin", err::kPermissionDenied},
       {fault::Operation::kCreateWrite, box_, err::kDiskFull},  // a whole path
+      {fault::Operation::kOpenRead, "big.bin", err::kPermissionDenied},
   };
   for (const auto& f : faults) {
     fault::FailNext(f.operation, f.suffix, f.number);

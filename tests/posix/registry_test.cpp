@@ -44,14 +44,10 @@ std::string Game(const std::string& installDir = "C:\\\\Sims2\\\\",
 
 class WinePrefixTest : public ::testing::Test {
  protected:
-  // What the installer's lookup gives, or "error N" for the error it raises.
+  // What the installer's lookup gives.
   static std::string Lookup(const std::string& name, const std::string& key = kSims,
                             uint32_t root = kHkeyLocalMachine) {
-    try {
-      return GetRegistryString(root, key, name);
-    } catch (const Error& e) {
-      return "error " + std::to_string(e.Number());
-    }
+    return GetRegistryString(root, key, name);
   }
 
   test::TempDir dir_;
@@ -82,20 +78,21 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
       {R"("Expand"=str(2):"%ProgramFiles%\\EA")", "Expand", "%ProgramFiles%\\EA"},
       {R"("Multi"=str(7):"one\0two\0")", "Multi", std::string("one\0two\0", 8)},
       {R"("MultiHex"=hex(7):41,00,00,00,00,00)", "MultiHex", std::string("A\0", 2)},
-      {R"("Escapes"="q\"t\tx\x00e9\x20ac\x4e00\\\n\001z\a\b\e\f\r\v\[")", "Escapes",
-       "q\"t\tx\xe9\x80?\\\n\x01z\a\b\x1b\f\r\v["},
+      {R"("Escapes"="q\"t\tx\x00e9\x20ac\x4e00\\\n\0012\7\a\b\e\f\r\v\[")", "Escapes",
+       "q\"t\tx\xe9\x80?\\\n\x01"
+       "2\x07\a\b\x1b\f\r\v["},
       {"\"Utf8\"=\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc3\"", "Utf8",
        "caf\xe9 \x80 ? \xc3"},
-      {"\"Binary\"=hex:41,42,43,\\\n  44,45", "Binary", "ABCD"},  // less its last byte
+      {"\"Binary\"=hex:41,42,9,\\\n  44,45", "Binary", "AB\tD"},  // less its last byte
       {R"("HexString"=hex(2):25,00,41,00,e9,00,00,00)", "HexString", "%A\xe9"},
       {R"(@="the default")", "", "the default"},
-      {R"("NoBytes"=hex:)", "NoBytes", "error 5"},
+      {R"("NoBytes"=hex:)", "Missing", ""},  // its own lookup raises error 5, below
       {R"("Unclosed="x)", "Unclosed", ""},
       {R"("BadHex"=hex:4g,1)", "BadHex", ""},
       {R"("BadType"=hex(g):41,00)", "BadType", ""},
       {R"("BadDword"=dword:123456789)", "BadDword", ""},
       {R"("Unknown"=weird:1)", "Unknown", ""},
-      {"#time=1d9b3c1a2b3c4d5", "Missing", ""},
+      {"#time=1d9b3c1a2b3c4d5", "#time", ""},
   };
   std::string hive = kSection;
   for (const auto& row : rows) hive += row.line + "\n";
@@ -104,6 +101,7 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
       Hive(hive + "\n[Software\\\\EA GAMES\\\\The Sims 2\\\\Sub] 1\n\"Install Dir\"=\"sub\"\n" +
            "\n[Software\\\\Caf\\x00e9\\\\Key\\]] 1\n\"Name\"=\"odd key\"\n"));
   for (const auto& row : rows) EXPECT_EQ(Lookup(row.name, row.key), row.expected) << row.line;
+  EXPECT_EQ(test::Raised([] { Lookup("NoBytes"); }).Number(), err::kInvalidCall);
 }
 
 // A 32-bit program in a 64-bit prefix reads Software\X from
@@ -138,7 +136,10 @@ TEST_F(WinePrefixTest, PlatformCallsReportSizesAndMissingKeys) {
   EXPECT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, kKeyRead, key), 2);  // no hive
   EXPECT_FALSE(key.IsOpen());
   dir_.Write("prefix/system.reg",
-             Hive(kSection + "\"Long\"=\"" + std::string(255, 'b') + "\"\n\"Seven\"=dword:7\n"));
+             Hive(kSection + "\"Long\"=\"" + std::string(255, 'b') + "\"\n\"Seven\"=dword:7\n" +
+                  // The longest line that is read, and one longer.
+                  "\"L\"=\"" + std::string((1 << 20) - 6, 'l') + "\"\n\"M\"=\"" +
+                  std::string((1 << 20) - 5, 'm') + "\"\n"));
   EXPECT_EQ(RegOpenKeyExA(0x80000000u, "Software", 0, kKeyRead, key), 2);
   // A key whose only content is sub-keys has no section of its own.
   ASSERT_EQ(RegOpenKeyExA(kHkeyLocalMachine, "Software\\EA Games", 0, kKeyRead, key), 0);
@@ -151,6 +152,10 @@ TEST_F(WinePrefixTest, PlatformCallsReportSizesAndMissingKeys) {
   EXPECT_EQ(size, 256u);
   EXPECT_EQ(buffer, std::string(255, ' '));  // nothing copied
   EXPECT_EQ(RegQueryValueExA(key, "Seven", &type, data, nullptr), 87);
+  EXPECT_EQ(RegQueryValueExA(key, "L", &type, nullptr, &size), 0);
+  EXPECT_EQ(size, (1u << 20) - 5);  // the line less its 6 other bytes, and a NUL
+  EXPECT_EQ(RegQueryValueExA(key, "M", &type, nullptr, &size), 2);
+  size = 4;  // exactly enough
   EXPECT_EQ(RegQueryValueExA(key, "Seven", &type, data, &size), 0);
   EXPECT_EQ(type, kRegDword);
   EXPECT_EQ(buffer.substr(0, size + 1), std::string("\x07\0\0\0 ", 5));
@@ -247,7 +252,7 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
       {"Steam (Proton)", ".steam/steam/steamapps/compatdata/228980/pfx/system.reg"},
       {"", ".steam/steam/steamapps/libraryfolders.vdf",
        "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/xdg data/Steam\"\n\t}\n"
-       "\t\"1\"\n\t{\n\t\t// was \"path\"\n\t\t\"path\"\t\t\"{home}/SSD\"\n\t}\n}\n"},
+       "\t\"1\"\n\t{\n\t\t// was \"path\"\n\t\tpath\t\t\"{home}/SSD\"\n\t}\n}\n"},
       {"Steam (Proton)", "SSD/steamapps/compatdata/2000000001/pfx/system.reg"},
       {"Steam (Proton)", steam + "compatdata/7/pfx/system.reg"},
       {"", steam + "libraryfolders.vdf",  // the old layout
@@ -303,7 +308,8 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
       {{{".wine/system.reg", Game("")}, {"Games/notes.txt", "x"}}, ""},
       {{{".wine/system.reg", std::string(3 << 20, '[')},
         {".config/lutris/games/bad.yml", std::string("\0\xff prefix:\n  prefix: \"\n", 22)},
-        {".config/lutris/games/huge.yml", std::string(2 << 20, 'y')},
+        {".config/lutris/games/huge.yml", "prefix: {home}/huge\n" + std::string(1 << 20, '#')},
+        {"huge/system.reg", Game()},
         {"Games/empty/system.reg", Game("")},
         {"Games/x64/system.reg", Game("", "win64")},
         {"Games/dword/system.reg", Hive(kSection + "\"Install Dir\"=dword:1\n")},
@@ -349,15 +355,15 @@ TEST(PrefixDiscoveryTest, ListingsAreBounded) {
 // Without WINEPREFIX the lookups answer from the discovered prefix, and
 // from ~/.wine when no prefix holds the game.
 TEST_F(WinePrefixTest, LookupsAnswerFromTheDiscoveredPrefix) {
-  const std::string bottle = "home/.var/app/com.usebottles.bottles/data/bottles/bottles/Sims";
-  dir_.Write(bottle + "/system.reg", Game());
-  dir_.Write(bottle + "/user.reg",
+  dir_.Write("data/bottles/bottles/Sims/system.reg", Game());
+  dir_.Write("data/bottles/bottles/Sims/user.reg",
              Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\me\\\\Documents\"\n"));
   unsetenv("WINEPREFIX");
+  setenv("XDG_DATA_HOME", dir_.Join("data").c_str(), 1);
   EXPECT_EQ(Lookup("Install Dir"), "C:\\Sims2\\");
   EXPECT_EQ(GetSpecialFolder(5), "C:\\users\\me\\Documents");
-  dir_.Write("other/.wine/user.reg", Hive(kShellFolders + "\"Personal\"=\"C:\\\\wine\"\n"));
-  setenv("HOME", dir_.Join("other").c_str(), 1);
+  dir_.Write("home/.wine/user.reg", Hive(kShellFolders + "\"Personal\"=\"C:\\\\wine\"\n"));
+  unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(Lookup("Install Dir"), "");
   EXPECT_EQ(GetSpecialFolder(5), "C:\\wine");
 }

@@ -14,7 +14,6 @@ namespace qv::test {
 
 struct HttpServer::Impl {
   httplib::Server server;
-  int port = 0;
   std::thread listener;
   mutable std::mutex mutex;
   std::atomic<bool> stopping = false;
@@ -81,8 +80,9 @@ HttpServer::HttpServer() : impl_(std::make_unique<Impl>()) {
     impl->Serve(request, response);
     return httplib::Server::HandlerResponse::Handled;
   });
-  impl_->port = server.bind_to_any_port("127.0.0.1");
-  if (impl_->port <= 0) throw std::runtime_error("cannot listen on loopback");
+  const int port = server.bind_to_any_port("127.0.0.1");
+  if (port <= 0) throw std::runtime_error("cannot listen on loopback");
+  port_ = static_cast<uint16_t>(port);
   impl_->listener = std::thread([&server] { server.listen_after_bind(); });
   // stop() does nothing to a server that does not run yet.
   while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -92,14 +92,6 @@ HttpServer::~HttpServer() {
   impl_->stopping = true;
   impl_->server.stop();
   impl_->listener.join();
-}
-
-uint16_t HttpServer::Port() const noexcept {
-  return static_cast<uint16_t>(impl_->port);
-}
-
-std::string HttpServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(impl_->port) + path;
 }
 
 void HttpServer::Route(const std::string& path, HttpRoute route) {

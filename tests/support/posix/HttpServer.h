@@ -59,9 +59,11 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  uint16_t Port() const noexcept;
+  uint16_t Port() const noexcept { return port_; }
   // "http://127.0.0.1:PORT" followed by `path`.
-  std::string Url(const std::string& path) const;
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
 
   // Sets (or replaces) what `path` answers; the path is compared with the
   // request target without its query. Unknown paths answer 404.
@@ -73,6 +75,7 @@ class HttpServer {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  uint16_t port_ = 0;
 };
 
 }  // namespace qv::test
