@@ -22,6 +22,8 @@ for group in "${groups[@]}"; do
       packages+=(g++ cmake ninja-build python3 pkg-config
                  libgtest-dev libgmock-dev googletest libbenchmark-dev
                  zlib1g-dev libcurl4-openssl-dev
+                 # the tests' loopback HTTP server
+                 libcpp-httplib-dev
                  clang libclang-rt-dev clang-format clang-tidy
                  libarchive-tools p7zip-full diffutils
                  # the player's install and its test: the link handler, a display

@@ -1,233 +1,372 @@
-// The registry over fixture Wine prefixes, through the lookup the installer
-// uses and through the platform calls themselves.
+// The Wine prefix as the installer reads it, over fixture prefixes and homes:
+// registry values from the hives, the documents folder, and the prefix found
+// without WINEPREFIX in every launcher's layout. The real home and prefix are
+// never looked at.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <string>
+#include <chrono>
+#include <filesystem>
 
 #include "common/Error.h"
 #include "common/modPaths.h"
 #include "platform/Registry.h"
+#include "platform/Shell.h"
+#include "platform/posix/PrefixDiscovery.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
+namespace qv::platform {
 namespace {
 
-using qv::platform::kHkeyCurrentUser;
-using qv::platform::kHkeyLocalMachine;
+namespace fs = std::filesystem;
+using posix::PrefixKind;
 
 const std::string kSims = "SOFTWARE\\EA GAMES\\The Sims 2";
+const std::string kSection = "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n";
+const std::string kShellFolders =
+    "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders] 1\n";
 
-// Points WINEPREFIX (and HOME, so nothing can fall back to the real one) at
-// a temporary folder for one test.
-class RegistryTest : public ::testing::Test {
+// A hive as Wine writes it.
+std::string Hive(const std::string& body, const std::string& arch = "win32") {
+  return "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=" + arch + "\n\n" +
+         body;
+}
+// A machine hive of a prefix with the game; none for an empty `installDir`.
+std::string Game(const std::string& installDir = "C:\\\\Sims2\\\\",
+                 const std::string& arch = "win32", const std::string& section = kSection) {
+  return Hive("[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n\n" +
+                  (installDir.empty() ? "" : section + "\"Install Dir\"=\"" + installDir + "\"\n"),
+              arch);
+}
+
+class WinePrefixTest : public ::testing::Test {
  protected:
-  void WriteSystem(const std::string& body) {
-    dir_.Write("prefix/system.reg",
-               "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n" + body);
-  }
-  void WriteUser(const std::string& body) {
-    dir_.Write("prefix/user.reg",
-               "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21\n\n" + body);
-  }
-  std::string Lookup(const std::string& value, const std::string& key = kSims) {
-    return qv::GetRegistryString(kHkeyLocalMachine, key, value);
+  // What the installer's lookup gives.
+  static std::string Lookup(const std::string& name, const std::string& key = kSims,
+                            uint32_t root = kHkeyLocalMachine) {
+    return GetRegistryString(root, key, name);
   }
 
-  qv::test::TempDir dir_;
-  qv::test::ScopedEnv env_{{{"WINEPREFIX", dir_.Join("prefix")}, {"HOME", dir_.Join("home")}}};
+  test::TempDir dir_;
+  test::ScopedEnv env_{{{"WINEPREFIX", dir_.Join("prefix")},
+                        {"HOME", dir_.Join("home")},
+                        {"USER", "tester"},
+                        {"XDG_CONFIG_HOME", std::nullopt},
+                        {"XDG_DATA_HOME", std::nullopt}}};
 };
 
-std::string Quoted(const std::string& s) {
-  return "\"" + s + "\"";
-}
-
-// A 32-bit prefix with one value of each kind the file can hold.
-const std::string kWin32Hive =
-    "#arch=win32\n\n"
-    "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
-    "#time=1d9b3c1a2b3c4d5\n"
-    "\"Install Dir\"=\"C:\\\\Program Files\\\\EA GAMES\\\\The Sims 2\\\\\"\n"
-    "\"Seven\"=dword:00000007\n"
-    "\"Zero\"=dword:00000000\n"
-    "\"Big\"=dword:000004d2\n"
-    "\"Max\"=dword:ffffffff\n"
-    "\"Empty\"=\"\"\n"
-    "\"Expand\"=str(2):\"%ProgramFiles%\\\\EA\"\n"
-    "\"Multi\"=str(7):\"one\\0two\\0\"\n"
-    "\"Escapes\"=\"q\\\"t\\tx\\x00e9\\x20ac\\x4e00\\\\\\n\\001z\"\n"
-    "\"Utf8\"=\"caf\xc3\xa9\"\n"
-    "\"Binary\"=hex:41,42,43,\\\n  44,45\n"
-    "\"NoBytes\"=hex:\n"
-    "\"HexString\"=hex(2):25,00,41,00,e9,00,00,00\n"
-    "\"Short\"=hex(4):07\n"
-    "@=\"the default\"\n"
-    "\"Long254\"=" +
-    Quoted(std::string(254, 'a')) +
-    "\n"
-    "\"Long255\"=" +
-    Quoted(std::string(255, 'b')) +
-    "\n"
-    "\n"
-    "[Software\\\\EA GAMES\\\\The Sims 2\\\\Sub] 1700000000\n"
-    "\"Install Dir\"=\"from the sub-key\"\n"
-    "\n"
-    "[Software\\\\Caf\\x00e9\\\\Key\\]] 1700000000\n"
-    "\"Name\"=\"odd key\"\n";
-
-TEST_F(RegistryTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
-  WriteSystem(kWin32Hive);
-  struct Row {
-    const char* name;
-    std::string key;
-    std::string value;
-    std::string expected;
-  };
-  const Row rows[] = {
-      {"install folder keeps its trailing backslash", kSims, "Install Dir",
-       "C:\\Program Files\\EA GAMES\\The Sims 2\\"},
-      {"value name in other case", kSims, "install DIR",
-       "C:\\Program Files\\EA GAMES\\The Sims 2\\"},
-      {"key name in other case", "software\\ea games\\THE SIMS 2", "Install Dir",
-       "C:\\Program Files\\EA GAMES\\The Sims 2\\"},
-      {"doubled and trailing backslashes", "SOFTWARE\\\\EA GAMES\\The Sims 2\\", "Install Dir",
-       "C:\\Program Files\\EA GAMES\\The Sims 2\\"},
-      {"dword 7", kSims, "Seven", "007"},
-      {"dword 0", kSims, "Zero", "000"},
-      {"dword of four digits is not cut", kSims, "Big", "1234"},
-      {"largest dword", kSims, "Max", "4294967295"},
-      {"short dword uses only its own byte", kSims, "Short", "007"},
-      {"empty string", kSims, "Empty", ""},
-      {"expandable string stays unexpanded", kSims, "Expand", "%ProgramFiles%\\EA"},
-      {"multi-string up to its last NUL", kSims, "Multi", std::string("one\0two\0", 8)},
-      {"escapes decoded", kSims, "Escapes", "q\"t\tx\xe9\x80?\\\n\x01z"},
-      {"UTF-8 in a hand-edited file", kSims, "Utf8", "caf\xe9"},
-      {"binary continued on a second line, less its last byte", kSims, "Binary", "ABCD"},
-      {"string type written as UTF-16 hex", kSims, "HexString", "%A\xe9"},
-      {"default value by empty name", kSims, "", "the default"},
-      {"254 characters fit", kSims, "Long254", std::string(254, 'a')},
-      {"255 characters do not", kSims, "Long255", ""},
-      {"missing value", kSims, "Nothing", ""},
-      {"value of the sub-key only there", kSims + "\\Sub", "Install Dir", "from the sub-key"},
-      {"missing key", "SOFTWARE\\EA GAMES\\The Sims 3", "Install Dir", ""},
-      {"key with escaped characters", "Software\\Caf\xe9\\Key]", "Name", "odd key"},
-      {"a prefix of a key name is not the key", "SOFTWARE\\EA GAMES\\The Sims", "Install Dir", ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(Lookup(row.value, row.key), row.expected);
-  }
-}
-
-TEST_F(RegistryTest, ValueOfNoBytesRaisesInvalidCall) {
-  WriteSystem(kWin32Hive);
-  EXPECT_EQ(qv::test::Raised([&] { Lookup("NoBytes"); }).Number(), qv::err::kInvalidCall);
-}
-
-TEST_F(RegistryTest, SixtyFourBitPrefixGivesTheThirtyTwoBitViewFirstAndThirtyTwoBitOneItself) {
-  WriteSystem(
-      "#arch=win64\n\n"
-      "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
-      "\"Install Dir\"=\"64-bit view\\\\\"\n\n"
-      "[Software\\\\Wow6432Node\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
-      "\"Install Dir\"=\"32-bit view\\\\\"\n\n"
-      "[Software\\\\Wow6432Node\\\\Only64] 1700000000\n"
-      "\"Name\"=\"already redirected\"\n");
-  WriteUser("#arch=win64\n\n[Software\\\\Game] 1700000000\n\"Name\"=\"user values are shared\"\n");
-  EXPECT_EQ(Lookup("Install Dir"), "32-bit view\\");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyLocalMachine, "Software\\Wow6432Node\\Only64", "Name"),
-            "already redirected");
-  EXPECT_EQ(qv::GetRegistryString(kHkeyCurrentUser, "Software\\Game", "Name"),
-            "user values are shared");
-  // A key that only 64-bit programs see (Wine's regedit in a 64-bit prefix
-  // writes there) is read when the 32-bit view has none.
-  WriteSystem(
-      "#arch=win64\n\n"
-      "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
-      "\"Install Dir\"=\"64-bit view only\\\\\"\n");
-  EXPECT_EQ(Lookup("Install Dir"), "64-bit view only\\");
-  // A 32-bit prefix is read as it is; each lookup reads the hive anew.
-  WriteSystem(
-      "#arch=win32\n\n"
-      "[Software\\\\Wow6432Node\\\\EA GAMES\\\\The Sims 2] 1700000000\n"
-      "\"Install Dir\"=\"not for a 32-bit prefix\"\n");
-  EXPECT_EQ(Lookup("Install Dir"), "");
-}
-
-TEST_F(RegistryTest, MissingPrefixOrHiveGivesFileNotFound) {
-  qv::platform::RegistryKey key;
-  EXPECT_EQ(qv::platform::RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, qv::platform::kKeyRead, key),
-            qv::platform::kErrorFileNotFound);
-  EXPECT_FALSE(key.IsOpen());
-  WriteUser("[Software\\\\Game] 1700000000\n\"Name\"=\"x\"\n");
-  EXPECT_EQ(Lookup("Install Dir"), "");
-  EXPECT_EQ(qv::GetRegistryString(0x80000000u, "Software\\Game", "Name"), "");
-}
-
-TEST_F(RegistryTest, KeyHoldingOnlySubKeysOpens) {
-  // Wine writes no section for a key whose only content is sub-keys.
-  WriteSystem(kWin32Hive);
-  qv::platform::RegistryKey key;
-  ASSERT_EQ(qv::platform::RegOpenKeyExA(kHkeyLocalMachine, "Software\\EA Games", 0,
-                                        qv::platform::kKeyRead, key),
-            qv::platform::kErrorSuccess);
-  uint32_t size = 0;
-  EXPECT_EQ(qv::platform::RegQueryValueExA(key, "Install Dir", nullptr, nullptr, &size),
-            qv::platform::kErrorFileNotFound);
-}
-
-TEST_F(RegistryTest, QueryReportsSizesAndCopiesNothingWhenTooSmall) {
-  WriteSystem(kWin32Hive);
-  namespace reg = qv::platform;
-  reg::RegistryKey key;
-  ASSERT_EQ(reg::RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, reg::kKeyRead, key),
-            reg::kErrorSuccess);
+TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
+  const std::string install = "C:\\Program Files\\EA GAMES\\The Sims 2\\";
   const struct {
-    const char* value;
-    bool withBuffer;
-    int32_t result;
-    uint32_t type;
-    uint32_t size;
-    std::string buffer;  // its first `size` bytes afterwards
+    std::string line;  // in the game's key of a 32-bit machine hive
+    std::string name;
+    std::string expected;
+    std::string key = kSims;
   } rows[] = {
-      {"Long255", true, reg::kErrorMoreData, reg::kRegSz, 256, std::string(255, ' ')},
-      {"Long254", true, reg::kErrorSuccess, reg::kRegSz, 255, std::string(254, 'a') + '\0'},
-      {"Seven", true, reg::kErrorSuccess, reg::kRegDword, 4, std::string("\x07\0\0\0", 4)},
-      {"Expand", false, reg::kErrorSuccess, reg::kRegExpandSz, 18, ""},
+      {R"("Install Dir"="C:\\Program Files\\EA GAMES\\The Sims 2\\")", "install DIR", install},
+      {"", "Install Dir", install, "software\\ea games\\THE SIMS 2"},
+      {"", "Install Dir", install, "SOFTWARE\\\\EA GAMES\\The Sims 2\\"},
+      {"", "Install Dir", "sub", kSims + "\\Sub"},
+      {"", "Install Dir", "", "SOFTWARE\\EA GAMES\\The Sims"},  // a prefix of the key's name
+      {"", "Name", "odd key", "Software\\Caf\xe9\\Key]"},
+      {R"("Seven"=dword:00000007)", "Seven", "007"},
+      {R"("Max"=dword:ffffffff)", "Max", "4294967295"},
+      {R"("Short"=hex(4):07)", "Short", "007"},
+      {R"("Expand"=str(2):"%ProgramFiles%\\EA")", "Expand", "%ProgramFiles%\\EA"},
+      {R"("Multi"=str(7):"one\0two\0")", "Multi", std::string("one\0two\0", 8)},
+      {R"("MultiHex"=hex(7):41,00,00,00,00,00)", "MultiHex", std::string("A\0", 2)},
+      {R"("Escapes"="q\"t\tx\x00e9\x20ac\x4e00\\\n\0012\7\a\b\e\f\r\v\[")", "Escapes",
+       "q\"t\tx\xe9\x80?\\\n\x01"
+       "2\x07\a\b\x1b\f\r\v["},
+      {"\"Utf8\"=\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc3\"", "Utf8",
+       "caf\xe9 \x80 ? \xc3"},
+      {"\"Binary\"=hex:41,42,9,\\\n  44,45", "Binary", "AB\tD"},  // less its last byte
+      {R"("HexString"=hex(2):25,00,41,00,e9,00,00,00)", "HexString", "%A\xe9"},
+      {R"(@="the default")", "", "the default"},
+      {R"("NoBytes"=hex:)", "Missing", ""},  // its own lookup raises error 5, below
+      {R"("Unclosed="x)", "Unclosed", ""},
+      {R"("BadHex"=hex:4g,1)", "BadHex", ""},
+      {R"("BadType"=hex(g):41,00)", "BadType", ""},
+      {R"("BadDword"=dword:123456789)", "BadDword", ""},
+      {R"("Unknown"=weird:1)", "Unknown", ""},
+      {"#time=1d9b3c1a2b3c4d5", "#time", ""},
+  };
+  std::string hive = kSection;
+  for (const auto& row : rows) hive += row.line + "\n";
+  dir_.Write(
+      "prefix/system.reg",
+      Hive(hive + "\n[Software\\\\EA GAMES\\\\The Sims 2\\\\Sub] 1\n\"Install Dir\"=\"sub\"\n" +
+           "\n[Software\\\\Caf\\x00e9\\\\Key\\]] 1\n\"Name\"=\"odd key\"\n"));
+  for (const auto& row : rows) EXPECT_EQ(Lookup(row.name, row.key), row.expected) << row.line;
+  EXPECT_EQ(test::Raised([] { Lookup("NoBytes"); }).Number(), err::kInvalidCall);
+}
+
+// A 32-bit program in a 64-bit prefix reads Software\X from
+// Software\Wow6432Node\X, and the key of 64-bit programs when that has none.
+TEST_F(WinePrefixTest, SixtyFourBitPrefixGivesTheThirtyTwoBitViewFirst) {
+  dir_.Write("prefix/user.reg", Hive("[Software\\\\Game] 1\n\"Name\"=\"user values\"\n", "win64"));
+  const std::string wow = "[Software\\\\Wow6432Node\\\\";
+  const std::string sims = "EA GAMES\\\\The Sims 2] 1\n";
+  const struct {
+    std::string hive;
+    std::string key;
+    std::string expected;
+  } rows[] = {
+      {Game("64", "win64") + Game("32", "win64", wow + sims), kSims, "32"},
+      {Game("64 only", "win64"), kSims, "64 only"},
+      {Game("32 only", "win32", wow + sims), kSims, ""},  // no views in a 32-bit prefix
+      {Game("no", "win64", wow + "Wow6432Node\\\\X] 1\n") + Game("asked", "win64", wow + "X] 1\n"),
+       "Software\\Wow6432Node\\X", "asked"},
+      {Game("no", "win64", wow + "Classes\\\\X] 1\n") +
+           Game("own", "win64", "[Software\\\\Classes\\\\X] 1\n"),
+       "Software\\Classes\\X", "own"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.value);
-    std::string buffer(255, ' ');
-    uint32_t type = 0;
-    uint32_t size = row.withBuffer ? 255 : 0;
-    EXPECT_EQ(reg::RegQueryValueExA(
-                  key, row.value, &type,
-                  row.withBuffer ? reinterpret_cast<uint8_t*>(buffer.data()) : nullptr, &size),
-              row.result);
-    if (row.result == reg::kErrorSuccess) {
-      EXPECT_EQ(type, row.type);
-    }
-    EXPECT_EQ(size, row.size);
-    EXPECT_EQ(buffer.substr(0, row.buffer.size()), row.buffer);
+    dir_.Write("prefix/system.reg", row.hive);  // each lookup reads the hive anew
+    EXPECT_EQ(Lookup("Install Dir", row.key), row.expected) << row.hive;
   }
-  reg::RegCloseKey(key);
-  EXPECT_FALSE(key.IsOpen());
-  uint32_t size = 0;
-  EXPECT_NE(reg::RegQueryValueExA(key, "Seven", nullptr, nullptr, &size), reg::kErrorSuccess);
+  EXPECT_EQ(Lookup("Name", "Software\\Game", kHkeyCurrentUser), "user values");
 }
 
-TEST_F(RegistryTest, MalformedLinesAreSkipped) {
-  WriteSystem(
-      "[Software\\\\EA GAMES\\\\The Sims 2] 1\n"
-      "\"Unclosed=\"x\n"
-      "\"BadHex\"=hex:4g,1\n"
-      "\"BadDword\"=dword:123456789\n"
-      "\"Unknown\"=weird:1\n"
-      "garbage line\n"
-      "\"Install Dir\"=\"kept\"\n");
-  EXPECT_EQ(Lookup("Install Dir"), "kept");
-  EXPECT_EQ(Lookup("BadHex"), "");
-  EXPECT_EQ(Lookup("BadDword"), "");
-  EXPECT_EQ(Lookup("Unknown"), "");
+TEST_F(WinePrefixTest, PlatformCallsReportSizesAndMissingKeys) {
+  RegistryKey key;
+  EXPECT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, kKeyRead, key), 2);  // no hive
+  EXPECT_FALSE(key.IsOpen());
+  dir_.Write("prefix/system.reg",
+             Hive(kSection + "\"Long\"=\"" + std::string(255, 'b') + "\"\n\"Seven\"=dword:7\n" +
+                  // The longest line that is read, and one longer.
+                  "\"L\"=\"" + std::string((1 << 20) - 6, 'l') + "\"\n\"M\"=\"" +
+                  std::string((1 << 20) - 5, 'm') + "\"\n"));
+  EXPECT_EQ(RegOpenKeyExA(0x80000000u, "Software", 0, kKeyRead, key), 2);
+  // A key whose only content is sub-keys has no section of its own.
+  ASSERT_EQ(RegOpenKeyExA(kHkeyLocalMachine, "Software\\EA Games", 0, kKeyRead, key), 0);
+  uint32_t type = 0, size = 255;
+  EXPECT_EQ(RegQueryValueExA(key, "Seven", &type, nullptr, &size), 2);
+  ASSERT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, kKeyRead, key), 0);
+  std::string buffer(255, ' ');
+  auto* data = reinterpret_cast<uint8_t*>(buffer.data());
+  EXPECT_EQ(RegQueryValueExA(key, "Long", &type, data, &size), 234);  // more data
+  EXPECT_EQ(size, 256u);
+  EXPECT_EQ(buffer, std::string(255, ' '));  // nothing copied
+  EXPECT_EQ(RegQueryValueExA(key, "Seven", &type, data, nullptr), 87);
+  EXPECT_EQ(RegQueryValueExA(key, "L", &type, nullptr, &size), 0);
+  EXPECT_EQ(size, (1u << 20) - 5);  // the line less its 6 other bytes, and a NUL
+  EXPECT_EQ(RegQueryValueExA(key, "M", &type, nullptr, &size), 2);
+  size = 4;  // exactly enough
+  EXPECT_EQ(RegQueryValueExA(key, "Seven", &type, data, &size), 0);
+  EXPECT_EQ(type, kRegDword);
+  EXPECT_EQ(buffer.substr(0, size + 1), std::string("\x07\0\0\0 ", 5));
+  RegCloseKey(key);
+  EXPECT_EQ(RegQueryValueExA(key, "Seven", nullptr, nullptr, &size), 6);
+}
+
+// The prefix's "Personal" shell folder first, then the prefix's own user
+// folder, then the desktop's documents folder.
+TEST_F(WinePrefixTest, DocumentsFolder) {
+  dir_.Write("prefix/user.reg",
+             Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\tester\\\\My Documents\\\\\"\n"));
+  EXPECT_EQ(GetSpecialFolder(5), "C:\\users\\tester\\My Documents");
+  EXPECT_EQ(GetSpecialFolder(0x1a), "");
+  dir_.Write("prefix/user.reg",
+             Hive(kShellFolders + "\"Personal\"=\"C:\\\\" + std::string(600, 'd') + "\"\n"));
+  EXPECT_EQ(GetSpecialFolder(5), "");  // does not fit the buffer
+  dir_.Write("prefix/user.reg",
+             Hive(kShellFolders + "\"Personal\"=\"\"\n\"Desktop\"=\"C:\\\\x\"\n"));
+  dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
+  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("prefix/drive_c/users/tester/Documents"));
+  fs::remove_all(dir_.Join("prefix"));
+  const std::string home = dir_.Join("home");
+  const struct {
+    const char* config;  // the configuration folder below the home
+    std::string file;    // its user-dirs.dirs; "": as before
+    std::string expected;
+  } rows[] = {
+      {".config", "", home + "/Documents"},  // no file
+      {".config", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", home + "/Dokumente"},
+      {".config", "#\nXDG_DESKTOP_DIR=\"$HOME/D\"\n  XDG_DOCUMENTS_DIR=\"$HOME/My \\\"D\\\"/\"",
+       home + "/My \"D\""},
+      {".config", "XDG_DOCUMENTS_DIR=\"/srv/documents/\"\n", "/srv/documents"},
+      {".config", "XDG_DOCUMENTS_DIR=\"Documents2\"\n", home + "/Documents"},  // relative
+      {"cfg", "XDG_DOCUMENTS_DIR=\"$HOME/Papiers\"\n", home + "/Papiers"},
+  };
+  for (const auto& row : rows) {
+    if (!row.file.empty())
+      dir_.Write(std::string("home/") + row.config + "/user-dirs.dirs", row.file);
+    if (*row.config == 'c') setenv("XDG_CONFIG_HOME", (home + "/cfg").c_str(), 1);
+    EXPECT_EQ(GetSpecialFolder(5), row.expected) << row.file;
+  }
+}
+
+struct File {
+  std::string path;     // below the home; "{home}" in the content is its path
+  std::string content;  // "->target": a symbolic link instead; "|": a named pipe
+  int ageSeconds = 0;   // how long ago it changed
+  uintmax_t size = 0;   // more: padded with zeros (sparse) to that size
+};
+
+void Lay(const test::TempDir& home, const std::vector<File>& files) {
+  for (const File& file : files) {
+    std::string content = file.content;
+    for (size_t at; (at = content.find("{home}")) != std::string::npos;) {
+      content.replace(at, 6, home.Path());
+    }
+    const fs::path path = home.Join(file.path);
+    if (content == "|") {
+      fs::create_directories(path.parent_path());
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    } else if (content.rfind("->", 0) == 0) {
+      fs::create_directories(content.substr(2));
+      home.Link(content.substr(2), file.path);
+    } else {
+      home.Write(file.path, content);
+      if (file.size > 0) fs::resize_file(path, file.size);
+      fs::last_write_time(
+          path, fs::file_time_type::clock::now() - std::chrono::seconds(file.ageSeconds + 10));
+    }
+  }
+}
+
+// Every launcher's layout in one home, the files of each prefix in the order
+// the candidates come: `kind` names the prefix that a system.reg makes.
+TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
+  const std::string steam = ".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/";
+  const std::string heroic = "heroic/GamesConfig/";
+  const struct {
+    const char* kind;  // "": no prefix of its own
+    std::string path;
+    std::string content = {};  // "": the hive of a prefix with the game
+  } rows[] = {
+      {"Wine", ".wine/system.reg"},
+      {"", "xdg config/lutris/games/sims.yml", "game:\n  exe: a.exe\n  prefix: ~/lutris/sims2\n"},
+      {"Lutris", "lutris/sims2/system.reg"},
+      {"", "xdg data/lutris/games/s.yml", "game:\n  prefix: '{home}/L S/pfx-root'\n"},
+      {"Lutris", "L S/pfx-root/system.reg"},
+      {"Lutris", "Games/the-sims-2/system.reg"},
+      {"Bottles", "xdg data/bottles/bottles/Sims/system.reg"},
+      {"Bottles", ".var/app/com.usebottles.bottles/data/bottles/bottles/G/system.reg"},
+      // Steam's own folder reached through ~/.steam/steam as well: once.
+      {"", ".steam/steam", "->{home}/xdg data/Steam"},
+      {"Steam (Proton)", ".steam/steam/steamapps/compatdata/228980/pfx/system.reg"},
+      {"", ".steam/steam/steamapps/libraryfolders.vdf",
+       "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/xdg data/Steam\"\n\t}\n"
+       "\t\"1\"\n\t{\n\t\t// was \"path\"\n\t\tpath\t\t\"{home}/SSD\"\n\t}\n}\n"},
+      {"Steam (Proton)", "SSD/steamapps/compatdata/2000000001/pfx/system.reg"},
+      {"Steam (Proton)", steam + "compatdata/7/pfx/system.reg"},
+      {"", steam + "libraryfolders.vdf",  // the old layout
+       "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\"1\"\n\t\"1\"\t\"{home}/mnt\"\n}\n"},
+      {"Steam (Proton)", "mnt/steamapps/compatdata/5/pfx/system.reg"},
+      {"Steam (Proton)",
+       "snap/steam/common/.local/share/Steam/steamapps/compatdata/8/pfx/system.reg"},
+      {"Heroic", "Games/Heroic/Prefixes/default/The Sims 2/system.reg"},
+      {"", "xdg config/" + heroic + "Sims2.json",
+       "{\n  \"Sims2\": {\n    \"winePrefix\" : \"{home}\\/Heroic\\tG\\/Sims2\",\n    \"wine\": "
+       "{}\n  "
+       "}\n}"},
+      {"Heroic", "Heroic\tG/Sims2/pfx/system.reg"},
+      {"", "xdg config/" + heroic + "odd.json", "{\"winePrefix\": x{home}/hp\"}"},  // no string
+      {"", "hp/system.reg"},
+      {"", ".var/app/com.heroicgameslauncher.hgl/config/" + heroic + "x.json",
+       "{\"x\":{\"winePrefix\":\"~/hgl\\u002fx\"}}"},
+      {"Heroic", "hgl/x/system.reg"},
+      {"", "xdg config/PortProton.conf", "{home}/apps/PP/\n"},
+      {"PortProton", "apps/PP/data/prefixes/SIMS/system.reg"},
+      {"PortProton", "PortProton/data/prefixes/DEFAULT/system.reg"},
+  };
+  test::TempDir home;
+  std::vector<std::string> expected, listed;
+  for (const auto& row : rows) {
+    Lay(home, {{row.path, row.content.empty() ? Game() : row.content}});
+    const std::string folder = fs::path(home.Join(row.path)).parent_path();
+    if (*row.kind) expected.push_back(row.kind + (" " + folder));
+  }
+  const posix::DiscoveryHome where{home.Path(), home.Join("xdg data"), home.Join("xdg config")};
+  for (const auto& candidate : posix::ListPrefixCandidates(where)) {
+    listed.push_back(PrefixKindName(candidate.kind) + (" " + candidate.folder));
+  }
+  EXPECT_EQ(listed, expected);
+}
+
+// The first kind's prefix that holds the game ("Install Dir" a string, in
+// either view); among several of that kind, the one whose hive changed last.
+// Whatever else lies in the home only counts as holding nothing.
+TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
+  const std::string wow = "[Software\\\\Wow6432Node\\\\EA GAMES\\\\The Sims 2] 1\n";
+  const struct {
+    std::vector<File> files;
+    std::string found;  // below the home; "": nothing
+  } rows[] = {
+      {{{".wine/system.reg", Game(), 3600}, {".local/share/bottles/bottles/N/system.reg", Game()}},
+       ".wine"},
+      {{{"Games/a/system.reg", Game(), 600},
+        {"Games/b/system.reg", Game("C:\\\\", "win64"), 60},
+        {"Games/c/system.reg", Game(), 6000}},
+       "Games/b"},
+      {{{"Games/x64/system.reg", Game("C:\\\\", "win64", wow)}}, "Games/x64"},
+      {{{".wine/system.reg", Game("")}, {"Games/notes.txt", "x"}}, ""},
+      {{{".wine/system.reg", std::string(3 << 20, '[')},
+        {".config/lutris/games/bad.yml", std::string("\0\xff prefix:\n  prefix: \"\n", 22)},
+        {".config/lutris/games/huge.yml", "prefix: {home}/huge\n" + std::string(1 << 20, '#')},
+        {"huge/system.reg", Game()},
+        {"Games/empty/system.reg", Game("")},
+        {"Games/x64/system.reg", Game("", "win64")},
+        {"Games/dword/system.reg", Hive(kSection + "\"Install Dir\"=dword:1\n")},
+        {"Games/folder-as-hive/system.reg/x", "not a file"},
+        {"Games/binary/system.reg", std::string("\x00\x01[\\\\\x80]\n\"Install Dir\"=\"x", 25)},
+        {".local/share/Steam/steamapps/libraryfolders.vdf", std::string(200, '{') + "\"path"},
+        {".steam/steam/steamapps/libraryfolders.vdf", "|"},
+        {".var/app/com.valvesoftware.Steam/data/Steam/steamapps/libraryfolders.vdf",
+         "}}}} \"path\" \"relative/lib\""},
+        {"Games/too-large/system.reg", Game(), 0, uintmax_t{40} << 20},
+        {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
+        {".config/PortProton.conf", "|"},
+        {"PortProton/data/prefixes/OK/system.reg", Game()}},
+       "PortProton/data/prefixes/OK"},
+  };
+  for (const auto& row : rows) {
+    test::TempDir home;
+    Lay(home, row.files);
+    const auto found =
+        posix::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
+    EXPECT_EQ(found ? found->folder : "", row.found.empty() ? "" : home.Join(row.found));
+  }
+}
+
+// Every folder listing is bounded: of 4100 prefixes in one folder, the first
+// 4094 entries read count (4096 with "." and "..").
+TEST(PrefixDiscoveryTest, ListingsAreBounded) {
+  // 8200 entries: in memory where the system has a file system there.
+  test::ScopedEnv memory(
+      "TMPDIR", fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string());
+  test::TempDir home;
+  home.MakeFolder("Games");
+  for (int i = 0; i < 4100; ++i) {
+    const std::string folder = home.Join("Games/" + std::to_string(i));
+    ASSERT_EQ(
+        ::mkdir(folder.c_str(), 0700) | ::close(::creat((folder + "/system.reg").c_str(), 0600)),
+        0);
+  }
+  EXPECT_EQ(posix::ListPrefixCandidates({home.Path(), home.Join("d"), home.Join("c")}).size(),
+            4094u);
+}
+
+// Without WINEPREFIX the lookups answer from the discovered prefix, and
+// from ~/.wine when no prefix holds the game.
+TEST_F(WinePrefixTest, LookupsAnswerFromTheDiscoveredPrefix) {
+  dir_.Write("data/bottles/bottles/Sims/system.reg", Game());
+  dir_.Write("data/bottles/bottles/Sims/user.reg",
+             Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\me\\\\Documents\"\n"));
+  unsetenv("WINEPREFIX");
+  setenv("XDG_DATA_HOME", dir_.Join("data").c_str(), 1);
+  EXPECT_EQ(Lookup("Install Dir"), "C:\\Sims2\\");
+  EXPECT_EQ(GetSpecialFolder(5), "C:\\users\\me\\Documents");
+  dir_.Write("home/.wine/user.reg", Hive(kShellFolders + "\"Personal\"=\"C:\\\\wine\"\n"));
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(Lookup("Install Dir"), "");
+  EXPECT_EQ(GetSpecialFolder(5), "C:\\wine");
 }
 
 }  // namespace
+}  // namespace qv::platform

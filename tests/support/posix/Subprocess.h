@@ -15,7 +15,6 @@ struct ProcessResult {
   int exitStatus = -1;  // the status passed to exit, or 128 + signal
   std::string standardOutput;
   std::string standardError;
-  bool timedOut = false;
 };
 
 using Environment = std::map<std::string, std::string>;
