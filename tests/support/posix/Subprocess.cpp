@@ -99,10 +99,14 @@ int RunAttached(const std::vector<std::string>& argv, const Environment& environ
 
 PtyProcess::PtyProcess(const std::vector<std::string>& argv, const Environment& environment)
     : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+  // ptsname_r: ptsname's static buffer is shared by the threads that start
+  // several runs at once, and two children would share one terminal.
+  char slave[64];
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      ptsname_r(master_, slave, sizeof slave) != 0) {
     throw std::runtime_error("no pseudo-terminal");
   }
-  pid_ = Spawn(argv, environment, ptsname(master_), 0, 0, true);
+  pid_ = Spawn(argv, environment, slave, 0, 0, true);
 }
 
 PtyProcess::~PtyProcess() {
