@@ -81,8 +81,9 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
       {R"("Escapes"="q\"t\tx\x00e9\x20ac\x4e00\\\n\0012\7\a\b\e\f\r\v\[")", "Escapes",
        "q\"t\tx\xe9\x80?\\\n\x01"
        "2\x07\a\b\x1b\f\r\v["},
-      {"\"Utf8\"=\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc3\"", "Utf8",
-       "caf\xe9 \x80 ? \xc3"},
+      // The shortest lead byte; a lone continuation byte is a byte of its own.
+      {"\"Utf8\"=\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa9 x\xa9 \xc3\"", "Utf8",
+       "caf\xe9 \x80 ? \xa9 x\xa9 \xc3"},
       {"\"Binary\"=hex:41,42,9,\\\n  44,45", "Binary", "AB\tD"},  // less its last byte
       {R"("HexString"=hex(2):25,00,41,00,e9,00,00,00)", "HexString", "%A\xe9"},
       {R"(@="the default")", "", "the default"},
@@ -366,6 +367,10 @@ TEST_F(WinePrefixTest, LookupsAnswerFromTheDiscoveredPrefix) {
   unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(Lookup("Install Dir"), "");
   EXPECT_EQ(GetSpecialFolder(5), "C:\\wine");
+  // The default data folder, in another home.
+  dir_.Write("other/.local/share/bottles/bottles/S/system.reg", Game());
+  setenv("HOME", dir_.Join("other").c_str(), 1);
+  EXPECT_EQ(Lookup("Install Dir"), "C:\\Sims2\\");
 }
 
 }  // namespace
