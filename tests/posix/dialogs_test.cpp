@@ -175,6 +175,8 @@ TEST_F(DialogsTest, TerminalAnswers) {
   EXPECT_NE(transcript.find(std::string("[") + qv::kApplicationTitle + "]\r\nPassword?"),
             std::string::npos);
   EXPECT_EQ(transcript.find("hunter2"), std::string::npos);
+  // Enter still ends the hidden line on the screen, before the next box.
+  EXPECT_NE(transcript.find("Password? \r\n\r\n[T]\r\n"), std::string::npos);
   EXPECT_NE(transcript.find("yes"), std::string::npos);
   EXPECT_FALSE(dir_.Exists("zenity.log"));
 }

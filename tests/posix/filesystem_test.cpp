@@ -35,7 +35,11 @@ class FileSystemTest : public ::testing::Test {
     dir_.Link(dir_.Join("box/Sub"), "box/link");
     dir_.Link("../..", "prefix/dosdevices/c:");  // relative, as Wine writes it
     dir_.Link(dir_.Join("box"), "prefix/dosdevices/d:");
+    openFiles_ = OpenFiles();
   }
+  // Every call closes what it opened, failures included.
+  void TearDown() override { EXPECT_EQ(OpenFiles(), openFiles_); }
+  static long OpenFiles() { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); }
   // What ListFirst and ListNext give, space-separated.
   static std::string List(const std::string& path, uint32_t mask) {
     std::string names = ListFirst(path, mask);
@@ -47,6 +51,7 @@ class FileSystemTest : public ::testing::Test {
   const std::string box_ = fs::canonical(dir_.Path()).string() + "/box";
   test::ScopedEnv prefix_{"WINEPREFIX", dir_.Join("prefix")};
   fault::ScopedFaults faults_;
+  long openFiles_ = 0;
 };
 
 TEST_F(FileSystemTest, ListingsPickEntriesByMaskAndPattern) {

@@ -261,6 +261,9 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
       {"Steam (Proton)", "mnt/steamapps/compatdata/5/pfx/system.reg"},
       {"Steam (Proton)",
        "snap/steam/common/.local/share/Steam/steamapps/compatdata/8/pfx/system.reg"},
+      {"", "snap/steam/common/.local/share/Steam/steamapps/libraryfolders.vdf",
+       "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/cut"},  // cut short
+      {"", "cut/steamapps/compatdata/9/pfx/system.reg"},
       {"Heroic", "Games/Heroic/Prefixes/default/The Sims 2/system.reg"},
       {"", "xdg config/" + heroic + "Sims2.json",
        "{\n  \"Sims2\": {\n    \"winePrefix\" : \"{home}\\/Heroic\\tG\\/Sims2\",\n    \"wine\": "
