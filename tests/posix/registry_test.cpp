@@ -174,6 +174,8 @@ TEST_F(WinePrefixTest, DocumentsFolder) {
   dir_.Write("prefix/user.reg",
              Hive(kShellFolders + "\"Personal\"=\"C:\\\\" + std::string(600, 'd') + "\"\n"));
   EXPECT_EQ(GetSpecialFolder(5), "");  // does not fit the buffer
+  dir_.Write("prefix/user.reg", Hive(kShellFolders + "\"Personal\"=\"D\"\n"));
+  EXPECT_EQ(GetSpecialFolder(5), "D");  // one character is a value too
   dir_.Write("prefix/user.reg",
              Hive(kShellFolders + "\"Personal\"=\"\"\n\"Desktop\"=\"C:\\\\x\"\n"));
   dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
@@ -323,7 +325,7 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
         {".steam/steam/steamapps/libraryfolders.vdf", "|"},
         {".var/app/com.valvesoftware.Steam/data/Steam/steamapps/libraryfolders.vdf",
          "}}}} \"path\" \"relative/lib\""},
-        {"Games/too-large/system.reg", Game(), 0, uintmax_t{40} << 20},
+        {"Games/too-large/system.reg", Game(), 0, (uintmax_t{32} << 20) + 1},
         {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
         {".config/PortProton.conf", "|"},
         {"PortProton/data/prefixes/OK/system.reg", Game()}},
