@@ -67,16 +67,13 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
     std::string key = kSims;
   } rows[] = {
       {R"("Install Dir"="C:\\Program Files\\EA GAMES\\The Sims 2\\")", "install DIR", install},
-      {"", "Install Dir", install, "software\\ea games\\THE SIMS 2"},
-      {"", "Install Dir", install, "SOFTWARE\\\\EA GAMES\\The Sims 2\\"},
+      {"", "Install Dir", install, "software\\\\ea games\\THE SIMS 2\\"},
       {"", "Install Dir", "sub", kSims + "\\Sub"},
       {"", "Install Dir", "", "SOFTWARE\\EA GAMES\\The Sims"},  // a prefix of the key's name
       {"", "Name", "odd key", "Software\\Caf\xe9\\Key]"},
       {R"("Seven"=dword:00000007)", "Seven", "007"},
       {R"("Max"=dword:ffffffff)", "Max", "4294967295"},
-      {R"("Short"=hex(4):07)", "Short", "007"},
       {R"("Expand"=str(2):"%ProgramFiles%\\EA")", "Expand", "%ProgramFiles%\\EA"},
-      {R"("Multi"=str(7):"one\0two\0")", "Multi", std::string("one\0two\0", 8)},
       {R"("MultiHex"=hex(7):41,00,00,00,00,00)", "MultiHex", std::string("A\0", 2)},
       {R"("Escapes"="q\"t\tx\x00e9\x20ac\x4e00\\\n\0012\7\a\b\e\f\r\v\[")", "Escapes",
        "q\"t\tx\xe9\x80?\\\n\x01"
@@ -90,9 +87,7 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
       {R"("NoBytes"=hex:)", "Missing", ""},  // its own lookup raises error 5, below
       {R"("Unclosed="x)", "Unclosed", ""},
       {R"("BadHex"=hex:4g,1)", "BadHex", ""},
-      {R"("BadType"=hex(g):41,00)", "BadType", ""},
       {R"("BadDword"=dword:123456789)", "BadDword", ""},
-      {R"("Unknown"=weird:1)", "Unknown", ""},
       {"#time=1d9b3c1a2b3c4d5", "#time", ""},
   };
   std::string hive = kSection;
@@ -188,7 +183,6 @@ TEST_F(WinePrefixTest, DocumentsFolder) {
     std::string expected;
   } rows[] = {
       {".config", "", home + "/Documents"},  // no file
-      {".config", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", home + "/Dokumente"},
       {".config", "#\nXDG_DESKTOP_DIR=\"$HOME/D\"\n  XDG_DOCUMENTS_DIR=\"$HOME/My \\\"D\\\"/\"",
        home + "/My \"D\""},
       {".config", "XDG_DOCUMENTS_DIR=\"/srv/documents/\"\n", "/srv/documents"},
@@ -243,13 +237,9 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
     std::string content = {};  // "": the hive of a prefix with the game
   } rows[] = {
       {"Wine", ".wine/system.reg"},
-      {"", "xdg config/lutris/games/sims.yml", "game:\n  exe: a.exe\n  prefix: ~/lutris/sims2\n"},
-      {"Lutris", "lutris/sims2/system.reg"},
-      {"", "xdg data/lutris/games/s.yml", "game:\n  prefix: '{home}/L S/pfx-root'\n"},
+      {"", "xdg data/lutris/games/s.yml", "game:\n  exe: a\n  prefix: '{home}/L S/pfx-root'\n"},
       {"Lutris", "L S/pfx-root/system.reg"},
-      {"Lutris", "Games/the-sims-2/system.reg"},
       {"Bottles", "xdg data/bottles/bottles/Sims/system.reg"},
-      {"Bottles", ".var/app/com.usebottles.bottles/data/bottles/bottles/G/system.reg"},
       // Steam's own folder reached through ~/.steam/steam as well: once.
       {"", ".steam/steam", "->{home}/xdg data/Steam"},
       {"Steam (Proton)", ".steam/steam/steamapps/compatdata/228980/pfx/system.reg"},
@@ -272,8 +262,6 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
        "{}\n  "
        "}\n}"},
       {"Heroic", "Heroic\tG/Sims2/pfx/system.reg"},
-      {"", "xdg config/" + heroic + "odd.json", "{\"winePrefix\": x{home}/hp\"}"},  // no string
-      {"", "hp/system.reg"},
       {"", ".var/app/com.heroicgameslauncher.hgl/config/" + heroic + "x.json",
        "{\"x\":{\"winePrefix\":\"~/hgl\\u002fx\"}}"},
       {"Heroic", "hgl/x/system.reg"},
@@ -343,9 +331,6 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
 // Every folder listing is bounded: of 4100 prefixes in one folder, the first
 // 4094 entries read count (4096 with "." and "..").
 TEST(PrefixDiscoveryTest, ListingsAreBounded) {
-  // 8200 entries: in memory where the system has a file system there.
-  test::ScopedEnv memory(
-      "TMPDIR", fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string());
   test::TempDir home;
   home.MakeFolder("Games");
   for (int i = 0; i < 4100; ++i) {

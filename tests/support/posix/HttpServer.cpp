@@ -18,7 +18,7 @@ struct HttpServer::Impl {
   mutable std::mutex mutex;
   std::atomic<bool> stopping = false;
   std::map<std::string, HttpRoute> routes;
-  std::vector<HttpRequest> requests;
+  std::vector<std::string> requests;
 
   // Sleeps for `duration` unless the server stops first; false when it did.
   bool Sleep(std::chrono::milliseconds duration) {
@@ -49,15 +49,14 @@ struct HttpServer::Impl {
     HttpRoute route;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      requests.push_back({request.method, request.target, ""});
-      for (const auto& [key, value] : request.headers)
-        requests.back().headers += key + ": " + value + "\n";
+      requests.emplace_back();
+      for (const auto& [key, value] : request.headers) requests.back() += key + ": " + value + "\n";
       const auto it = routes.find(request.target.substr(0, request.target.find('?')));
-      route = it != routes.end() ? it->second : HttpRoute::Status(404, "no such path");
+      route = it != routes.end() ? it->second : HttpRoute{.status = 404, .body = "no such path"};
     }
     if (!route.stallAfter && !Sleep(route.stallFor)) return;
     response.status = route.status;
-    for (const auto& [key, value] : route.headers) response.set_header(key, value);
+    if (!route.location.empty()) response.set_header("Location", route.location);
     const auto piece = [this, route](size_t offset, httplib::DataSink& sink) {
       return Piece(route, offset, sink);
     };
@@ -99,7 +98,7 @@ void HttpServer::Route(const std::string& path, HttpRoute route) {
   impl_->routes[path] = std::move(route);
 }
 
-std::vector<HttpRequest> HttpServer::Requests() const {
+std::vector<std::string> HttpServer::Requests() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->requests;
 }

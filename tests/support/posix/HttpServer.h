@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace qv::test {
@@ -21,7 +20,7 @@ namespace qv::test {
 struct HttpRoute {
   int status = 200;
   std::string body = {};
-  std::vector<std::pair<std::string, std::string>> headers = {};  // extra header lines
+  std::string location = {};  // the Location header, verbatim; "": none
   // The Content-Length announced; more than the body: the connection closes
   // after the body.
   std::optional<uint64_t> announcedLength = {};
@@ -35,20 +34,6 @@ struct HttpRoute {
   std::optional<size_t> stallAfter = {};
 
   static HttpRoute Ok(std::string body) { return {.body = std::move(body)}; }
-  static HttpRoute Status(int status, std::string body) {
-    return {.status = status, .body = std::move(body), .headers = {{"Content-Type", "text/plain"}}};
-  }
-  // A redirect with `location` as the Location header, verbatim.
-  static HttpRoute Redirect(std::string location, int status = 302) {
-    return {.status = status, .body = "moved", .headers = {{"Location", std::move(location)}}};
-  }
-};
-
-// One request as the server received it.
-struct HttpRequest {
-  std::string method;
-  std::string target;   // the path with its query, as sent
-  std::string headers;  // "Name: value\n" for each header line
 };
 
 class HttpServer {
@@ -69,8 +54,9 @@ class HttpServer {
   // request target without its query. Unknown paths answer 404.
   void Route(const std::string& path, HttpRoute route);
 
-  // Every request received so far, in order of arrival.
-  std::vector<HttpRequest> Requests() const;
+  // The headers of every request received so far, in order of arrival:
+  // "Name: value\n" for each header line.
+  std::vector<std::string> Requests() const;
 
  private:
   struct Impl;
