@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 extern char** environ;
@@ -115,6 +116,27 @@ int PtyProcess::Wait(milliseconds timeout) {
   while (ReadSome(milliseconds(0))) {
   }
   return status_;
+}
+
+// The demo's run: on this process's own terminal and standard streams, as a
+// shell would start it, so that a person answers the boxes.
+int RunAttached(const std::vector<std::string>& argv, const Environment& environment) {
+  std::vector<std::string> strings = argv;
+  for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
+  std::vector<char*> pointers;
+  for (auto& s : strings) pointers.push_back(s.data());
+  pointers.insert(pointers.begin() + static_cast<long>(argv.size()), nullptr);
+  pointers.push_back(nullptr);
+  pid_t pid = -1;
+  int status = 0;
+  if (posix_spawn(&pid, pointers[0], nullptr, nullptr, pointers.data(),
+                  pointers.data() + argv.size() + 1) != 0) {
+    return 127;
+  }
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace qv::test

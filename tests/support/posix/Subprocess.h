@@ -17,6 +17,10 @@ using Environment = std::map<std::string, std::string>;
 // variable.
 Environment EnvironmentWith(const Environment& changes);
 
+// Runs `argv` to its end sharing this process's terminal and standard
+// streams; gives its exit status.
+int RunAttached(const std::vector<std::string>& argv, const Environment& environment);
+
 class PtyProcess {
  public:
   PtyProcess(const std::vector<std::string>& argv, const Environment& environment,
