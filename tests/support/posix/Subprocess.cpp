@@ -31,17 +31,28 @@ Environment EnvironmentWith(const Environment& changes) {
   return result;
 }
 
+// The argument and environment arrays that posix_spawn takes, in one
+// vector: the arguments, a null, the variables, a null.
+struct CommandLine {
+  CommandLine(const std::vector<std::string>& argv, const Environment& environment)
+      : strings(argv), count(argv.size()) {
+    for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
+    for (auto& s : strings) pointers.push_back(s.data());
+    pointers.insert(pointers.begin() + static_cast<long>(count), nullptr);
+    pointers.push_back(nullptr);
+  }
+  char* const* Variables() { return pointers.data() + count + 1; }
+  std::vector<std::string> strings;
+  size_t count;
+  std::vector<char*> pointers;
+};
+
 // Started with posix_spawn: no copy of this possibly large process is made
 // between fork and exec. In a session of its own the child has no
 // controlling terminal until it opens one, which its standard input then is.
 PtyProcess::PtyProcess(const std::vector<std::string>& argv, const Environment& environment,
                        bool terminal) {
-  std::vector<std::string> strings = argv;
-  for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
-  std::vector<char*> pointers;
-  for (auto& s : strings) pointers.push_back(s.data());
-  pointers.insert(pointers.begin() + static_cast<long>(argv.size()), nullptr);
-  pointers.push_back(nullptr);
+  CommandLine line(argv, environment);
   // ptsname_r: ptsname's static buffer is shared by the threads that start
   // several runs at once, and two children would share one terminal.
   char input[64] = "/dev/null";
@@ -60,8 +71,8 @@ PtyProcess::PtyProcess(const std::vector<std::string>& argv, const Environment& 
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  const int failed = posix_spawn(&pid_, pointers[0], &actions, &attributes, pointers.data(),
-                                 pointers.data() + argv.size() + 1);
+  const int failed = posix_spawn(&pid_, line.pointers[0], &actions, &attributes,
+                                 line.pointers.data(), line.Variables());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (!terminal) {
@@ -121,16 +132,11 @@ int PtyProcess::Wait(milliseconds timeout) {
 // The demo's run: on this process's own terminal and standard streams, as a
 // shell would start it, so that a person answers the boxes.
 int RunAttached(const std::vector<std::string>& argv, const Environment& environment) {
-  std::vector<std::string> strings = argv;
-  for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
-  std::vector<char*> pointers;
-  for (auto& s : strings) pointers.push_back(s.data());
-  pointers.insert(pointers.begin() + static_cast<long>(argv.size()), nullptr);
-  pointers.push_back(nullptr);
+  CommandLine line(argv, environment);
   pid_t pid = -1;
   int status = 0;
-  if (posix_spawn(&pid, pointers[0], nullptr, nullptr, pointers.data(),
-                  pointers.data() + argv.size() + 1) != 0) {
+  if (posix_spawn(&pid, line.pointers[0], nullptr, nullptr, line.pointers.data(),
+                  line.Variables()) != 0) {
     return 127;
   }
   while (waitpid(pid, &status, 0) < 0) {
