@@ -3,6 +3,7 @@
 // Header only: the other test programs do not link the library.
 #pragma once
 
+#include "support/StackCheck.h"
 #include "unzip32.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,6 @@ namespace qv::test {
 struct Calls {
   std::string printed;                // every printed text, in order
   std::string log;                    // the replace, password and list-entry calls, a word each
-  std::string services;               // the service calls
   std::string root;                   // left out of the paths given to the replace callback
   std::deque<int32_t> replies;        // replace answers; past the end "no"
   std::deque<std::string> passwords;  // past the end the callback answers 1 (skip)
@@ -70,8 +70,7 @@ inline void UNZIP32_CALL OnListEntry(uint32_t size, uint32_t compressed, int32_t
                 compressed, ratio, year, month, day, hour, minute, index, method, crc, encrypted);
   Log(Recorded().log, line);
 }
-inline int32_t UNZIP32_CALL OnService(const char* name, int32_t size) {
-  Log(Recorded().services, name + (":" + std::to_string(size)));
+inline int32_t UNZIP32_CALL OnService(const char*, int32_t) {
   return Recorded().cancelAt-- == 0 ? 1 : 0;
 }
 }
@@ -82,6 +81,7 @@ struct UnzipRun {
   std::string zip, dir;
   std::vector<std::string> include, exclude;
   bool callbacks = true;  // false: every callback slot null
+  StackCheck check;       // every call through it
 
   UnzipRun(std::string zipPath, std::string extractDir)
       : zip(std::move(zipPath)), dir(std::move(extractDir)) {
@@ -96,9 +96,8 @@ struct UnzipRun {
     UnzipUserFunctions functions{};
     if (callbacks)
       functions = {OnPrint, nullptr, OnReplace, OnPassword, OnListEntry, OnService, {}};
-    return Wiz_SingleEntryUnzip(static_cast<int32_t>(include.size()), &lists[0],
-                                static_cast<int32_t>(exclude.size()), &lists[1], &options,
-                                &functions);
+    return check.Call(&Wiz_SingleEntryUnzip, static_cast<int32_t>(include.size()), &lists[0],
+                      static_cast<int32_t>(exclude.size()), &lists[1], &options, &functions);
   }
 };
 
