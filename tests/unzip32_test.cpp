@@ -147,19 +147,15 @@ void WriteSeeds(const std::string& row, const ZipWriter& zip) {
 // after checking that nothing else in dir changed.
 Tree_t Extract(const TempDir& dir, const std::string& bytes, UnzipRun& run, int32_t& code) {
   dir.Write("a.zip", bytes);
-  const auto outside = [&dir](Tree_t* out) {
+  const auto outside = [&dir] {
     Tree_t all = Tree(dir.Path());
-    for (auto it = all.begin(); it != all.end();) {
-      if (out != nullptr && it->first.starts_with("out/")) (*out)[it->first.substr(4)] = it->second;
-      it = it->first.starts_with("out/") ? all.erase(it) : std::next(it);
-    }
+    std::erase_if(all, [](const auto& e) { return e.first.starts_with("out/"); });
     return all;
   };
-  const Tree_t before = outside(nullptr);
+  const Tree_t before = outside();
   code = run();
-  Tree_t out;
-  EXPECT_EQ(outside(&out), before) << "written outside out/";
-  return out;
+  EXPECT_EQ(outside(), before) << "written outside out/";
+  return Tree(dir.Join("out"));
 }
 
 // One row: the archive `build` makes (and what out/ holds beforehand, in
@@ -299,20 +295,6 @@ Build Existing(ZipTime time) {
     fs::last_write_time(Dir().Join("out/existing.txt"), LocalTime({2020, 6, 15, 12, 0, 0}));
   };
 }
-// A wrong password that passes the check byte of f.txt, Text(5000) encrypted
-// with "right" (about one in 256 does): only the data can tell.
-std::string Lucky() {
-  ZipWriter zip;
-  zip.Add("f.txt", Text(5000)).password = "right";
-  const std::string head = zip.Build().substr(35, 12);
-  std::string password;
-  for (int i = 0; ZipCrypt(password = "wrong" + std::to_string(i), head, true)[11] !=
-                  static_cast<char>(Crc32(Text(5000)) >> 24);
-       ++i) {
-  }
-  return password;
-}
-
 // Every kind of entry the library reads.
 void Every(Z z) {
   z.comment = "archive comment with PK\x05\x06 inside";
@@ -389,8 +371,11 @@ TEST(Unzip32Extract, Archives) {
       kGood);
   Check("StoredSizesDisagree", kFormat, One("abc", [](E e) { e.method = kStored, e.size = 2; }));
   Check("Zip64SizeDiffersInTheHighBits", kFormat, One("x", [](E e) { e.size = 1 + (1ull << 32); }));
+  // "wrong52" passes the check byte of f.txt (Text(5000) encrypted with
+  // "right" behind our writer's fixed head), as about one in 256 wrong
+  // passwords does: only the data can tell. Another head fails the row.
   Check("WrongPasswordPassingTheCheckByte", kCrc,
-        One(Text(5000), [](E e) { e.password = "right"; }), kAll, "passwords=" + Lucky(), "P:f.txt",
+        One(Text(5000), [](E e) { e.password = "right"; }), kAll, "passwords=wrong52", "P:f.txt",
         "wrong password?");
   Check("TheFirstFailureCounts", kCrc,
         With(One("x", [](E e) { e.crc = 1; }), [](Z z) { z.Add("m", "x", 12); }), kGood);
@@ -434,7 +419,6 @@ TEST(Unzip32Extract, Archives) {
         One("x", [](E e) { e.compressedSize = 1u << 30; }));
   Check("LocalOffsetAtTheCentralDirectory", kRefused,
         OneAnd([](Z z) { z.Entry(0).centralOffset = z.DirectoryOffset(); }));
-  Check("LocalOffsetBeyondTheFile", kRefused, One("x", [](E e) { e.centralOffset = 0x7FFFFFF0u; }));
   // Behind a stub that the offsets leave out, the shift must not let
   // entries point past their archive.
   Check("ShiftedZip64OffsetWrapsAround", kRefused,
@@ -452,8 +436,6 @@ TEST(Unzip32Extract, Archives) {
   Check("EndRecordAlone", kRefused, [](Z z) { z.endEntryCount = 1, z.endDirectorySize = 46; });
   Check("EntryCountBeyondTheFile", kRefused, OneAnd([](Z z) { z.endEntryCount = 0xFFFE; }));
   Check("DirectoryTooSmallForItsEntries", kRefused, OneAnd([](Z z) { z.endDirectorySize = 46; }));
-  Check("DirectoryOffsetBeyondTheFile", kRefused,
-        OneAnd([](Z z) { z.endDirectoryOffset = 0xFFFFFF00u; }));
   Check("DirectorySizeBeyondTheFile", kRefused,
         OneAnd([](Z z) { z.endDirectorySize = 0x7FFFFFFFu; }));
   Check("Zip64DirectorySizeHuge", kRefused,
@@ -715,7 +697,6 @@ TEST(Unzip32Extract, EveryCutAndEveryFlippedHeaderByte) {
     EXPECT_EQ(extract(bytes.substr(0, length)), kNothing) << "cut at " << length;
     EXPECT_EQ(code, kFormat) << "cut at " << length;
   }
-  int refused = 0, extracted = 0;
   for (size_t at = 0; at < bytes.size() && !HasFailure(); ++at) {
     for (const char mask : {'\xFF', '\x01'}) {
       std::string damaged = bytes;
@@ -725,13 +706,8 @@ TEST(Unzip32Extract, EveryCutAndEveryFlippedHeaderByte) {
         EXPECT_TRUE(expected.contains(path) && expected.at(path) == content) << path << " " << at;
       }
       EXPECT_TRUE(code != kOk || out == expected) << "byte " << at << " accepted, another result";
-      ++(code == kOk ? extracted : refused);
     }
   }
-  // Both occur: fields the library must check (signatures, sizes, names) and
-  // fields it may ignore (times, versions).
-  EXPECT_GT(refused, 0);
-  EXPECT_GT(extracted, 0);
 }
 
 }  // namespace

@@ -49,14 +49,15 @@ std::vector<Writer> Writers() {
                                  {"SevenZipTraditionalEncryption", "Stair7Pass"},
                                  {"SevenZipAesIsUnsupported", "Stair7Pass", "all"},
                                  {"JszipFileBelowAFile", "", "", true}};
+  // One variant per reader path: deflate levels of one writer all end in
+  // the same inflate call.
   std::istringstream plain(
-      "BsdtarDeflated BsdtarStored BsdtarDeflateLevel1 BsdtarDeflateLevel9 BsdtarZip64 "
-      "BsdtarExperimentalExtraFields BsdtarZip64BehindAStub SevenZipStored SevenZipDeflateLevel1 "
-      "SevenZipDeflateLevel3 SevenZipDeflateLevel5 SevenZipDeflateLevel7 SevenZipDeflateLevel9 "
-      "SevenZipBehindAStub PythonDeflated PythonStored PythonForcedZip64 PythonDataDescriptors "
-      "JavaJarTool JavaZipOutputStream Jszip JszipStreamFiles Yazl Fflate FflateStreaming AdmZip "
-      "Archiver SevenZipBzip2IsUnsupported SevenZipLzmaIsUnsupported SevenZipPpmdIsUnsupported "
-      "SevenZipDeflate64IsUnsupported PythonBzip2IsUnsupported PythonLzmaIsUnsupported");
+      "BsdtarDeflated BsdtarStored BsdtarZip64 BsdtarExperimentalExtraFields "
+      "BsdtarZip64BehindAStub "
+      "SevenZipStored SevenZipDeflateLevel5 SevenZipBehindAStub PythonDeflated PythonForcedZip64 "
+      "PythonDataDescriptors JavaJarTool JavaZipOutputStream Jszip JszipStreamFiles Yazl Fflate "
+      "FflateStreaming AdmZip Archiver SevenZipPpmdIsUnsupported SevenZipDeflate64IsUnsupported "
+      "PythonBzip2IsUnsupported PythonLzmaIsUnsupported");
   for (std::string name; plain >> name;) {
     writers.push_back({name, "", name.ends_with("IsUnsupported") ? "readme.txt" : ""});
   }
@@ -116,11 +117,8 @@ TEST(Unzip32Permissions, StoredBitsWithoutSetIdBits) {
     uint32_t stored, restored;  // st_mode (of a Unix entry but dos.bin); 0: as without Privilege
   };
   const Mode modes[] = {{"plain.bin", 0100640, 0640},
-                        {"script.sh", 0100750, 0750},
                         {"setuid.bin", 0104755, 0755},
-                        {"setgid.bin", 0102705, 0705},
                         {"sticky.bin", 0101777, 0777},
-                        {"private.bin", 0100600, 0600},
                         {"typeless.bin", 0444, 0444},
                         {"link.bin", 0120444, 0},
                         {"zero.bin", 0, 0},

@@ -20,6 +20,27 @@ struct Prepared {
   std::string Record() const { return header + payload + descriptor; }
 };
 
+// Traditional PKWARE encryption.
+std::string ZipCrypt(const std::string& password, const std::string& bytes) {
+  const z_crc_t* table = get_crc_table();
+  uint32_t keys[3] = {0x12345678u, 0x23456789u, 0x34567890u};
+  const auto crc = [&](uint32_t c, uint32_t byte) { return table[(c ^ byte) & 0xFF] ^ (c >> 8); };
+  const auto update = [&](uint8_t plain) {
+    keys[0] = crc(keys[0], plain);
+    keys[1] = (keys[1] + (keys[0] & 0xFFu)) * 134775813u + 1u;
+    keys[2] = crc(keys[2], keys[1] >> 24);
+  };
+  for (char c : password) update(static_cast<uint8_t>(c));
+  std::string out = bytes;
+  for (char& c : out) {
+    const uint32_t temp = (keys[2] | 2u) & 0xFFFFu;
+    const auto in = static_cast<uint8_t>(c);
+    c = static_cast<char>(in ^ static_cast<uint8_t>((temp * (temp ^ 1u)) >> 8));
+    update(in);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string Le(uint64_t value, int bytes) {
@@ -42,26 +63,6 @@ std::string Deflate(const std::string& data) {
     throw std::runtime_error("deflate failed");
   }
   return out.substr(2, length - 6);  // the zlib stream without its header and checksum
-}
-
-std::string ZipCrypt(const std::string& password, const std::string& bytes, bool decrypt) {
-  const z_crc_t* table = get_crc_table();
-  uint32_t keys[3] = {0x12345678u, 0x23456789u, 0x34567890u};
-  const auto crc = [&](uint32_t c, uint32_t byte) { return table[(c ^ byte) & 0xFF] ^ (c >> 8); };
-  const auto update = [&](uint8_t plain) {
-    keys[0] = crc(keys[0], plain);
-    keys[1] = (keys[1] + (keys[0] & 0xFFu)) * 134775813u + 1u;
-    keys[2] = crc(keys[2], keys[1] >> 24);
-  };
-  for (char c : password) update(static_cast<uint8_t>(c));
-  std::string out = bytes;
-  for (char& c : out) {
-    const uint32_t temp = (keys[2] | 2u) & 0xFFFFu;
-    const auto in = static_cast<uint8_t>(c);
-    c = static_cast<char>(in ^ static_cast<uint8_t>((temp * (temp ^ 1u)) >> 8));
-    update(decrypt ? static_cast<uint8_t>(c) : in);
-  }
-  return out;
 }
 
 ZipEntry& ZipWriter::Add(std::string name, std::string data, uint16_t method) {
@@ -132,8 +133,7 @@ std::string ZipWriter::Build() const {
     const Prepared& p = prepared[n];
     const uint64_t offset = e.centralOffset.value_or(localOffsets_[n]);
     const bool zip64 = p.zip64 || offset >= kMax32;
-    const std::string field =
-        e.centralZip64.value_or(Le(p.size, 8) + Le(p.compressedSize, 8) + Le(offset, 8));
+    const std::string field = Le(p.size, 8) + Le(p.compressedSize, 8) + Le(offset, 8);
     const std::string extra = (zip64 ? Le(1, 2) + Le(field.size(), 2) + field : "") + e.extra;
     const bool unix = e.unixMode.has_value();
     const uint32_t external =

@@ -36,9 +36,8 @@ struct ZipEntry {
   std::optional<uint32_t> crc;
   std::optional<uint64_t> size, compressedSize, centralOffset;
   std::optional<std::string> rawPayload;
-  std::optional<std::string> centralZip64;  // the payload of the central ZIP64 field
-  uint16_t addFlags = 0;                    // ORed into the flags
-  std::string extra;                        // appended to the extra fields
+  uint16_t addFlags = 0;  // ORed into the flags
+  std::string extra;      // appended to the extra fields
   // The entry is stored and its data is the whole local record of the next
   // entry, whose central offset points inside this entry's data.
   bool containsNext = false;
@@ -72,8 +71,6 @@ class ZipWriter {
 
 std::string Deflate(const std::string& data);  // raw deflate, as zip stores it
 uint32_t Crc32(const std::string& data);
-// Traditional PKWARE encryption, or with `decrypt` its inverse.
-std::string ZipCrypt(const std::string& password, const std::string& bytes, bool decrypt = false);
 std::string Le(uint64_t value, int bytes);  // little-endian
 
 }  // namespace qv::test
