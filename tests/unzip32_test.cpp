@@ -133,16 +133,6 @@ void SetOptions(UnzipRun& run, Calls& calls, const std::string& text) {
   }
 }
 
-// QV_WRITE_SEEDS=fuzz/corpus makes every archive of the rows (up to 64 KiB)
-// a seed of the extraction fuzz target.
-void WriteSeeds(const std::string& row, const ZipWriter& zip) {
-  const char* corpus = std::getenv("QV_WRITE_SEEDS");
-  if (corpus == nullptr) return;
-  if (const std::string bytes = zip.Build(); bytes.size() <= 65536) {
-    std::ofstream(corpus + "/unzip32_extract/"s + row + ".zip", std::ios::binary) << bytes;
-  }
-}
-
 // Runs `run` on `bytes` as dir/a.zip and gives what dir/out/ then holds,
 // after checking that nothing else in dir changed.
 Tree_t Extract(const TempDir& dir, const std::string& bytes, UnzipRun& run, int32_t& code) {
@@ -175,7 +165,6 @@ void Check(const std::string& name, int32_t code, const Build& build,
   dir.Write("outside.txt", "precious");
   ZipWriter zip;
   build(zip);
-  WriteSeeds(name, zip);
   UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
   Calls& recorded = Recorded() = {};
   recorded.root = dir.Path();
@@ -359,12 +348,10 @@ TEST(Unzip32Extract, Archives) {
       "DataThatLie", kCrc,
       [](Z z) {
         z.Add("larger", Text(3000)).size = 3001;
-        z.Add("smaller", Text(3000)).size = 2999;
         ZipEntry& stored = z.Add("stored", Text(3000), kStored);
         stored.size = stored.compressedSize = 100;
         z.Add("cut", Text(3000)).compressedSize = 20;
         z.Add("garbage", "x").rawPayload = "\xff\xff no deflate";
-        z.Add("early", Text(300)).rawPayload = Deflate(Text(200));
         z.Add("past", Text(300)).rawPayload = Deflate(Text(300) + "more");
         z.Add("good.txt", "good");
       },
@@ -473,7 +460,6 @@ TEST(Unzip32Extract, Archives) {
         }));
   // The first entry that maps onto a file claims it.
   Check("NamesDifferingInCase", kUnsafe, Two("Dir/a.TXT", "dir/a.txt"), T("Dir/a.TXT", "first"));
-  Check("SlashAndBackslash", kUnsafe, Two("d/x.txt", "d\\x.txt"), T("d/x.txt", "first"));
   Check("FlatSameNameInTwoFolders", kUnsafe, Two("a/x.txt", "b/x.txt"), T("x.txt", "first"),
         "HonorDirectories=0");
 }
