@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
 
 #include "FakeUnzip32.h"
 #include "common/AppInfo.h"
@@ -104,9 +103,8 @@ TEST_F(Binding, EachOptionReachesItsOwnField) {
   ASSERT_EQ(VBUnzip("a.zip", "out", 103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115,
                     116, 117),
             0);
-  Values arguments(15);
-  std::iota(arguments.begin(), arguments.end(), 103);
-  EXPECT_EQ(Fields(Record().options), arguments);
+  EXPECT_EQ(Fields(Record().options),
+            (Values{103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117}));
 }
 
 // An integer option that does not fit 16 bits is an overflow, raised before
