@@ -2,30 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace qv::text;
 
 TEST(Text, WildcardMatch) {
-  const struct {
-    const char* pattern;
-    const char* name;
-    bool ignoreCase;
-    bool matches;
-  } rows[] = {{"*.txt", "A.TXT", true, true},
-              {"*.txt", "A.TXT", false, false},
-              {"*.txt", "a.txt.x", true, false},
-              {"?.txt", "ab.txt", true, false},
-              {"a?c", "abc", false, true},
-              {"*", "", true, true},
-              {"", "a", true, false},
-              {"a*b*c", "aXbYbc", false, true},
-              {"a*b*c", "aXXbYY", false, false},
-              {"**a", "bba", false, true},
-              {"*.*", "noext", true, false},
-              {"*?", "", true, false}};
-  for (const auto& row : rows) {
-    EXPECT_EQ(WildcardMatch(row.pattern, row.name, row.ignoreCase), row.matches)
-        << row.pattern << " vs " << row.name;
-  }
+  // Pattern, name, whether case is ignored, whether it matches.
+  // clang-format off
+  const std::tuple<const char*, const char*, bool, bool> rows[] = {
+      {"*.txt", "A.TXT", true, true}, {"*.txt", "A.TXT", false, false},
+      {"*.txt", "a.txt.x", true, false}, {"?.txt", "ab.txt", true, false},
+      {"a?c", "abc", false, true}, {"*", "", true, true}, {"", "a", true, false},
+      {"a*b*c", "aXbYbc", false, true}, {"a*b*c", "aXXbYY", false, false},
+      {"**a", "bba", false, true}, {"*.*", "noext", true, false}, {"*?", "", true, false}};
+  // clang-format on
+  for (const auto& [pattern, name, ignoreCase, matches] : rows)
+    EXPECT_EQ(WildcardMatch(pattern, name, ignoreCase), matches) << pattern << " vs " << name;
   // Linear, without recursion, on hostile patterns.
   EXPECT_FALSE(WildcardMatch(std::string(2000, '*') + "b", std::string(20000, 'a'), false));
   EXPECT_TRUE(HasWildcard("a?") && HasWildcard("*") && !HasWildcard("a.txt"));

@@ -15,20 +15,21 @@
 #include "unzip/CodeModule.h"
 
 using namespace qv;
-
-// A control function of the stand-in, which is loaded once for the process.
-#define FAKE(name) reinterpret_cast<decltype(&name)>(Binding::Fake().Symbol(#name))
+using Values = std::vector<int32_t>;
 
 class Binding : public ::testing::Test {
- public:
-  static const platform::DynamicLibrary& Fake() {
-    static const auto library = platform::DynamicLibrary::Load("unzip32fake");
-    return library;
-  }
-
  protected:
+  // A control function of the stand-in, which is loaded once for the process.
+  template <typename Function>
+  static Function* Fake(const char* name) {
+    static const auto library = platform::DynamicLibrary::Load("unzip32fake");
+    return reinterpret_cast<Function*>(library.Symbol(name));
+  }
+  static void Reset(int32_t result) {
+    Fake<decltype(FakeUnzip32_Reset)>("FakeUnzip32_Reset")(result);
+  }
   void SetUp() override {
-    FAKE(FakeUnzip32_Reset)(0);
+    Reset(0);
     SetUnzipLibraryNameForTesting("unzip32fake");
   }
   void TearDown() override {
@@ -36,7 +37,9 @@ class Binding : public ::testing::Test {
     EXPECT_EQ(Record().stackImbalance, 0) << "a callback has the wrong calling convention";
     SetUnzipLibraryNameForTesting("unzip32");
   }
-  static const FakeUnzip32Record& Record() { return *FAKE(FakeUnzip32_Record)(); }
+  static const FakeUnzip32Record& Record() {
+    return *Fake<decltype(FakeUnzip32_Record)>("FakeUnzip32_Record")();
+  }
   // Runs an extraction, then calls one of its callbacks with a buffer of
   // exactly `bytes`; gives the answer and the buffer afterwards.
   static std::string Callback(int32_t slot, const std::string& bytes, int32_t argument = 0) {
@@ -46,7 +49,8 @@ class Binding : public ::testing::Test {
   // The same within the latest extraction.
   static std::string Again(int32_t slot, const std::string& bytes, int32_t argument = 0) {
     std::vector<char> buffer(bytes.begin(), bytes.end());
-    const int32_t answer = FAKE(FakeUnzip32_Call)(slot, buffer.data(), argument);
+    const int32_t answer =
+        Fake<decltype(FakeUnzip32_Call)>("FakeUnzip32_Call")(slot, buffer.data(), argument);
     return std::to_string(answer) + ":" + std::string(buffer.begin(), buffer.end());
   }
   test::ScopedDialogs dialogs_;
@@ -55,49 +59,52 @@ class Binding : public ::testing::Test {
 // The check that TearDown relies on sees a callback of the wrong convention:
 // on 32-bit x86 it leaves its two 4-byte arguments on the stack.
 TEST_F(Binding, StackCheckSeesTheWrongCallingConvention) {
-  EXPECT_EQ(FAKE(FakeUnzip32_MismatchedConvention)(), sizeof(void*) == 4 ? 8 : 0);
+  EXPECT_EQ(Fake<decltype(FakeUnzip32_MismatchedConvention)>("FakeUnzip32_MismatchedConvention")(),
+            sizeof(void*) == 4 ? 8 : 0);
 }
 
-// Each option (in VBUnzip's argument order, which is not the fields' order)
-// switched from its default: a flag to the other value, an integer to
-// -32768, the lowest that fits 16 bits. It reaches its own field, widened
-// with its sign; every other field keeps its default.
-#define OPTION(name, on, to)                               \
-  {                                                        \
-    &UnzipOptions::name, on, to, [](CGUnzipFiles& unzip) { \
-      EXPECT_EQ(unzip.name(), on);                         \
-      unzip.Set##name(to);                                 \
-      return int32_t{unzip.name()};                        \
-    }                                                      \
-  }
+// The options in VBUnzip's argument order, which is not the fields' order.
+Values Fields(const UnzipOptions& o) {
+  return {o.ExtractNewer,   o.SpaceToUnderScore, o.PromptOverwrite, o.MessageLevel,
+          o.WriteToStdOut,  o.TestZip,           o.ExtractList,     o.ExtractOnlyNewer,
+          o.DisplayComment, o.HonorDirectories,  o.OverWriteFiles,  o.ConvertCRtoCRLF,
+          o.Verbose,        o.CaseSensitive,     o.Privilege};
+}
+
+// Each option switched from its default, a flag to the other value, an
+// integer to -32768 (the lowest that fits 16 bits), reaches its own field,
+// widened with its sign, and reads back from its property.
 TEST_F(Binding, EachOptionReachesItsOwnField) {
-  const struct {
-    int32_t UnzipOptions::*field;
-    int32_t byDefault;
-    int32_t changed;
-    int32_t (*change)(CGUnzipFiles&);  // gives the property afterwards
-  } options[] = {OPTION(ExtractNewer, 0, 1),     OPTION(SpaceToUnderScore, 0, 1),
-                 OPTION(PromptOverwrite, 0, 1),  OPTION(MessageLevel, 2, -32768),
-                 OPTION(WriteToStdOut, 0, 1),    OPTION(TestZip, 0, 1),
-                 OPTION(ExtractList, 0, -32768), OPTION(ExtractOnlyNewer, 0, 1),
-                 OPTION(DisplayComment, 0, 1),   OPTION(HonorDirectories, 1, 0),
-                 OPTION(OverWriteFiles, 1, 0),   OPTION(ConvertCRtoCRLF, 0, 1),
-                 OPTION(Verbose, 0, 1),          OPTION(CaseSensitive, 1, 0),
-                 OPTION(Privilege, 0, -32768)};
-  for (const auto& option : options) {
-    CGUnzipFiles unzip;
-    EXPECT_EQ(option.change(unzip), option.changed);
+  using C = CGUnzipFiles;
+  C unzip;
+  const auto properties = [&u = unzip] {
+    return Values{u.ExtractNewer(),     u.SpaceToUnderScore(), u.PromptOverwrite(),
+                  u.MessageLevel(),     u.WriteToStdOut(),     u.TestZip(),
+                  u.ExtractList(),      u.ExtractOnlyNewer(),  u.DisplayComment(),
+                  u.HonorDirectories(), u.OverWriteFiles(),    u.ConvertCRtoCRLF(),
+                  u.Verbose(),          u.CaseSensitive(),     u.Privilege()};
+  };
+  const Values defaults = {0, 0, 0, 2, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0};
+  const Values changed = {1, 1, 1, -32768, 1, 1, -32768, 1, 1, 0, 0, 1, 1, 0, -32768};
+  for (const Values* expected : {&defaults, &changed}) {
+    EXPECT_EQ(properties(), *expected);
     ASSERT_EQ(unzip.Unzip("a.zip", "out"), 0);
-    for (const auto& o : options) {
-      EXPECT_EQ(Record().options.*o.field, &o == &option ? o.changed : o.byDefault)
-          << (&option - options) << " " << (&o - options);
-    }
+    EXPECT_EQ(Fields(Record().options), *expected);
+    for (auto set : {&C::SetExtractNewer, &C::SetSpaceToUnderScore, &C::SetPromptOverwrite,
+                     &C::SetWriteToStdOut, &C::SetTestZip, &C::SetExtractOnlyNewer,
+                     &C::SetDisplayComment, &C::SetConvertCRtoCRLF, &C::SetVerbose})
+      (unzip.*set)(true);
+    for (auto set : {&C::SetHonorDirectories, &C::SetOverWriteFiles, &C::SetCaseSensitive})
+      (unzip.*set)(false);
+    for (auto set : {&C::SetMessageLevel, &C::SetExtractList, &C::SetPrivilege})
+      (unzip.*set)(-32768);
   }
   // Argument n of the driver (3 to 17) carries 100 + n to its own field.
   ASSERT_EQ(VBUnzip("a.zip", "out", 103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115,
                     116, 117),
             0);
-  for (const auto& o : options) EXPECT_EQ(Record().options.*o.field, 103 + (&o - options));
+  EXPECT_EQ(Fields(Record().options),
+            (Values{103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117}));
 }
 
 // An integer option that does not fit 16 bits is an overflow, raised before
@@ -106,7 +113,7 @@ TEST_F(Binding, AnIntegerOptionBeyond16BitsIsAnOverflow) {
   for (auto set : {&CGUnzipFiles::SetMessageLevel, &CGUnzipFiles::SetExtractList,
                    &CGUnzipFiles::SetPrivilege}) {
     for (const int32_t value : {32767, 32768, -32769}) {
-      FAKE(FakeUnzip32_Reset)(0);
+      Reset(0);
       CGUnzipFiles unzip;
       (unzip.*set)(value);
       std::string raised = "0";
@@ -126,15 +133,13 @@ TEST_F(Binding, AnIntegerOptionBeyond16BitsIsAnOverflow) {
 TEST_F(Binding, RecordsArePreparedAsTheLibraryExpectsThem) {
   CGUnzipFiles unzip;
   const std::tuple<const char*, const char*, const char*, int32_t> runs[] = {
-      {"", "", "<null>|<null>", 3},
-      {"C:\\a.zip", "D:\\x", "C:\\a.zip|D:\\x", -1},
-      {"", "", "C:\\a.zip|D:\\x", 0x7FFFFFFF}};
+      {"", "", "<null>|<null>", 3}, {"C:\\a.zip", "D:\\x", "C:\\a.zip|D:\\x", -1}};
   for (const auto& [zip, dir, paths, result] : runs) {
-    FAKE(FakeUnzip32_Reset)(result);
+    Reset(result);
     EXPECT_EQ(unzip.Unzip(zip, dir), result);
     EXPECT_EQ(Record().paths, std::string(paths));
   }
-  FAKE(FakeUnzip32_Reset)(0);
+  Reset(0);
   unzip.SetZipFileName("");  // set to the empty text: not a null one
   EXPECT_EQ(unzip.Unzip("", ""), 0);
   EXPECT_EQ(Record().paths, std::string("|D:\\x"));
@@ -173,10 +178,9 @@ TEST_F(Binding, MissingLibraryOrEntryPointIsAnErrorAfterTheRunWasReset) {
 TEST_F(Binding, PrintCollectsTheTextOfTheRun) {
   const std::pair<std::vector<std::pair<std::string, int32_t>>, std::string> runs[] = {
       {{{"Inflating ", 10}, {"a.txt", 5}, {"\nabc", 4}}, "Inflating a.txt\r\n"},
-      {{{"a\nb\n", 4}, {std::string("ab\0cd", 5), 5}, {"abcdef", 4}}, "a\nb\nababcd"},
-      {{{"abc", 0}, {"abc", -7}}, ""},
-      {{{std::string(32802, 'x'), 50000}}, std::string(32801, 'x')},
-      {{}, ""}};
+      {{{"a\nb\n", 4}, {std::string("ab\0cd", 5), 5}, {"abcdef", 4}, {"abc", 0}, {"abc", -7}},
+       "a\nb\nababcd"},
+      {{{std::string(32802, 'x'), 50000}}, std::string(32801, 'x')}};
   for (const auto& [calls, printed] : runs) {
     ASSERT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
     for (const auto& [bytes, length] : calls) EXPECT_EQ(Again(kFakePrint, bytes, length)[0], '0');
@@ -200,16 +204,13 @@ TEST_F(Binding, PasswordFillsItsBufferWithinBounds) {
   EXPECT_EQ(answered(std::string(299, 'q'), 300, 300),
             "0:" + std::string(256, 'q') + '\0' + fill.substr(0, 43));
   EXPECT_EQ(answered("pw", 4, 1), "1:" + fill.substr(0, 4));
-  for (const test::Box& box : dialogs_->Boxes()) {
-    EXPECT_TRUE(box.input && box.text == "Please Enter The Password!" &&
-                box.caption == kApplicationTitle && box.defaultText.empty());
-  }
-  for (std::size_t run = 6; run <= 7; ++run) {
-    EXPECT_EQ(Callback(kFakePassword, "zz", 2), "1:zz");
-    EXPECT_EQ(Again(kFakePassword, "zz", 2), "1:zz");
-    EXPECT_EQ(dialogs_->Boxes().size(), run);
-    EXPECT_EQ(RunState().iPasswordCancelled, 1);
-  }
+  const test::Box& box = dialogs_->Boxes().back();
+  EXPECT_TRUE(box.input && box.text == "Please Enter The Password!" &&
+              box.caption == kApplicationTitle && box.defaultText.empty());
+  EXPECT_EQ(Callback(kFakePassword, "zz", 2), "1:zz");
+  EXPECT_EQ(Again(kFakePassword, "zz", 2), "1:zz");
+  EXPECT_EQ(dialogs_->Boxes().size(), 6u);
+  EXPECT_EQ(RunState().iPasswordCancelled, 1);
   EXPECT_EQ(CGUnzipFiles().Unzip("a.zip", "out") + RunState().iPasswordCancelled, 0);
 }
 
@@ -218,9 +219,8 @@ TEST_F(Binding, ReplaceAsksAndMapsTheAnswer) {
   const std::tuple<std::string, int32_t, int32_t, std::string> rows[] = {
       {name, platform::kIdNo, 100, "stairs.package"},
       {name, platform::kIdCancel, 104, "stairs.package"},
-      {name, platform::kIdYes, 102, "stairs.package"},
       {std::string("a\0b", 3), platform::kIdOk, 102, "a"},
-      {std::string(257, 'n'), platform::kIdNo, 100, std::string(256, 'n')}};
+      {std::string(257, 'n'), platform::kIdYes, 102, std::string(256, 'n')}};
   for (const auto& [bytes, button, result, shown] : rows) {
     dialogs_->Answer(button);
     EXPECT_EQ(Callback(kFakeReplace, bytes), std::to_string(result) + ":" + bytes);

@@ -29,17 +29,13 @@ std::optional<std::string> Value() {
 }
 
 void SetValue(const std::optional<std::string>& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGameKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  if (value) {
-    RegSetValueExA(key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                   static_cast<DWORD>(value->size() + 1));
-  } else {
-    RegDeleteValueA(key, kValue);
+  if (!value) {
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue);  // may be absent already
+    return;
   }
-  RegCloseKey(key);
+  EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue, REG_SZ, value->c_str(),
+                            static_cast<DWORD>(value->size() + 1)),
+            ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -34,8 +34,6 @@ class ScriptedDialogs : public platform::DialogFrontEnd {
   // Cancel for Yes/No/Cancel, OK otherwise, the empty text for an input box.
   // A test that scripted every box expects 0.
   std::size_t UnansweredCount() const { return unanswered_; }
-  // Scripted answers that no box has used yet.
-  std::size_t PendingAnswers() const { return buttons_.size() + inputs_.size(); }
 
   int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
     boxes_.push_back(Box{text, flags, caption, {}, false});
