@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <regex>
 
 #include "support/InstallerOutcomes.h"
 #include "support/TempDir.h"
@@ -23,17 +24,15 @@ std::string Prompt(int buttons) {
   return buttons == 4 ? "[Y]es / [N]o? " : "Press Enter to continue. ";
 }
 
-// The boxes on a terminal, with their buttons.
+// The boxes on a terminal, with their buttons: a message box's text ends at
+// its buttons' prompt, an input box's at the blank after its own.
 std::vector<Box> BoxesOn(const std::string& transcript) {
+  static const std::regex kBox(std::string("\\[") + kCaption +
+                               "\\]\r\n([\\s\\S]*?)(\r\n\\[Y\\]es / \\[N\\]o\\? |"
+                               "\r\nPress Enter to continue\\. | \r\n)");
   std::vector<Box> boxes;
-  for (size_t at = transcript.find(kHeader); at != std::string::npos;) {
-    const size_t begin = at + kHeader.size();
-    const std::string shown =
-        transcript.substr(begin, (at = transcript.find(kHeader, begin)) - begin);
-    Box box{shown.substr(0, shown.find(" \r\n")), kInputBox};
-    for (int buttons : {0, 4})
-      if (const size_t end = shown.find("\r\n" + Prompt(buttons)); end != std::string::npos)
-        box = {shown.substr(0, end), buttons};
+  for (std::sregex_iterator at(transcript.begin(), transcript.end(), kBox), end; at != end; ++at) {
+    Box box{(*at)[1], at->str(2) == " \r\n" ? kInputBox : at->str(2)[2] == '[' ? 4 : 0};
     std::erase(box.text, '\r');
     boxes.push_back(box);
   }
