@@ -68,7 +68,6 @@ TEST_F(FileSystemTest, ListingsPickEntriesByMaskAndPattern) {
       {"D:\\*.TXT", 0, "A.TXT b.txt ro.txt"},
       {"D:\\?.txt", 0, "A.TXT b.txt"},
       {"D:\\a.txt", 39, "A.TXT"},  // a named entry, as spelled on disk
-      {"D:\\.hidden.txt", 2, ".hidden.txt"},
       {"D:\\Sub", 39, ""},
       {"D:\\sub", 16, "Sub"},
       {"D:\\missing.txt", 55, ""},

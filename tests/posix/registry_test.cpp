@@ -72,7 +72,6 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
       {"", "Install Dir", "", "SOFTWARE\\EA GAMES\\The Sims"},  // a prefix of the key's name
       {"", "Name", "odd key", "Software\\Caf\xe9\\Key]"},
       {R"("Seven"=dword:00000007)", "Seven", "007"},
-      {R"("Max"=dword:ffffffff)", "Max", "4294967295"},
       {R"("Expand"=str(2):"%ProgramFiles%\\EA")", "Expand", "%ProgramFiles%\\EA"},
       {R"("MultiHex"=hex(7):41,00,00,00,00,00)", "MultiHex", std::string("A\0", 2)},
       {R"("Escapes"="q\"t\tx\x00e9\x20ac\x4e00\\\n\0012\7\a\b\e\f\r\v\[")", "Escapes",
