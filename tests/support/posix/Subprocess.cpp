@@ -30,28 +30,18 @@ Environment EnvironmentWith(const Environment& changes) {
   return result;
 }
 
-// The argument and environment arrays that posix_spawn takes, in one
-// vector: the arguments, a null, the variables, a null.
-struct CommandLine {
-  CommandLine(const std::vector<std::string>& argv, const Environment& environment)
-      : strings(argv), count(argv.size()) {
-    for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
-    for (auto& s : strings) pointers.push_back(s.data());
-    pointers.insert(pointers.begin() + static_cast<long>(count), nullptr);
-    pointers.push_back(nullptr);
-  }
-  char* const* Variables() { return pointers.data() + count + 1; }
-  std::vector<std::string> strings;
-  size_t count;
-  std::vector<char*> pointers;
-};
-
 // Started with posix_spawn: no copy of this possibly large process is made
 // between fork and exec. In a session of its own the child has no
 // controlling terminal until it opens one, which its standard input then is.
 PtyProcess::PtyProcess(const std::vector<std::string>& argv, const Environment& environment,
                        Streams streams) {
-  CommandLine line(argv, environment);
+  // The arguments, a null, the variables, a null: the two arrays posix_spawn takes.
+  std::vector<std::string> strings(argv);
+  for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
+  std::vector<char*> pointers;
+  for (auto& s : strings) pointers.push_back(s.data());
+  pointers.insert(pointers.begin() + static_cast<long>(argv.size()), nullptr);
+  pointers.push_back(nullptr);
   // ptsname_r: ptsname's static buffer is shared by the threads that start
   // several runs at once, and two children would share one terminal.
   char input[64] = "/dev/null";
@@ -73,8 +63,8 @@ PtyProcess::PtyProcess(const std::vector<std::string>& argv, const Environment& 
     posix_spawn_file_actions_adddup2(&actions, terminal ? 0 : pipe[1], 2);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   }
-  const int failed = posix_spawn(&pid_, line.pointers[0], &actions, &attributes,
-                                 line.pointers.data(), line.Variables());
+  const int failed = posix_spawn(&pid_, pointers[0], &actions, &attributes, pointers.data(),
+                                 pointers.data() + argv.size() + 1);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (streams == Streams::kPipe) {
