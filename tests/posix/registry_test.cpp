@@ -250,8 +250,6 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
       {"", steam + "libraryfolders.vdf",  // the old layout
        "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\"1\"\n\t\"1\"\t\"{home}/mnt\"\n}\n"},
       {"Steam (Proton)", "mnt/steamapps/compatdata/5/pfx/system.reg"},
-      {"Steam (Proton)",
-       "snap/steam/common/.local/share/Steam/steamapps/compatdata/8/pfx/system.reg"},
       {"", "snap/steam/common/.local/share/Steam/steamapps/libraryfolders.vdf",
        "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/cut"},  // cut short
       {"", "cut/steamapps/compatdata/9/pfx/system.reg"},
@@ -266,7 +264,6 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
       {"Heroic", "hgl/x/system.reg"},
       {"", "xdg config/PortProton.conf", "{home}/apps/PP/\n"},
       {"PortProton", "apps/PP/data/prefixes/SIMS/system.reg"},
-      {"PortProton", "PortProton/data/prefixes/DEFAULT/system.reg"},
   };
   test::TempDir home;
   std::vector<std::string> expected, listed;
