@@ -81,7 +81,7 @@ const std::string kAt = "/file.zip", kSlow = "twelve bytes";
 const Row kRows[] = {
     {"WholeBody", HttpRoute::Ok(kBody), 0, kAt, kBody},
     {"Chunked", {.body = kBody, .chunked = true}, 0, kAt, kBody},
-    {"ChunkedDropped", {.body = kBody, .chunked = true, .dropAfter = 9999}, kDownloadFailure},
+    {"ChunkedCutShort", {.body = kBody, .announcedLength = 0, .chunked = true}, kDownloadFailure},
     {"LengthNotSent", {.body = kBody, .announcedLength = kBody.size() + 1}, kDownloadFailure},
     {"NotFound", {.status = 404, .body = "not here"}, kHttpStatus},
     {"RedirectWithoutLocation", {.status = 302, .body = "go nowhere"}, kHttpStatus},

@@ -26,9 +26,8 @@ class FileSystemTest : public ::testing::Test {
   // A folder with one entry of every kind the masks and attributes tell
   // apart, and a Wine prefix whose drive C is the folder itself.
   void SetUp() override {
-    for (const char* name : {"b.txt", "A.TXT", "c.package", "noext", "ro.txt", ".hidden.txt"}) {
+    for (const char* name : {"b.txt", "A.TXT", "c.package", "noext", "ro.txt", ".hidden.txt"})
       dir_.Write(std::string("box/") + name, name);
-    }
     fs::permissions(dir_.Join("box/ro.txt"), fs::perms::owner_write, fs::perm_options::remove);
     dir_.MakeFolder("box/Sub");
     dir_.MakeFolder("box/.hiddendir");

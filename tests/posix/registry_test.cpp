@@ -206,9 +206,8 @@ struct File {
 void Lay(const test::TempDir& home, const std::vector<File>& files) {
   for (const File& file : files) {
     std::string content = file.content;
-    for (size_t at; (at = content.find("{home}")) != std::string::npos;) {
+    for (size_t at; (at = content.find("{home}")) != std::string::npos;)
       content.replace(at, 6, home.Path());
-    }
     const fs::path path = home.Join(file.path);
     if (content == "|") {
       fs::create_directories(path.parent_path());
@@ -273,9 +272,8 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
     if (*row.kind) expected.push_back(row.kind + (" " + folder));
   }
   const posix::DiscoveryHome where{home.Path(), home.Join("xdg data"), home.Join("xdg config")};
-  for (const auto& candidate : posix::ListPrefixCandidates(where)) {
+  for (const auto& candidate : posix::ListPrefixCandidates(where))
     listed.push_back(PrefixKindName(candidate.kind) + (" " + candidate.folder));
-  }
   EXPECT_EQ(listed, expected);
 }
 
