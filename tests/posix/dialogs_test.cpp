@@ -181,7 +181,7 @@ TEST_F(DialogsTest, WithoutTerminalEachBoxIsOneLineAndGetsTheSafeAnswer) {
       self_,
       ChildEnvironment("64\tInfo\t\tLine one\r\nline two\nthree|4\tQ\t\tOverwrite?|"
                        "3\t\t\tOverwrite?|-1\t\tx\tPlease Enter The Password!|"),
-      false);
+      qv::test::Streams::kPipe);
   EXPECT_EQ(child.Wait(), 0);
   EXPECT_EQ(dir_.Read("answers"), "1,7,2,[],");
   const std::string title = qv::kApplicationTitle;

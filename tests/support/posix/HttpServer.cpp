@@ -29,19 +29,17 @@ struct HttpServer::Impl {
     return false;
   }
 
-  // The next piece of the body from `offset`, cut where a drop or a stall
-  // asks; false closes the connection.
+  // The next piece of the body from `offset`, cut where a stall asks; false
+  // closes the connection.
   bool Piece(const HttpRoute& route, size_t offset, httplib::DataSink& sink) {
     const size_t stall = route.stallAfter.value_or(route.body.size() + 1);
     if (offset > 0 && offset % stall == 0 && !Sleep(route.stallFor)) return false;
-    if (offset >= route.dropAfter.value_or(route.body.size() + 1)) return false;
     if (offset >= route.body.size()) {
       if (route.announcedLength) return false;  // announced more than there is
       sink.done();
       return true;
     }
-    const size_t end = std::min(
-        {route.body.size(), route.dropAfter.value_or(SIZE_MAX), (offset / stall + 1) * stall});
+    const size_t end = std::min(route.body.size(), (offset / stall + 1) * stall);
     return sink.write(route.body.data() + offset, end - offset);
   }
 
@@ -62,7 +60,7 @@ struct HttpServer::Impl {
     };
     if (route.chunked) {
       response.set_chunked_content_provider("application/zip", piece);
-    } else if (route.announcedLength || route.dropAfter || route.stallAfter) {
+    } else if (route.announcedLength || route.stallAfter) {
       response.set_content_provider(
           route.announcedLength.value_or(route.body.size()), "application/zip",
           [piece](size_t offset, size_t, httplib::DataSink& sink) { return piece(offset, sink); });

@@ -22,11 +22,9 @@ struct HttpRoute {
   std::string body = {};
   std::string location = {};  // the Location header, verbatim; "": none
   // The Content-Length announced; more than the body: the connection closes
-  // after the body.
+  // after the body. Set with `chunked`: closes it before the last chunk.
   std::optional<uint64_t> announcedLength = {};
   bool chunked = false;  // "Transfer-Encoding: chunked" instead of a length
-  // Closes the connection once this many bytes of the body are out.
-  std::optional<size_t> dropAfter = {};
   // Sends nothing for `stallFor` after every `stallAfter` bytes of the body
   // (a stall, or with short pauses a trickle); unset `stallAfter`: once,
   // before the answer.

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <stdexcept>
 
 extern char** environ;
@@ -31,51 +30,44 @@ Environment EnvironmentWith(const Environment& changes) {
   return result;
 }
 
-// The argument and environment arrays that posix_spawn takes, in one
-// vector: the arguments, a null, the variables, a null.
-struct CommandLine {
-  CommandLine(const std::vector<std::string>& argv, const Environment& environment)
-      : strings(argv), count(argv.size()) {
-    for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
-    for (auto& s : strings) pointers.push_back(s.data());
-    pointers.insert(pointers.begin() + static_cast<long>(count), nullptr);
-    pointers.push_back(nullptr);
-  }
-  char* const* Variables() { return pointers.data() + count + 1; }
-  std::vector<std::string> strings;
-  size_t count;
-  std::vector<char*> pointers;
-};
-
 // Started with posix_spawn: no copy of this possibly large process is made
 // between fork and exec. In a session of its own the child has no
 // controlling terminal until it opens one, which its standard input then is.
 PtyProcess::PtyProcess(const std::vector<std::string>& argv, const Environment& environment,
-                       bool terminal) {
-  CommandLine line(argv, environment);
+                       Streams streams) {
+  // The arguments, a null, the variables, a null: the two arrays posix_spawn takes.
+  std::vector<std::string> strings(argv);
+  for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
+  std::vector<char*> pointers;
+  for (auto& s : strings) pointers.push_back(s.data());
+  pointers.insert(pointers.begin() + static_cast<long>(argv.size()), nullptr);
+  pointers.push_back(nullptr);
   // ptsname_r: ptsname's static buffer is shared by the threads that start
   // several runs at once, and two children would share one terminal.
   char input[64] = "/dev/null";
   int pipe[2] = {-1, -1};
+  const bool terminal = streams == Streams::kTerminal;
   if (terminal
           ? (master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0 || grantpt(master_) != 0 ||
                 unlockpt(master_) != 0 || ptsname_r(master_, input, sizeof input) != 0
-          : pipe2(pipe, O_CLOEXEC) != 0) {
+          : streams == Streams::kPipe && pipe2(pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("no pseudo-terminal or pipe");
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, input, O_RDWR, 0);
-  posix_spawn_file_actions_adddup2(&actions, terminal ? 0 : pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, terminal ? 0 : pipe[1], 2);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  const int failed = posix_spawn(&pid_, line.pointers[0], &actions, &attributes,
-                                 line.pointers.data(), line.Variables());
+  if (streams != Streams::kInherited) {
+    posix_spawn_file_actions_addopen(&actions, 0, input, O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, terminal ? 0 : pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, terminal ? 0 : pipe[1], 2);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  }
+  const int failed = posix_spawn(&pid_, pointers[0], &actions, &attributes, pointers.data(),
+                                 pointers.data() + argv.size() + 1);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (!terminal) {
+  if (streams == Streams::kPipe) {
     master_ = pipe[0];
     close(pipe[1]);
   }
@@ -130,19 +122,10 @@ int PtyProcess::Wait(milliseconds timeout) {
 }
 
 // The demo's run: on this process's own terminal and standard streams, as a
-// shell would start it, so that a person answers the boxes.
+// shell would start it, so that a person answers the boxes (poll ignores the
+// missing terminal while Wait waits).
 int RunAttached(const std::vector<std::string>& argv, const Environment& environment) {
-  CommandLine line(argv, environment);
-  pid_t pid = -1;
-  int status = 0;
-  if (posix_spawn(&pid, line.pointers[0], nullptr, nullptr, line.pointers.data(),
-                  line.Variables()) != 0) {
-    return 127;
-  }
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return PtyProcess(argv, environment, Streams::kInherited).Wait(std::chrono::hours(24));
 }
 
 }  // namespace qv::test

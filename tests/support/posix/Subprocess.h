@@ -21,10 +21,14 @@ Environment EnvironmentWith(const Environment& changes);
 // streams; gives its exit status.
 int RunAttached(const std::vector<std::string>& argv, const Environment& environment);
 
+// Where the child's standard streams go: a new pseudo-terminal, a pipe (no
+// terminal at all), or this process's own (no session of its own either).
+enum class Streams { kTerminal, kPipe, kInherited };
+
 class PtyProcess {
  public:
   PtyProcess(const std::vector<std::string>& argv, const Environment& environment,
-             bool terminal = true);
+             Streams streams = Streams::kTerminal);
   ~PtyProcess();
   PtyProcess(const PtyProcess&) = delete;
   PtyProcess& operator=(const PtyProcess&) = delete;
