@@ -255,10 +255,10 @@ Where End(int64_t field) {  // from the start of the end record (no comment), ba
   };
 }
 // The archive of `build` behind a stub, which its offsets leave out.
-Build Behind(Build build, bool leftOut = true) {
+Build Behind(Build build) {
   return With(build, [=](Z z) {
     z.prefix = "MZ" + std::string(500, '\x90');
-    z.offsetsLeaveOutPrefix = leftOut;
+    z.offsetsLeaveOutPrefix = true;
   });
 }
 // A stored Unix link entry `name` to `target` (its data), then `then`.
@@ -317,33 +317,21 @@ void Every(Z z) {
 }
 
 TEST(Unzip32Extract, Archives) {
-  const auto zip64End = [](Z z) { z.zip64End = true; };
   Check("EveryKindOfEntry", kOk, Every, kAll, "MessageLevel=2", "P:e1.txt", "creating: lonely/");
-  Check("StubBeforeTheArchive", kOk, Behind(Every, false), kAll, "", "P:e1.txt");
   // Quirks of real writers, read as other readers read them.
   Check("StubThatTheOffsetsLeaveOut", kOk, Behind(Every), kAll, "", "P:e1.txt");
-  Check("StubThatTheOffsetsLeaveOutBeforeZip64", kOk, Behind(With(Every, zip64End)), kAll, "",
-        "P:e1.txt");
   Check("BytesAfterTheEndRecord", kOk, OneAnd([](Z z) { z.patch = [](auto& b) { b += "junk"; }; }));
   Check("DescriptorFlagInTheLocalHeaderOnly", kOk,
         Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Central(8), Le(0, 2)));
-  Check("DescriptorFlagInTheCentralHeaderOnly", kOk, Patch(One(Text(3000)), Central(8), Le(8, 2)));
-  Check("DeflateLevelAndUtf8FlagsInOneHeaderOnly", kOk,
-        Patch(One(Text(900)), Local(6), Le(0x806, 2)));
-  Check("LargestDeclaredSizeForItsDeflateData", kCrc,
-        One("x", [](E e) { e.size = 1032 * e.rawPayload.emplace(Deflate(Text(100))).size(); }));
   Check("DeclaredSizeBeyondTheDeflateCeiling", kFormat,
         One("x", [](E e) { e.size = 1032 * e.rawPayload.emplace(Deflate(Text(100))).size() + 1; }),
         kAll, "", "", "beyond");
   // One entry fails, the others are extracted; the first failure's code.
-  Check("BadCrc", kCrc, One(Text(3000), [](E e) { e.crc = 1; }), kAll, "MessageLevel=2", "",
-        "f.txt|good.txt");
   Check("BadCrcOverAnOlderFile", kCrc,
         With(One("new", [](E e) { e.crc = 1; }), [](Z) { Dir().Write("out/f.txt", "old"); }),
         T("f.txt", "old", "good.txt", "good"));
   Check("DescriptorCrcDisagrees", kCrc,
         Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Descriptor(4), Le(7, 4)));
-  Check("DescriptorAnnouncedButMissing", kCrc, Patch(One(Text(3000)), Local(6), Le(8, 2)));
   Check(
       "DataThatLie", kCrc,
       [](Z z) {
@@ -357,17 +345,12 @@ TEST(Unzip32Extract, Archives) {
       },
       kGood);
   Check("StoredSizesDisagree", kFormat, One("abc", [](E e) { e.method = kStored, e.size = 2; }));
-  Check("Zip64SizeDiffersInTheHighBits", kFormat, One("x", [](E e) { e.size = 1 + (1ull << 32); }));
   // "wrong52" passes the check byte of f.txt (Text(5000) encrypted with
   // "right" behind our writer's fixed head), as about one in 256 wrong
   // passwords does: only the data can tell. Another head fails the row.
   Check("WrongPasswordPassingTheCheckByte", kCrc,
         One(Text(5000), [](E e) { e.password = "right"; }), kAll, "passwords=wrong52", "P:f.txt",
         "wrong password?");
-  Check("TheFirstFailureCounts", kCrc,
-        With(One("x", [](E e) { e.crc = 1; }), [](Z z) { z.Add("m", "x", 12); }), kGood);
-  Check("FileThenFolderOfTheSameName", kWrite,
-        With(Two("a/b", "a/b/c"), [](Z z) { z.AddFolder("a/b"); }), T("a/b", "first"));
   Check("FolderThenFileOfTheSameName", kWrite, Two("a/b/c", "a/b"), T("a/b/c", "first"));
   // Each refused with 6 on its own; the data are never looked at.
   Check(
@@ -389,56 +372,32 @@ TEST(Unzip32Extract, Archives) {
        {std::pair{30u, "g"s}, {6, Le(1, 2)}, {14, Le(7, 4)}, {18, Le(7, 4)}, {22, Le(7, 4)}}) {
     Check("LocalHeaderDiffersAt" + std::to_string(at), kRefused, Patch(One("x"), Local(at), bytes));
   }
-  Check("LocalMethodDiffers", kRefused, Patch(One("x", {}, kStored), Local(8), Le(8, 2)));
-  Check("LocalZip64SizeDiffers", kRefused,
-        Patch(One("x", [](E e) { e.zip64 = true; }), Local(39), "\2"));
   // Entries whose data overlap (zip bombs), or lie beyond their place.
   Check("TwoCentralEntriesShareOneLocalRecord", kRefused,
         With(Two("f.txt", "f.txt"),
              [](Z z) { z.Entry(1) = z.Entry(0), z.Entry(1).centralOffset = 0; }),
         kAll, "", "", "overlap");
-  Check("ShiftedEntryInsideAnotherEntry", kRefused, Behind([](Z z) {
-          z.Add("outer.bin", "").containsNext = true;
-          z.Add("inner.txt", Text(4000));
-        }),
-        kAll, "", "", "overlap");
   Check("CompressedSizeBeyondTheFile", kRefused,
         One("x", [](E e) { e.compressedSize = 1u << 30; }));
-  Check("LocalOffsetAtTheCentralDirectory", kRefused,
-        OneAnd([](Z z) { z.Entry(0).centralOffset = z.DirectoryOffset(); }));
   // Behind a stub that the offsets leave out, the shift must not let
   // entries point past their archive.
   Check("ShiftedZip64OffsetWrapsAround", kRefused,
         Behind(One("x", [](E e) { e.centralOffset = ~0ull - 100; })));
-  Check("OneOffsetShiftedTheOtherNot", kRefused, With(Behind(One("x")), [](Z z) {
-          z.Entry(1).centralOffset = z.LocalOffsets()[1] + z.prefix.size();
-        }));
-  Check("Zip64RecordAndDirectoryShiftedDifferently", kRefused, With(Behind(One("x")), [](Z z) {
-          z.zip64End = true, z.endDirectoryOffset = z.DirectoryOffset() - 5;
-        }));
   // As if the archive's first bytes were cut off: a negative shift.
   Check("DirectoryBehindItsPlace", kRefused,
         OneAnd([](Z z) { z.endDirectoryOffset = z.DirectoryOffset() + 40; }));
   // End records and extra fields that cannot fit.
   Check("EndRecordAlone", kRefused, [](Z z) { z.endEntryCount = 1, z.endDirectorySize = 46; });
-  Check("EntryCountBeyondTheFile", kRefused, OneAnd([](Z z) { z.endEntryCount = 0xFFFE; }));
-  Check("DirectoryTooSmallForItsEntries", kRefused, OneAnd([](Z z) { z.endDirectorySize = 46; }));
   Check("DirectorySizeBeyondTheFile", kRefused,
         OneAnd([](Z z) { z.endDirectorySize = 0x7FFFFFFFu; }));
-  Check("Zip64DirectorySizeHuge", kRefused,
-        OneAnd([](Z z) { z.zip64End = true, z.endDirectorySize = ~0ull; }));
   Check("Zip64ExtraFieldTooShortForItsOffset", kRefused,
         Patch(One(
                   "x", [](E e) { e.zip64 = true; }, kStored),
               Central(53), Le(16, 2)));
   Check("ExtraRecordOverrunsItsField", kRefused,
         One("x", [](E e) { e.extra = Le(0x5455, 2) + Le(200, 2); }));
-  Check("Zip64ExtraFieldMissing", kRefused,
-        Patch(One("x", [](E e) { e.zip64 = true; }), Central(51), Le(2, 2)));
   Check("ArchiveOnSeveralDisks", UNZIP32_ERR_UNSUPPORTED, Patch(One("x"), End(4), Le(1, 2)),
         kNothing);
-  Check("Zip64ArchiveOnSeveralDisks", UNZIP32_ERR_UNSUPPORTED,
-        Patch(OneAnd(zip64End), End(-4), Le(2, 4)), kNothing);
   Check(
       "ManyEntries", kOk,
       [](Z z) {
@@ -450,8 +409,6 @@ TEST(Unzip32Extract, Archives) {
   Check("LinkUpwardsThenAFileThroughIt", kWrite, Link("ln", "..", "ln/x.txt"), T("ln", ".."));
   Check("LinkToAFileOutsideThenTheFile", kUnsafe, Link("ln", "../outside.txt", "ln"),
         T("ln", "../outside.txt"));
-  Check("FlatLinkThenAFileThroughIt", kOk, Link("ln", "..", "ln/x.txt"),
-        T("ln", "..", "x.txt", "attacker"), "HonorDirectories=0");
   Check("ExistingLinkToAFileIsReplaced", kOk,
         OneAnd([](Z) { LinkBefore("outside.txt", "f.txt"); }));
   Check("ExistingLinkToAFolderIsNotFollowed", kWrite, With(Two("link/x.txt", "b"), [](Z) {
@@ -460,8 +417,6 @@ TEST(Unzip32Extract, Archives) {
         }));
   // The first entry that maps onto a file claims it.
   Check("NamesDifferingInCase", kUnsafe, Two("Dir/a.TXT", "dir/a.txt"), T("Dir/a.TXT", "first"));
-  Check("FlatSameNameInTwoFolders", kUnsafe, Two("a/x.txt", "b/x.txt"), T("x.txt", "first"),
-        "HonorDirectories=0");
 }
 
 // Names, then good.txt, extracted with folders kept and flat: each gives the
@@ -525,16 +480,12 @@ TEST(Unzip32Extract, Options) {
   Check("KeepExisting", kOk, Existing({}), old, "OverWriteFiles=0 MessageLevel=2", "",
         "skipping: existing.txt");
   Check("AskYes", kOk, Existing({}), kAll, ask + " reply=102", asked);
-  Check("AskAnyOtherAnswer", kOk, Existing({}), old, ask + " reply=103", asked);
   Check("AskCancel", UNZIP32_ERR_CANCELLED, Existing({}), kept, ask + " reply=104", asked);
   Check("AskWithoutACallback", kOk, Existing({}), old, ask + " callbacks=0");
   Check("NewerReplacesOlder", kOk, Existing({}), kAll, "OverWriteFiles=0 ExtractNewer=1");
   Check("NewerKeepsNewer", kOk, Existing({2019}), old, "ExtractNewer=1");
-  Check("NewerKeepsTheSameTime", kOk, Existing({2020, 6, 15, 12, 0, 0}), old, "ExtractNewer=1");
-  Check("NewerStillAsks", kOk, Existing({}), old, ask + " ExtractNewer=1", asked);
   Check("OnlyNewerCreatesNothing", kOk, Existing({}), T("existing.txt", "new"),
         "ExtractOnlyNewer=1");
-  Check("OnlyNewerKeepsNewer", kOk, Existing({2019}), kept, "ExtractOnlyNewer=1 ExtractNewer=1");
   // Names and contents.
   Check("SpaceToUnderScore", kOk, texts,
         T("my_file.txt", "a\nb\n", "sub_dir/a_b.txt", "c\r\nd\re", "long.txt", Text(100000),
@@ -545,25 +496,18 @@ TEST(Unzip32Extract, Options) {
           "bin ary.bin", "x\ny\0z\n"s),
         "ConvertCRtoCRLF=1");
   // Name lists.
-  Check("IncludeIgnoringCase", kOk, names, Files("a.txt B.TXT dir/d.txt"), "include=*.txt");
   Check("IncludeWithCase", kOk, names, Files("a.txt dir/d.txt"), "include=*.txt CaseSensitive=1");
-  Check("ExcludeWithCase", kOk, names, kAll, "exclude=b.txt exclude=*d.package CaseSensitive=1");
   Check("IncludeThenExclude", kOk, names, Files("dir/d.txt"), "include=dir/* exclude=*.package");
-  Check("QuestionMarkAndSeveralPatterns", kOk, names, Files("a.txt B.TXT dir/e.package"),
-        "include=?.txt include=*i*e*e include=*a*a*a*a*x include=*ae");
   Check("NothingIncluded", UNZIP32_ERR_NO_MATCH, names, kNothing, "include=*.exe");
   // Passwords: asked for the first entry that needs one, kept, asked
   // again when wrong, at most three times per entry.
-  Check("PasswordKept", kOk, pw, kAll, "", p1, "-");
   Check("WrongTwiceThenRight", kOk, pw, kAll, "passwords=a,b,pw", p111, "incorrect password");
   Check("WrongThreeTimesThenRightForTheNext", kPassword, pw, T("two.txt", "two"),
         "passwords=a,b,c,pw", p111 + p2);
-  Check("PasswordSkipped", kPassword, pw, kNothing, "passwords=", p1 + p2);
   Check("NoPasswordCallback", kPassword, pw, kNothing, "callbacks=0");
   // Modes that write no file.
   Check("TestZip", kOk, three, kNothing, "TestZip=1 MessageLevel=2", "P:enc.txt",
         "testing: a.bin   OK|testing: enc.txt   OK");
-  Check("TestZipBadCrc", kCrc, One("x", [](E e) { e.crc = 5; }), kNothing, "TestZip=1");
   Check(
       "WriteToStdOut", kOk,
       [](Z z) {
@@ -590,15 +534,10 @@ TEST(Unzip32Extract, Options) {
       "L:huge.bin:4294967295:1:1000:2021-06-15:1230:3:Stored:fbdb2615:0");
   // Messages.
   Check("SilentOnFailure", kCrc, One("x", [](E e) { e.crc = 3; }), kAll, "MessageLevel=0", "", "-");
-  Check("EveryEntry", kOk, three, kAll, "MessageLevel=2", "P:enc.txt",
-        "Archive:  |  inflating: a.bin| extracting: d/b.txt|!entries");
   Check("Verbose", kOk, three, kAll, "MessageLevel=2 Verbose=1", "P:enc.txt",
         "3 entries, central directory of |d/b.txt: 1 bytes, 1 compressed, method 0|8, encrypted");
-  Check("VerboseNeedsLevelTwo", kOk, three, kAll, "Verbose=1", "P:enc.txt", "-");
   Check("DisplayComment", kOk, OneAnd([](Z z) { z.comment = "Made by the stair team"; }), kAll,
         "DisplayComment=1", "", "Made by the stair team");
-  Check("NoComment", kOk, OneAnd([](Z z) { z.comment = "Made by"; }), kAll, "MessageLevel=2", "",
-        "!Made by");
   Check("ServiceCancels", UNZIP32_ERR_CANCELLED, Two("a.txt", "b.txt"), T("a.txt", "first"),
         "cancel=1", "", "cancelled");
 }
@@ -651,48 +590,6 @@ TEST(Unzip32Extract, CallsAndFolders) {
     EXPECT_EQ(fs::status(dir.Join(folder)).permissions(),
               fs::status(dir.Join("plain")).permissions())
         << folder;
-  }
-}
-
-// Damage a valid archive in every way a byte can: cut it at every offset and
-// flip every byte. Each damaged archive is refused or extracted whole.
-TEST(Unzip32Extract, EveryCutAndEveryFlippedHeaderByte) {
-  ZipWriter zip;
-  zip.AddFolder("d");
-  zip.Add("d/a.txt", "stairs up, stairs down, stairs up again, stairs down again\n");
-  zip.Add("b.bin", "\x00\x01\x02\x03 stored bytes"s, kStored);
-  zip.Add("c.txt", "encrypted and deflated, with a descriptor").password = "pw";
-  zip.Entry(3).dataDescriptor = true;
-  zip.Add("z.txt", "zip64").zip64 = true;
-  const std::string bytes = zip.Build();
-  Tree_t expected = T("d", "<folder>");
-  for (size_t i = 1; i < 5; ++i) expected[zip.Entry(i).name] = zip.Entry(i).data;
-  TempDir dir;
-  dir.Write("outside.txt", "precious");
-  int32_t code = 0;
-  const auto extract = [&](const std::string& damaged) {
-    fs::remove_all(dir.Join("out"));
-    dir.MakeFolder("out");
-    UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
-    Recorded() = {};
-    Recorded().passwords = {"pw"};
-    return Extract(dir, damaged, run, code);
-  };
-  EXPECT_EQ(extract(bytes), expected);
-  for (size_t length = 0; length < bytes.size() && !HasFailure(); ++length) {
-    EXPECT_EQ(extract(bytes.substr(0, length)), kNothing) << "cut at " << length;
-    EXPECT_EQ(code, kFormat) << "cut at " << length;
-  }
-  for (size_t at = 0; at < bytes.size() && !HasFailure(); ++at) {
-    for (const char mask : {'\xFF', '\x01'}) {
-      std::string damaged = bytes;
-      damaged[at] = static_cast<char>(damaged[at] ^ mask);
-      const Tree_t out = extract(damaged);
-      for (const auto& [path, content] : out) {
-        EXPECT_TRUE(expected.contains(path) && expected.at(path) == content) << path << " " << at;
-      }
-      EXPECT_TRUE(code != kOk || out == expected) << "byte " << at << " accepted, another result";
-    }
   }
 }
 

@@ -81,13 +81,11 @@ ZipEntry& ZipWriter::AddFolder(const std::string& name) {
 
 std::string ZipWriter::Build() const {
   std::vector<Prepared> prepared(entries_.size());
-  // From the last entry back, so an entry that holds the next one's record
-  // finds it ready.
-  for (size_t n = entries_.size(); n-- > 0;) {
+  for (size_t n = 0; n < entries_.size(); ++n) {
     const ZipEntry& e = entries_[n];
     Prepared& p = prepared[n];
-    const std::string data = e.containsNext ? prepared.at(n + 1).Record() : e.data;
-    p.method = e.containsNext ? kStored : e.method;
+    const std::string& data = e.data;
+    p.method = e.method;
     p.time = static_cast<uint16_t>(e.time.hour << 11 | e.time.minute << 5 | e.time.second / 2);
     p.date = static_cast<uint16_t>((e.time.year - 1980) << 9 | e.time.month << 5 | e.time.day);
     p.crc = e.crc.value_or(Crc32(data));
@@ -120,12 +118,8 @@ std::string ZipWriter::Build() const {
   std::string out = offsetsLeaveOutPrefix ? "" : prefix;
   localOffsets_.assign(entries_.size(), 0);
   for (size_t n = 0; n < entries_.size(); ++n) {
-    if (n > 0 && entries_[n - 1].containsNext) {
-      localOffsets_[n] = localOffsets_[n - 1] + prepared[n - 1].header.size();
-    } else {
-      localOffsets_[n] = out.size();
-      out += prepared[n].Record();
-    }
+    localOffsets_[n] = out.size();
+    out += prepared[n].Record();
   }
   directoryOffset_ = out.size();
   for (size_t n = 0; n < entries_.size(); ++n) {

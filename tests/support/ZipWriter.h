@@ -38,9 +38,6 @@ struct ZipEntry {
   std::optional<std::string> rawPayload;
   uint16_t addFlags = 0;  // ORed into the flags
   std::string extra;      // appended to the extra fields
-  // The entry is stored and its data is the whole local record of the next
-  // entry, whose central offset points inside this entry's data.
-  bool containsNext = false;
 };
 
 class ZipWriter {
