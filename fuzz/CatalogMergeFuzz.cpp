@@ -54,19 +54,14 @@ const fs::path& Scripts() {
 // spaces), each ended by CR LF, with the stair ids among them.
 std::string Items(const std::string& text, std::set<std::string>& ids) {
   std::string items;
-  std::string line;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && text[i] != '\r' && text[i] != '\n') {
-      line += text[i];
-      continue;
-    }
-    if (i == text.size() && line.empty()) break;
-    if (text.compare(i, 2, "\r\n") == 0) ++i;
+  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+    end = std::min(text.find_first_of("\r\n", start), text.size());
+    const std::string line = text.substr(start, end - start);
+    if (text.compare(end, 2, "\r\n") == 0) ++end;
     const size_t first = std::min(line.find_first_not_of(' '), line.size());
     const std::string item = line.substr(first, line.find_last_not_of(' ') + 1 - first);
     if (item.starts_with("modularStairs")) ids.insert(item.size() <= 13 ? "" : item.substr(14));
     items += item + "\r\n";
-    line.clear();
   }
   return items;
 }

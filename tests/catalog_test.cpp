@@ -121,33 +121,6 @@ TEST_F(Merge, EachMergeOfARunReadsTheScriptAfresh) {
   }
 }
 
-// Merges that must leave the script byte for byte as it was (or absent),
-// and no temporary file beside it.
-TEST_F(Merge, MergesThatLeaveTheScriptAsItWas) {
-  // Without a line end after the last line: a rewrite would add one.
-  const std::string unended = "# Stairs\r\n  modularStairs 3\r\n\r\nobjectID 17";
-  dir_.Write(kScript, unended);
-  {  // No value in the registry: no script is found, nothing is locked.
-    test::GameRegistry none(dir_.Join("prefix2"), std::nullopt);
-    EXPECT_EQ(Merged("# a"), unended);
-    EXPECT_EQ(Beside(), Names{"modularstairs.txt"});
-  }
-  // A read-me with nothing to take over, and none at all.
-  EXPECT_EQ(Merged("\r\nauthor notes\r\n   \r\nModularStairs 4\r\n"), unended);
-  form_.InstallFile(dir_.Join("no-readme.txt"));
-  EXPECT_EQ(form_.Text1.Text, "0");
-  // A read-only script: the read-me counts, the script stays.
-  platform::SetAttributes(dir_.Join(kScript), platform::kAttrReadOnly);
-  EXPECT_EQ(Merged("# a"), unended);
-  EXPECT_EQ(form_.Text1.Text, "1");
-  platform::SetAttributes(dir_.Join(kScript), platform::kAttrNormal);
-  // No script: none is made, and no lock file beside it.
-  std::filesystem::remove_all(dir_.Join(kScripts));
-  dir_.MakeFolder(kScripts);
-  EXPECT_EQ(Merged("# a"), "(none)");
-  EXPECT_EQ(Beside(), Names{});
-}
-
 // Steps of the rewrite failing, and a real full disk where the system can
 // cap a file's size: the old script stays whole and the temporary file goes
 // away, and the read-me still counts.
@@ -198,24 +171,6 @@ TEST_F(Merge, AStuckSourceStillFindsTheLastFreeIds) {
   Merged("modularStairs 5");
   EXPECT_EQ(dir_.Read(kScript), AllIdsBut({}));
   EXPECT_EQ(calls, 0);
-  // No scripted source: the clock-seeded one has to hit the two free ids.
-  form_.Rnd = {};
-  const std::string before = AllIdsBut({0, 999});
-  dir_.Write(kScript, before);
-  const std::string added = Merged("modularStairs 5\r\nmodularStairs 6").substr(before.size());
-  EXPECT_EQ(added.size(), CrLf({"modularStairs 0", "modularStairs 999"}).size()) << added;
-  for (const char* id : {"0\r\n", "999\r\n"}) EXPECT_NE(added.find(id), std::string::npos) << added;
-}
-
-TEST(UsedYet, AnswersForTheCurrentEntriesOfList2) {
-  Form1 form;
-  form.List2.AddItem("3");
-  EXPECT_TRUE(form.UsedYet("3") && !form.UsedYet("03"));
-  form.List2.AddItem("Stair");  // appended after the first question
-  EXPECT_TRUE(form.UsedYet("Stair") && !form.UsedYet("stair"));
-  form.List2.Clear();
-  form.List2.AddItem("9");
-  EXPECT_TRUE(form.UsedYet("9") && !form.UsedYet("3"));
 }
 
 // r * 999 in single precision, ties to even: r * 999 is exactly 0.5, 1.5,
@@ -233,23 +188,6 @@ TEST(DrawnIds, IdFromDrawScalesAndRoundsTiesToEven) {
   const std::pair<const char*, int> ids[] = {{"0", 0},    {"999", 999}, {"1000", -1},
                                              {"007", -1}, {"", -1},     {"7a", -1}};
   for (const auto& [text, number] : ids) EXPECT_EQ(catalog::DrawableIdNumber(text), number) << text;
-}
-
-// Uniform, never the same twice in a row, and seeded from the clock.
-TEST(DrawnIds, ClockSeededDrawsAreUniformAndNeverRepeat) {
-  catalog::ClockSeededRandom random([] { return uint64_t{42}; });
-  catalog::ClockSeededRandom other([] { return uint64_t{43}; });
-  std::vector<int> deciles(10);
-  float previous = -1.0f;
-  int same = 0;
-  for (int i = 0; i < 100'000; ++i) {
-    const float r = random.Next();
-    ASSERT_TRUE(r >= 0.0f && r < 1.0f && r != previous) << r;
-    ++deciles[static_cast<std::size_t>(r * 10.0f)];
-    same += other.Next() == (previous = r) ? 1 : 0;
-  }
-  for (int count : deciles) EXPECT_NEAR(count, 10'000, 1'000);
-  EXPECT_LT(same, 3);
 }
 
 // Lines read from a file, with blocks small enough that line ends fall
