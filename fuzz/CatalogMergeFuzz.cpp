@@ -70,14 +70,12 @@ void Check(const std::string& before, const std::string& after) {
   if (after == before) return;
   std::set<std::string> ids;
   const std::string old = Items(before, ids);
-  if (!after.starts_with(old) || after.size() == old.size()) {
-    Fail("rewritten without the old items first, or without a line added", before, after);
+  if (!after.starts_with(old) || after.size() == old.size() || !after.ends_with("\r\n")) {
+    Fail("rewritten without the old items first, a line added and a last CR LF", before, after);
   }
-  for (size_t start = old.size(); start < after.size();) {
-    const size_t end = after.find("\r\n", start);
-    if (end == std::string::npos) Fail("rewritten script does not end with CR LF", before, after);
+  for (size_t start = old.size(), end = 0; start < after.size(); start = end + 2) {
+    end = after.find("\r\n", start);
     const std::string line = after.substr(start, end - start);
-    start = end + 2;
     if (line.find_first_of("\r\n") != std::string::npos) {
       Fail("a line end other than CR LF", before, after);
     } else if (line.starts_with("modularStairs")) {

@@ -23,11 +23,8 @@ class Binding : public ::testing::Test {
     static const auto library = platform::DynamicLibrary::Load("unzip32fake");
     return reinterpret_cast<Function*>(library.Symbol(name));
   }
-  static void Reset(int32_t result) {
-    Fake<decltype(FakeUnzip32_Reset)>("FakeUnzip32_Reset")(result);
-  }
   void SetUp() override {
-    Reset(0);
+    Fake<decltype(FakeUnzip32_Reset)>("FakeUnzip32_Reset")(0);
     SetUnzipLibraryNameForTesting("unzip32fake");
   }
   void TearDown() override {
