@@ -1,5 +1,4 @@
-// The catalog script merge: Form1::InstallFile and UsedYet, with the line
-// reader and the drawn ids beneath them.
+// The catalog script merge, Form1::InstallFile, and the drawn ids beneath it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,8 +8,8 @@
 
 #include "app/Form1.h"
 #include "catalog/DrawnIds.h"
-#include "catalog/LineReader.h"
 #include "platform/FaultInjection.h"
+#include "platform/FileSystem.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
@@ -155,23 +154,4 @@ TEST(DrawnIds, IdFromDrawScalesAndRoundsTiesToEven) {
   const std::pair<const char*, int> ids[] = {{"0", 0},    {"999", 999}, {"1000", -1},
                                              {"007", -1}, {"", -1},     {"7a", -1}};
   for (const auto& [text, number] : ids) EXPECT_EQ(catalog::DrawableIdNumber(text), number) << text;
-}
-
-// Lines read from a file, with blocks small enough that line ends fall
-// across block boundaries.
-TEST(LineReader, SplitsAtCrLfLfAndLoneCr) {
-  const std::pair<std::string, Lines> rows[] = {{"a\r\rb\r\n", {"a", "", "b"}},
-                                                {"  a  \r\nb\nc\rd", {"  a  ", "b", "c", "d"}}};
-  test::TempDir dir;
-  EXPECT_EQ(test::Raised([&] { platform::File::OpenRead(dir.Join("none")); }).Number(), 53);
-  for (const auto& [content, lines] : rows) {
-    dir.Write("lines.txt", content);
-    for (int blockSize : {0, 2, 65536}) {
-      platform::File file = platform::File::OpenRead(dir.Join("lines.txt"));
-      catalog::LineReader reader(file, static_cast<std::size_t>(blockSize));
-      Lines read;
-      for (std::string line; reader.Next(line);) read.push_back(line);
-      EXPECT_EQ(read, lines) << content << ", blocks of " << blockSize;
-    }
-  }
 }
