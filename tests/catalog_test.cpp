@@ -126,14 +126,17 @@ TEST_F(Merge, AFailedRewriteLeavesTheOldScriptWhole) {
 // A source stuck on one taken id: the merge finds the free ids by itself,
 // and when none is left it ends without touching the script.
 TEST_F(Merge, AStuckSourceStillFindsTheLastFreeIds) {
+  // None free: the merge gives up at once, without a draw.
+  std::string all;
+  for (int id = 0; id < 1000; ++id) all += "modularStairs " + std::to_string(id) + "\r\n";
+  dir_.Write(kScript, all);
+  EXPECT_EQ(Merged("modularStairs 5"), all);
   form_.Rnd = [] { return 0.0f; };  // always id 0
   dir_.Write(kScript, "modularStairs 0\r\nmodularStairs 1\r\n");
   EXPECT_EQ(Merged("modularStairs 0"),
             CrLf({"modularStairs 0", "modularStairs 1", "modularStairs 2"}));
   // The last free id, 500, goes to the first line; the second finds none.
-  std::string allBut500;
-  for (int id = 0; id < 1000; ++id)
-    allBut500 += id == 500 ? "" : "modularStairs " + std::to_string(id) + "\r\n";
+  const std::string allBut500 = all.replace(all.find("modularStairs 500"), 19, "");
   dir_.Write(kScript, allBut500);
   EXPECT_EQ(Merged("modularStairs 1\r\nmodularStairs 2"), allBut500);
   EXPECT_EQ(form_.List1.List(form_.List1.ListCount() - 1), "modularStairs 500");
