@@ -121,6 +121,8 @@ TEST_F(Merge, AFailedRewriteLeavesTheOldScriptWhole) {
     EXPECT_EQ(Beside(), kScriptAndLock);
     EXPECT_EQ(form_.Text1.Text, "1");
   }
+  // What the merge's reads raise for a file that is not there: 53, file not found.
+  EXPECT_EQ(test::Raised([&] { platform::File::OpenRead(dir_.Join("none")); }).Number(), 53);
 }
 
 // A source stuck on one taken id: the merge finds the free ids by itself,
