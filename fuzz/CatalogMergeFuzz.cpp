@@ -54,19 +54,14 @@ const fs::path& Scripts() {
 // spaces), each ended by CR LF, with the stair ids among them.
 std::string Items(const std::string& text, std::set<std::string>& ids) {
   std::string items;
-  std::string line;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && text[i] != '\r' && text[i] != '\n') {
-      line += text[i];
-      continue;
-    }
-    if (i == text.size() && line.empty()) break;
-    if (text.compare(i, 2, "\r\n") == 0) ++i;
+  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+    end = std::min(text.find_first_of("\r\n", start), text.size());
+    const std::string line = text.substr(start, end - start);
+    if (text.compare(end, 2, "\r\n") == 0) ++end;
     const size_t first = std::min(line.find_first_not_of(' '), line.size());
     const std::string item = line.substr(first, line.find_last_not_of(' ') + 1 - first);
     if (item.starts_with("modularStairs")) ids.insert(item.size() <= 13 ? "" : item.substr(14));
     items += item + "\r\n";
-    line.clear();
   }
   return items;
 }
@@ -75,14 +70,12 @@ void Check(const std::string& before, const std::string& after) {
   if (after == before) return;
   std::set<std::string> ids;
   const std::string old = Items(before, ids);
-  if (!after.starts_with(old) || after.size() == old.size()) {
-    Fail("rewritten without the old items first, or without a line added", before, after);
+  if (!after.starts_with(old) || after.size() == old.size() || !after.ends_with("\r\n")) {
+    Fail("rewritten without the old items first, a line added and a last CR LF", before, after);
   }
-  for (size_t start = old.size(); start < after.size();) {
-    const size_t end = after.find("\r\n", start);
-    if (end == std::string::npos) Fail("rewritten script does not end with CR LF", before, after);
+  for (size_t start = old.size(), end = 0; start < after.size(); start = end + 2) {
+    end = after.find("\r\n", start);
     const std::string line = after.substr(start, end - start);
-    start = end + 2;
     if (line.find_first_of("\r\n") != std::string::npos) {
       Fail("a line end other than CR LF", before, after);
     } else if (line.starts_with("modularStairs")) {

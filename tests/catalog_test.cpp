@@ -1,5 +1,4 @@
-// The catalog script merge: Form1::InstallFile and UsedYet, with the line
-// reader and the drawn ids beneath them.
+// The catalog script merge, Form1::InstallFile, and the drawn ids beneath it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,8 +8,8 @@
 
 #include "app/Form1.h"
 #include "catalog/DrawnIds.h"
-#include "catalog/LineReader.h"
 #include "platform/FaultInjection.h"
+#include "platform/FileSystem.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
@@ -83,7 +82,6 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
       {"  modularStairs 3  \r\nobjectID 5 ", {"modularStairs 6", "objectID 5"}, {6}},
       // Written as "modularStairs " it would read back as the bare keyword.
       {"modularStairsX", {"modularStairs 250"}, {250}},
-      {"modularStairs 8\r\n# a", {"modularStairs 8", "# a"}, {}},
       {"ModularStairs 5\r\nobjectid 6\r\nCatalogTextIndex 1\r\ncatalogTextIndex 2",
        {"catalogTextIndex 2"}, {}},
       {"modularStairs 3\r\nmodularStairs 44", {"modularStairs 44", "modularStairs 45"},
@@ -101,51 +99,6 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
     EXPECT_EQ(Beside(), kScriptAndLock);
   }
   EXPECT_EQ(form_.List2.ListCount() == 1 ? form_.List2.List(0) : "?", "3");
-}
-
-// Each merge reads the script afresh, with what the merges before it wrote
-// and without ids that are gone from it; the counter drops any fraction
-// before it adds one, and a text that is no number counts as 0.
-TEST_F(Merge, EachMergeOfARunReadsTheScriptAfresh) {
-  form_.Text1.Text = "-2.5";
-  Merged("modularStairs 10");
-  EXPECT_EQ(Merged("modularStairs 10\r\nmodularStairs 3", {20, 30}),
-            CrLf(kCatalog) + CrLf({"modularStairs 10", "modularStairs 20", "modularStairs 30"}));
-  dir_.Write(kScript, "modularStairs 7\r\n");
-  EXPECT_EQ(Merged("modularStairs 3"), CrLf({"modularStairs 7", "modularStairs 3"}));
-  EXPECT_EQ(form_.Text1.Text, "0");
-  for (const auto& [before, after] : {std::pair("5x", "1"), std::pair("+5", "6")}) {
-    form_.Text1.Text = before;
-    Merged("objectID 1");
-    EXPECT_EQ(form_.Text1.Text, after) << before;
-  }
-}
-
-// Merges that must leave the script byte for byte as it was (or absent),
-// and no temporary file beside it.
-TEST_F(Merge, MergesThatLeaveTheScriptAsItWas) {
-  // Without a line end after the last line: a rewrite would add one.
-  const std::string unended = "# Stairs\r\n  modularStairs 3\r\n\r\nobjectID 17";
-  dir_.Write(kScript, unended);
-  {  // No value in the registry: no script is found, nothing is locked.
-    test::GameRegistry none(dir_.Join("prefix2"), std::nullopt);
-    EXPECT_EQ(Merged("# a"), unended);
-    EXPECT_EQ(Beside(), Names{"modularstairs.txt"});
-  }
-  // A read-me with nothing to take over, and none at all.
-  EXPECT_EQ(Merged("\r\nauthor notes\r\n   \r\nModularStairs 4\r\n"), unended);
-  form_.InstallFile(dir_.Join("no-readme.txt"));
-  EXPECT_EQ(form_.Text1.Text, "0");
-  // A read-only script: the read-me counts, the script stays.
-  platform::SetAttributes(dir_.Join(kScript), platform::kAttrReadOnly);
-  EXPECT_EQ(Merged("# a"), unended);
-  EXPECT_EQ(form_.Text1.Text, "1");
-  platform::SetAttributes(dir_.Join(kScript), platform::kAttrNormal);
-  // No script: none is made, and no lock file beside it.
-  std::filesystem::remove_all(dir_.Join(kScripts));
-  dir_.MakeFolder(kScripts);
-  EXPECT_EQ(Merged("# a"), "(none)");
-  EXPECT_EQ(Beside(), Names{});
 }
 
 // Steps of the rewrite failing, and a real full disk where the system can
@@ -168,54 +121,27 @@ TEST_F(Merge, AFailedRewriteLeavesTheOldScriptWhole) {
     EXPECT_EQ(Beside(), kScriptAndLock);
     EXPECT_EQ(form_.Text1.Text, "1");
   }
-}
-
-// The script's ids as lines, "0" to "999" except `free`.
-std::string AllIdsBut(const std::vector<int>& free) {
-  std::string text;
-  for (int id = 0; id < 1000; ++id) {
-    if (std::find(free.begin(), free.end(), id) == free.end())
-      text += "modularStairs " + std::to_string(id) + "\r\n";
-  }
-  return text;
+  // What the merge's reads raise for a file that is not there: 53, file not found.
+  EXPECT_EQ(test::Raised([&] { platform::File::OpenRead(dir_.Join("none")); }).Number(), 53);
 }
 
 // A source stuck on one taken id: the merge finds the free ids by itself,
 // and when none is left it ends without touching the script.
 TEST_F(Merge, AStuckSourceStillFindsTheLastFreeIds) {
-  int calls = 0;
-  form_.Rnd = [&calls] { return ++calls, 0.0f; };  // always id 0
+  // None free: the merge gives up at once, without a draw.
+  std::string all;
+  for (int id = 0; id < 1000; ++id) all += "modularStairs " + std::to_string(id) + "\r\n";
+  dir_.Write(kScript, all);
+  EXPECT_EQ(Merged("modularStairs 5"), all);
+  form_.Rnd = [] { return 0.0f; };  // always id 0
   dir_.Write(kScript, "modularStairs 0\r\nmodularStairs 1\r\n");
   EXPECT_EQ(Merged("modularStairs 0"),
             CrLf({"modularStairs 0", "modularStairs 1", "modularStairs 2"}));
-  // The last free id goes to the first line; the second finds none.
-  dir_.Write(kScript, AllIdsBut({500}));
-  EXPECT_EQ(Merged("modularStairs 1\r\nmodularStairs 2"), AllIdsBut({500}));
+  // The last free id, 500, goes to the first line; the second finds none.
+  const std::string allBut500 = all.replace(all.find("modularStairs 500"), 19, "");
+  dir_.Write(kScript, allBut500);
+  EXPECT_EQ(Merged("modularStairs 1\r\nmodularStairs 2"), allBut500);
   EXPECT_EQ(form_.List1.List(form_.List1.ListCount() - 1), "modularStairs 500");
-  // None free: the merge gives up at once.
-  calls = 0;
-  dir_.Write(kScript, AllIdsBut({}));
-  Merged("modularStairs 5");
-  EXPECT_EQ(dir_.Read(kScript), AllIdsBut({}));
-  EXPECT_EQ(calls, 0);
-  // No scripted source: the clock-seeded one has to hit the two free ids.
-  form_.Rnd = {};
-  const std::string before = AllIdsBut({0, 999});
-  dir_.Write(kScript, before);
-  const std::string added = Merged("modularStairs 5\r\nmodularStairs 6").substr(before.size());
-  EXPECT_EQ(added.size(), CrLf({"modularStairs 0", "modularStairs 999"}).size()) << added;
-  for (const char* id : {"0\r\n", "999\r\n"}) EXPECT_NE(added.find(id), std::string::npos) << added;
-}
-
-TEST(UsedYet, AnswersForTheCurrentEntriesOfList2) {
-  Form1 form;
-  form.List2.AddItem("3");
-  EXPECT_TRUE(form.UsedYet("3") && !form.UsedYet("03"));
-  form.List2.AddItem("Stair");  // appended after the first question
-  EXPECT_TRUE(form.UsedYet("Stair") && !form.UsedYet("stair"));
-  form.List2.Clear();
-  form.List2.AddItem("9");
-  EXPECT_TRUE(form.UsedYet("9") && !form.UsedYet("3"));
 }
 
 // r * 999 in single precision, ties to even: r * 999 is exactly 0.5, 1.5,
@@ -233,44 +159,4 @@ TEST(DrawnIds, IdFromDrawScalesAndRoundsTiesToEven) {
   const std::pair<const char*, int> ids[] = {{"0", 0},    {"999", 999}, {"1000", -1},
                                              {"007", -1}, {"", -1},     {"7a", -1}};
   for (const auto& [text, number] : ids) EXPECT_EQ(catalog::DrawableIdNumber(text), number) << text;
-}
-
-// Uniform, never the same twice in a row, and seeded from the clock.
-TEST(DrawnIds, ClockSeededDrawsAreUniformAndNeverRepeat) {
-  catalog::ClockSeededRandom random([] { return uint64_t{42}; });
-  catalog::ClockSeededRandom other([] { return uint64_t{43}; });
-  std::vector<int> deciles(10);
-  float previous = -1.0f;
-  int same = 0;
-  for (int i = 0; i < 100'000; ++i) {
-    const float r = random.Next();
-    ASSERT_TRUE(r >= 0.0f && r < 1.0f && r != previous) << r;
-    ++deciles[static_cast<std::size_t>(r * 10.0f)];
-    same += other.Next() == (previous = r) ? 1 : 0;
-  }
-  for (int count : deciles) EXPECT_NEAR(count, 10'000, 1'000);
-  EXPECT_LT(same, 3);
-}
-
-// Lines read from a file, with blocks small enough that line ends fall
-// across block boundaries.
-TEST(LineReader, SplitsAtCrLfLfAndLoneCr) {
-  const std::pair<std::string, Lines> rows[] = {
-      {"", {}},
-      {"\n\r", {"", ""}},
-      {"a\r\rb\r", {"a", "", "b"}},
-      {"  a  \r\nb\nc\rd", {"  a  ", "b", "c", "d"}},
-      {std::string("x, \"y\0\"\r\n\r\n", 10), {std::string("x, \"y\0\"", 7), ""}}};
-  test::TempDir dir;
-  EXPECT_EQ(test::Raised([&] { platform::File::OpenRead(dir.Join("none")); }).Number(), 53);
-  for (const auto& [content, lines] : rows) {
-    dir.Write("lines.txt", content);
-    for (int blockSize : {0, 1, 2, 3, 65536}) {
-      platform::File file = platform::File::OpenRead(dir.Join("lines.txt"));
-      catalog::LineReader reader(file, static_cast<std::size_t>(blockSize));
-      Lines read;
-      for (std::string line; reader.Next(line);) read.push_back(line);
-      EXPECT_EQ(read, lines) << content << ", blocks of " << blockSize;
-    }
-  }
 }

@@ -7,9 +7,7 @@
 #include <algorithm>
 
 #include "FakeUnzip32.h"
-#include "common/AppInfo.h"
 #include "platform/DynamicLibrary.h"
-#include "support/CatalogFixtures.h"
 #include "support/ScriptedDialogs.h"
 #include "unzip/CGUnzipFiles.h"
 #include "unzip/CodeModule.h"
@@ -25,11 +23,8 @@ class Binding : public ::testing::Test {
     static const auto library = platform::DynamicLibrary::Load("unzip32fake");
     return reinterpret_cast<Function*>(library.Symbol(name));
   }
-  static void Reset(int32_t result) {
-    Fake<decltype(FakeUnzip32_Reset)>("FakeUnzip32_Reset")(result);
-  }
   void SetUp() override {
-    Reset(0);
+    Fake<decltype(FakeUnzip32_Reset)>("FakeUnzip32_Reset")(0);
     SetUnzipLibraryNameForTesting("unzip32fake");
   }
   void TearDown() override {
@@ -107,86 +102,18 @@ TEST_F(Binding, EachOptionReachesItsOwnField) {
             (Values{103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117}));
 }
 
-// An integer option that does not fit 16 bits is an overflow, raised before
-// the library is called.
-TEST_F(Binding, AnIntegerOptionBeyond16BitsIsAnOverflow) {
-  for (auto set : {&CGUnzipFiles::SetMessageLevel, &CGUnzipFiles::SetExtractList,
-                   &CGUnzipFiles::SetPrivilege}) {
-    for (const int32_t value : {32767, 32768, -32769}) {
-      Reset(0);
-      CGUnzipFiles unzip;
-      (unzip.*set)(value);
-      std::string raised = "0";
-      try {
-        raised = std::to_string(unzip.Unzip("b.zip", ""));
-      } catch (const Error& e) {
-        raised = std::to_string(e.Number()) + " " + e.Description() + " " + e.Source();
-      }
-      EXPECT_EQ(raised + unzip.ZipFileName() + std::to_string(Record().calls),
-                value == 32767 ? "0b.zip2" : "6 Overflow CGUnZipFiles::Unzipb.zip0");
-    }
-  }
-}
-
-// The records the library is handed, the paths (null when never set, stored
-// from the arguments that are not empty), and its result unchanged.
-TEST_F(Binding, RecordsArePreparedAsTheLibraryExpectsThem) {
-  CGUnzipFiles unzip;
-  const std::tuple<const char*, const char*, const char*, int32_t> runs[] = {
-      {"", "", "<null>|<null>", 3}, {"C:\\a.zip", "D:\\x", "C:\\a.zip|D:\\x", -1}};
-  for (const auto& [zip, dir, paths, result] : runs) {
-    Reset(result);
-    EXPECT_EQ(unzip.Unzip(zip, dir), result);
-    EXPECT_EQ(Record().paths, std::string(paths));
-  }
-  Reset(0);
-  unzip.SetZipFileName("");  // set to the empty text: not a null one
-  EXPECT_EQ(unzip.Unzip("", ""), 0);
-  EXPECT_EQ(Record().paths, std::string("|D:\\x"));
+// The version record the library is handed first: its length, the three
+// texts space-padded, everything else zero.
+TEST_F(Binding, TheVersionRecordIsPreparedAsTheLibraryExpectsIt) {
+  EXPECT_EQ(CGUnzipFiles().Unzip("", ""), 0);
   const FakeUnzip32Record& r = Record();
-  EXPECT_EQ(r.versionCall * 10 + r.calls, 12);  // the version is asked for first
+  EXPECT_EQ(r.versionCall * 10 + r.calls, 12);
   EXPECT_EQ(r.version.StructLength, 64);
-  // The three texts are space-padded, everything else is zero.
   EXPECT_EQ(std::string(r.version.BetaLevel, 40),
             std::string(9, ' ') + '\0' + std::string(19, ' ') + '\0' + std::string(9, ' ') + '\0');
   const auto* version = reinterpret_cast<const uint8_t*>(&r.version);
   EXPECT_EQ(std::count(version + 4, version + 8, 0) + std::count(version + 48, version + 64, 0),
             20);
-  // The callbacks themselves are called through the record below.
-  const UnzipUserFunctions& f = r.functions;
-  EXPECT_EQ(std::count(f.Reserved, f.Reserved + sizeof f.Reserved, 0) + (f.Unused == nullptr), 21);
-  EXPECT_EQ(r.includeCount * 10 + r.excludeCount, 0);  // empty name lists: everything
-}
-
-TEST_F(Binding, MissingLibraryOrEntryPointIsAnErrorAfterTheRunWasReset) {
-  Callback(kFakePrint, "old text", 8);
-  ASSERT_EQ(CGUnzipFiles().GetLastMessage(), "old text");
-  for (const auto& [library, number] : {std::pair("unzip32_not_installed", err::kDllLoad),
-                                        std::pair("unzip32fake_noversion", err::kDllEntryPoint)}) {
-    SetUnzipLibraryNameForTesting(library);
-    const Error error = test::Raised([] { CGUnzipFiles().Unzip("a.zip", "out"); });
-    const Error driver =
-        test::Raised([] { VBUnzip("a.zip", "out", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0); });
-    EXPECT_EQ(std::to_string(error.Number()) + " " + error.Source() + " " + driver.Source(),
-              std::to_string(number) + " CGUnZipFiles::Unzip CodeModule::VBUnzip");
-    EXPECT_EQ(CGUnzipFiles().GetLastMessage(), "");
-  }
-}
-
-// The text printed in the latest run; a text that starts with LF counts as
-// CR LF alone; at most up to the length and index 32800, and up to a NUL.
-TEST_F(Binding, PrintCollectsTheTextOfTheRun) {
-  const std::pair<std::vector<std::pair<std::string, int32_t>>, std::string> runs[] = {
-      {{{"Inflating ", 10}, {"a.txt", 5}, {"\nabc", 4}}, "Inflating a.txt\r\n"},
-      {{{"a\nb\n", 4}, {std::string("ab\0cd", 5), 5}, {"abcdef", 4}, {"abc", 0}, {"abc", -7}},
-       "a\nb\nababcd"},
-      {{{std::string(32802, 'x'), 50000}}, std::string(32801, 'x')}};
-  for (const auto& [calls, printed] : runs) {
-    ASSERT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
-    for (const auto& [bytes, length] : calls) EXPECT_EQ(Again(kFakePrint, bytes, length)[0], '0');
-    EXPECT_EQ(RunState().sMessageLog, printed);
-    EXPECT_EQ(CGUnzipFiles().GetLastMessage(), printed);
-  }
 }
 
 // The answer goes into the library's buffer, zero-filled up to the size the
@@ -198,36 +125,15 @@ TEST_F(Binding, PasswordFillsItsBufferWithinBounds) {
     dialogs_->AnswerInput(answer);
     return Callback(kFakePassword, fill.substr(0, bytes), size);
   };
-  EXPECT_EQ(answered("abc123", 81, 81), "0:abc123" + std::string(75, '\0'));
-  EXPECT_EQ(answered(std::string(20, 'p'), 10, 10), "0:" + std::string(9, 'p') + '\0');
   EXPECT_EQ(answered("pw", 20, 2), "0:p" + std::string(1, '\0') + fill.substr(0, 18));
   EXPECT_EQ(answered(std::string(299, 'q'), 300, 300),
             "0:" + std::string(256, 'q') + '\0' + fill.substr(0, 43));
   EXPECT_EQ(answered("pw", 4, 1), "1:" + fill.substr(0, 4));
-  const test::Box& box = dialogs_->Boxes().back();
-  EXPECT_TRUE(box.input && box.text == "Please Enter The Password!" &&
-              box.caption == kApplicationTitle && box.defaultText.empty());
   EXPECT_EQ(Callback(kFakePassword, "zz", 2), "1:zz");
   EXPECT_EQ(Again(kFakePassword, "zz", 2), "1:zz");
-  EXPECT_EQ(dialogs_->Boxes().size(), 6u);
+  EXPECT_EQ(dialogs_->Boxes().size(), 4u);
   EXPECT_EQ(RunState().iPasswordCancelled, 1);
   EXPECT_EQ(CGUnzipFiles().Unzip("a.zip", "out") + RunState().iPasswordCancelled, 0);
-}
-
-TEST_F(Binding, ReplaceAsksAndMapsTheAnswer) {
-  const std::string name("stairs.package\0", 15);
-  const std::tuple<std::string, int32_t, int32_t, std::string> rows[] = {
-      {name, platform::kIdNo, 100, "stairs.package"},
-      {name, platform::kIdCancel, 104, "stairs.package"},
-      {std::string("a\0b", 3), platform::kIdOk, 102, "a"},
-      {std::string(257, 'n'), platform::kIdYes, 102, std::string(256, 'n')}};
-  for (const auto& [bytes, button, result, shown] : rows) {
-    dialogs_->Answer(button);
-    EXPECT_EQ(Callback(kFakeReplace, bytes), std::to_string(result) + ":" + bytes);
-    const test::Box& box = dialogs_->Boxes().back();
-    EXPECT_EQ(box.text + box.caption + std::to_string(box.flags + box.input),
-              "Overwrite " + shown + "?VBUnZip32 - File Already Exists!51");
-  }
 }
 
 // A front end that cannot show anything.
@@ -241,7 +147,8 @@ struct BrokenDialogs : platform::DialogFrontEnd {
 TEST_F(Binding, CallbacksAnswerWhenNoBoxCanBeShown) {
   platform::SetDialogFrontEnd(std::make_shared<BrokenDialogs>());
   EXPECT_EQ(Callback(kFakeReplace, std::string("x\0", 2)), std::string("102:x\0", 6));
-  EXPECT_EQ(Again(kFakePassword, "zz", 2) + Again(kFakeListEntry, "") + Again(kFakeService, ""),
-            "1:zz0:0:");
+  EXPECT_EQ(Again(kFakePassword, "zz", 2) + Again(kFakeListEntry, "") + Again(kFakeService, "") +
+                Again(kFakePrint, "ab", 2),
+            "1:zz0:0:0:ab");
   EXPECT_EQ(RunState().iPasswordCancelled, 1);
 }

@@ -18,13 +18,9 @@ struct FakeUnzip32Record {
   int32_t versionCall;  // which of them was the latest UzpVersion2, 0 if none
   // The version record as the caller prepared it, before the stand-in filled it.
   UnzipVersionInfo version;
-  // What the latest Wiz_SingleEntryUnzip was handed, the paths' texts as
-  // "zip|folder" ("<null>" for a null pointer).
+  // What the latest Wiz_SingleEntryUnzip was handed.
   UnzipOptions options;
   UnzipUserFunctions functions;
-  char paths[1024];
-  int32_t includeCount;
-  int32_t excludeCount;
   // Bytes that the callbacks left on the stack or took from it, over all
   // calls since the library was loaded (a reset keeps it): 0 when every
   // callback has the library's calling convention.
