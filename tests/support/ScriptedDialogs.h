@@ -1,8 +1,9 @@
-// A dialog front end for tests: it records every box and answers from a queue
-// of scripted answers, so no test waits for a person.
+// A dialog front end for tests: it records every box and answers it, so no
+// test waits for a person: a message box with its safe button (No for Yes/No,
+// Cancel for Yes/No/Cancel, OK otherwise), an input box from a queue of
+// scripted texts (the empty text past its end).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -25,42 +26,29 @@ struct Box {
 
 class ScriptedDialogs : public platform::DialogFrontEnd {
  public:
-  // Queues the button for the next message box, the text for the next input box.
-  void Answer(int32_t button) { buttons_.push_back(button); }
+  // Queues the text for the next input box.
   void AnswerInput(std::string text) { inputs_.push_back(std::move(text)); }
 
   const std::vector<Box>& Boxes() const { return boxes_; }
-  // Boxes that found no scripted answer and got the safe one: No for Yes/No,
-  // Cancel for Yes/No/Cancel, OK otherwise, the empty text for an input box.
-  // A test that scripted every box expects 0.
-  std::size_t UnansweredCount() const { return unanswered_; }
-
   int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
     boxes_.push_back(Box{text, flags, caption, {}, false});
     const int32_t buttons = flags & platform::kMbButtonMask;
-    return Next(buttons_, buttons == platform::kMbYesNo         ? platform::kIdNo
-                          : buttons == platform::kMbYesNoCancel ? platform::kIdCancel
-                                                                : platform::kIdOk);
+    return buttons == platform::kMbYesNo         ? platform::kIdNo
+           : buttons == platform::kMbYesNoCancel ? platform::kIdCancel
+                                                 : platform::kIdOk;
   }
   std::string InputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText) override {
     boxes_.push_back(Box{prompt, 0, title, defaultText, true});
-    return Next(inputs_, std::string());
-  }
-
- private:
-  template <typename T>
-  T Next(std::deque<T>& queue, T safe) {
-    if (queue.empty()) return ++unanswered_, safe;
-    T answer = std::move(queue.front());
-    queue.pop_front();
+    if (inputs_.empty()) return {};
+    std::string answer = std::move(inputs_.front());
+    inputs_.pop_front();
     return answer;
   }
 
-  std::deque<int32_t> buttons_;
+ private:
   std::deque<std::string> inputs_;
   std::vector<Box> boxes_;
-  std::size_t unanswered_ = 0;
 };
 
 // Puts a scripted front end in place for its lifetime; afterwards the next box
