@@ -68,7 +68,7 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
       {"", "Install Dir", install, "software\\\\ea games\\THE SIMS 2\\"},
       {R"("Seven"=dword:00000007)", "Seven", "007"},
       {R"("Expand"=str(2):"%ProgramFiles%\\EA")", "Expand", "%ProgramFiles%\\EA"},
-      {R"("MultiHex"=hex(7):41,00,00,00,00,00)", "MultiHex", std::string("A\0", 2)},
+      {"\"Binary\"=hex:41,42,9,\\\n  44,45", "Binary", "AB\tD"},  // less its last byte
       {R"("Escapes"="q\"t\tx\x00e9\x20ac\x4e00\\\n\0012\7\a\b\e\f\r\v\[")", "Escapes",
        "q\"t\tx\xe9\x80?\\\n\x01"
        "2\x07\a\b\x1b\f\r\v["},
