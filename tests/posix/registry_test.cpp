@@ -171,6 +171,9 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
        "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/xdg data/Steam\"\n\t}\n"
        "\t\"1\"\n\t{\n\t\t// was \"path\"\n\t\tpath\t\t\"{home}/SSD\"\n\t}\n}\n"},
       {"Steam (Proton)", "SSD/steamapps/compatdata/2000000001/pfx/system.reg"},
+      {"", "snap/steam/common/.local/share/Steam/steamapps/libraryfolders.vdf",
+       "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/cut"},  // cut short
+      {"", "cut/steamapps/compatdata/9/pfx/system.reg"},
       {"", ".var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig/x.json",
        "{\"x\":{\"winePrefix\":\"~/hgl\\u002fx\"}}"},
       {"Heroic", "hgl/x/system.reg"},
@@ -206,7 +209,6 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
       {{{".wine/system.reg", std::string(3 << 20, '[')},
         {".config/lutris/games/bad.yml", std::string("\0\xff prefix:\n  prefix: \"\n", 22)},
         {"Games/binary/system.reg", std::string("\x00\x01[\\\\\x80]\n\"Install Dir\"=\"x", 25)},
-        {".local/share/Steam/steamapps/libraryfolders.vdf", std::string(200, '{') + "\"path"},
         {".steam/steam/steamapps/libraryfolders.vdf", "|"},
         {"Games/too-large/system.reg", Game(), 0, (uintmax_t{32} << 20) + 1},
         {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
