@@ -18,7 +18,6 @@ struct HttpServer::Impl {
   mutable std::mutex mutex;
   std::atomic<bool> stopping = false;
   std::map<std::string, HttpRoute> routes;
-  std::vector<std::string> requests;
 
   // Sleeps for `duration` unless the server stops first; false when it did.
   bool Sleep(std::chrono::milliseconds duration) {
@@ -34,11 +33,7 @@ struct HttpServer::Impl {
   bool Piece(const HttpRoute& route, size_t offset, httplib::DataSink& sink) {
     const size_t stall = route.stallAfter.value_or(route.body.size() + 1);
     if (offset > 0 && offset % stall == 0 && !Sleep(route.stallFor)) return false;
-    if (offset >= route.body.size()) {
-      if (route.announcedLength) return false;  // announced more than there is
-      sink.done();
-      return true;
-    }
+    if (offset >= route.body.size()) return false;  // announced more than there is
     const size_t end = std::min(route.body.size(), (offset / stall + 1) * stall);
     return sink.write(route.body.data() + offset, end - offset);
   }
@@ -47,23 +42,17 @@ struct HttpServer::Impl {
     HttpRoute route;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      requests.emplace_back();
-      for (const auto& [key, value] : request.headers) requests.back() += key + ": " + value + "\n";
       const auto it = routes.find(request.target.substr(0, request.target.find('?')));
       route = it != routes.end() ? it->second : HttpRoute{.status = 404, .body = "no such path"};
     }
-    if (!route.stallAfter && !Sleep(route.stallFor)) return;
     response.status = route.status;
     if (!route.location.empty()) response.set_header("Location", route.location);
-    const auto piece = [this, route](size_t offset, httplib::DataSink& sink) {
-      return Piece(route, offset, sink);
-    };
-    if (route.chunked) {
-      response.set_chunked_content_provider("application/zip", piece);
-    } else if (route.announcedLength || route.stallAfter) {
-      response.set_content_provider(
-          route.announcedLength.value_or(route.body.size()), "application/zip",
-          [piece](size_t offset, size_t, httplib::DataSink& sink) { return piece(offset, sink); });
+    if (route.announcedLength || route.stallAfter) {
+      response.set_content_provider(route.announcedLength.value_or(route.body.size()),
+                                    "application/zip",
+                                    [this, route](size_t offset, size_t, httplib::DataSink& sink) {
+                                      return Piece(route, offset, sink);
+                                    });
     } else {
       response.set_content(route.body, "application/zip");
     }
@@ -94,11 +83,6 @@ HttpServer::~HttpServer() {
 void HttpServer::Route(const std::string& path, HttpRoute route) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->routes[path] = std::move(route);
-}
-
-std::vector<std::string> HttpServer::Requests() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->requests;
 }
 
 }  // namespace qv::test

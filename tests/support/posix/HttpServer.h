@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace qv::test {
 
@@ -22,12 +21,10 @@ struct HttpRoute {
   std::string body = {};
   std::string location = {};  // the Location header, verbatim; "": none
   // The Content-Length announced; more than the body: the connection closes
-  // after the body. Set with `chunked`: closes it before the last chunk.
+  // after the body.
   std::optional<uint64_t> announcedLength = {};
-  bool chunked = false;  // "Transfer-Encoding: chunked" instead of a length
   // Sends nothing for `stallFor` after every `stallAfter` bytes of the body
-  // (a stall, or with short pauses a trickle); unset `stallAfter`: once,
-  // before the answer.
+  // (a stall, or with short pauses a trickle).
   std::chrono::milliseconds stallFor{0};
   std::optional<size_t> stallAfter = {};
 
@@ -51,10 +48,6 @@ class HttpServer {
   // Sets (or replaces) what `path` answers; the path is compared with the
   // request target without its query. Unknown paths answer 404.
   void Route(const std::string& path, HttpRoute route);
-
-  // The headers of every request received so far, in order of arrival:
-  // "Name: value\n" for each header line.
-  std::vector<std::string> Requests() const;
 
  private:
   struct Impl;
