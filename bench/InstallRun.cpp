@@ -70,6 +70,19 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// Runs `argv` to its end with no terminal; its exit status and all it wrote
+// (standard output and error together).
+struct Ran {
+  int status;
+  std::string output;
+};
+Ran RunToEnd(const std::vector<std::string>& argv, const qv::test::Environment& environment) {
+  qv::test::PtyProcess process(argv, environment, qv::test::Streams::kPipe);
+  process.WaitFor(std::string(1, '\0'), std::chrono::minutes(10));  // reads until the end
+  const int status = process.Wait(std::chrono::minutes(10));
+  return {status, process.Transcript()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,15 +108,14 @@ int main(int argc, char** argv) {
     const std::string root = work + "/run" + std::to_string(run);
     qv::test::GameSandbox sandbox(root);
     auto start = Clock::now();
-    auto result = qv::test::RunProcess({peakMemory, installer, "pavix" + url.substr(4)},
-                                       sandbox.InstallerEnvironment(), std::chrono::minutes(10));
+    const Ran result =
+        RunToEnd({peakMemory, installer, "pavix" + url.substr(4)}, sandbox.InstallerEnvironment());
     installerSeconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    const size_t at = result.standardError.rfind("peak_memory_kib ");
+    const size_t at = result.output.rfind("peak_memory_kib ");
     if (at != std::string::npos)
-      peakKiB = std::max(peakKiB, std::stol(result.standardError.substr(at + 16)));
-    if (result.exitStatus != 0 || sandbox.InstalledPackages().size() != 200) {
-      std::cerr << "installer run failed (" << result.exitStatus << "): " << result.standardError
-                << "\n";
+      peakKiB = std::max(peakKiB, std::stol(result.output.substr(at + 16)));
+    if (result.status != 0 || sandbox.InstalledPackages().size() != 200) {
+      std::cerr << "installer run failed (" << result.status << "): " << result.output << "\n";
       return 1;
     }
 
@@ -113,11 +125,10 @@ int main(int argc, char** argv) {
     const std::string command = "cd '" + pipe + "' && curl -s -o a.zip '" + url +
                                 "' && bsdtar -xf a.zip -C dir && cp dir/Stairs/*.package target/";
     start = Clock::now();
-    auto piped = qv::test::RunProcess({"/bin/sh", "-c", command}, qv::test::EnvironmentWith({}),
-                                      std::chrono::minutes(10));
+    const Ran piped = RunToEnd({"/bin/sh", "-c", command}, qv::test::EnvironmentWith({}));
     pipelineSeconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    if (piped.exitStatus != 0) {
-      std::cerr << "pipeline failed: " << piped.standardError << "\n";
+    if (piped.status != 0) {
+      std::cerr << "pipeline failed: " << piped.output << "\n";
       return 1;
     }
     fs::remove_all(root);
