@@ -32,8 +32,6 @@ for group in "${groups[@]}"; do
       programs+=(node:nodejs npm:npm javac:default-jdk-headless jar:default-jdk-headless) ;;
     win32)
       packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth
-                 # the installer's box pressed in the setup's test
-                 xdotool
                  # where the kernel runs no 32-bit code, the tests run as 64-bit
                  g++-mingw-w64-x86-64-posix wine64
                  # the Windows setup
