@@ -20,6 +20,11 @@ struct Prepared {
   std::string Record() const { return header + payload + descriptor; }
 };
 
+uint32_t Crc32(const std::string& data) {
+  return static_cast<uint32_t>(
+      crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
+}
+
 // Traditional PKWARE encryption.
 std::string ZipCrypt(const std::string& password, const std::string& bytes) {
   const z_crc_t* table = get_crc_table();
@@ -47,11 +52,6 @@ std::string Le(uint64_t value, int bytes) {
   std::string out;
   for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
   return out;
-}
-
-uint32_t Crc32(const std::string& data) {
-  return static_cast<uint32_t>(
-      crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
 }
 
 std::string Deflate(const std::string& data) {
@@ -142,14 +142,7 @@ std::string ZipWriter::Build() const {
   const uint64_t count = endEntryCount.value_or(entries_.size());
   const uint64_t size = endDirectorySize.value_or(out.size() - directoryOffset_);
   const uint64_t offset = endDirectoryOffset.value_or(directoryOffset_);
-  if (zip64End) {
-    out += Le(0x06064b50, 4) + Le(44, 8) + Le(45, 2) + Le(45, 2) + Le(0, 8) + Le(count, 8) +
-           Le(count, 8) + Le(size, 8) + Le(offset, 8) + Le(0x07064b50, 4) + Le(0, 4) +
-           Le(out.size(), 8) + Le(1, 4);
-  }
-  const uint64_t count16 = zip64End ? 0xFFFF : count & 0xFFFF;
-  out += Le(0x06054b50, 4) + Le(0, 4) + Le(count16, 2) + Le(count16, 2) +
-         Le(zip64End ? kMax32 : size, 4) + Le(zip64End ? kMax32 : offset, 4) +
+  out += Le(0x06054b50, 4) + Le(0, 4) + Le(count, 2) + Le(count, 2) + Le(size, 4) + Le(offset, 4) +
          Le(comment.size(), 2) + comment;
   if (patch) patch(out);
   return offsetsLeaveOutPrefix ? prefix + out : out;

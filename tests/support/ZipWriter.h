@@ -50,7 +50,6 @@ class ZipWriter {
   std::string comment;
   std::string prefix;                  // bytes before the archive (a self-extractor stub)
   bool offsetsLeaveOutPrefix = false;  // as when the stub is put before a finished archive
-  bool zip64End = false;               // the ZIP64 end record and locator
   std::optional<uint64_t> endEntryCount, endDirectoryOffset, endDirectorySize;  // defects
   std::function<void(std::string&)> patch;  // changes the bytes built (but the prefix)
 
@@ -67,7 +66,6 @@ class ZipWriter {
 };
 
 std::string Deflate(const std::string& data);  // raw deflate, as zip stores it
-uint32_t Crc32(const std::string& data);
-std::string Le(uint64_t value, int bytes);  // little-endian
+std::string Le(uint64_t value, int bytes);     // little-endian
 
 }  // namespace qv::test

@@ -35,21 +35,6 @@ const writers = {
     for (const name of files) zip.file(name, read(name), { date: mtime });
     fs.writeFileSync(out, await zip.generateAsync({ type: "nodebuffer", compression: "DEFLATE" }));
   },
-  async "jszip-stream"() {
-    const JSZip = load("jszip");
-    const zip = new JSZip();
-    for (const name of files) zip.file(name, read(name), { date: mtime });
-    fs.writeFileSync(out, await zip.generateAsync({ type: "nodebuffer", compression: "DEFLATE", streamFiles: true }));
-  },
-  // A file below a file's name: jszip adds the folder entry "readme.txt/"
-  // between the two.
-  async "jszip-clash"() {
-    const JSZip = load("jszip");
-    const zip = new JSZip();
-    for (const name of files) zip.file(name, read(name), { date: mtime });
-    zip.file(files[files.length - 1] + "/below.txt", "below", { date: mtime });
-    fs.writeFileSync(out, await zip.generateAsync({ type: "nodebuffer", compression: "DEFLATE" }));
-  },
   async yazl() {
     const yazl = load("yazl");
     const zip = new yazl.ZipFile();

@@ -23,7 +23,6 @@ class Stream(io.RawIOBase):
         return self.f.write(b)
 
 
-methods = {"stored": zipfile.ZIP_STORED, "bzip2": zipfile.ZIP_BZIP2, "lzma": zipfile.ZIP_LZMA}
 with open(archive, "wb") as f:
     target = Stream(f) if kind == "stream" else f
     with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as z:
@@ -33,8 +32,8 @@ with open(archive, "wb") as f:
             if kind == "zip64":
                 with z.open(zipfile.ZipInfo(n, (2020, 1, 2, 3, 4, 6)), "w", force_zip64=True) as e:
                     e.write(open(path, "rb").read())
-            elif kind in ("bzip2", "lzma"):
-                # The other methods zipfile writes, for readme.txt alone.
-                z.write(path, n, methods[kind] if n == "readme.txt" else zipfile.ZIP_DEFLATED)
+            elif kind == "bzip2":
+                # Another method zipfile writes, for readme.txt alone.
+                z.write(path, n, zipfile.ZIP_BZIP2 if n == "readme.txt" else zipfile.ZIP_DEFLATED)
             else:
-                z.write(path, n, methods.get(kind, zipfile.ZIP_DEFLATED))
+                z.write(path, n)
