@@ -10,16 +10,6 @@ namespace {
 
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 
-// Everything about one entry that does not depend on where it lands.
-struct Prepared {
-  uint16_t flags = 0, method = 0, time = 0, date = 0;
-  uint32_t crc = 0;
-  uint64_t size = 0, compressedSize = 0;
-  bool zip64 = false;
-  std::string header, payload, descriptor;  // the local record
-  std::string Record() const { return header + payload + descriptor; }
-};
-
 uint32_t Crc32(const std::string& data) {
   return static_cast<uint32_t>(
       crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
@@ -80,65 +70,60 @@ ZipEntry& ZipWriter::AddFolder(const std::string& name) {
 }
 
 std::string ZipWriter::Build() const {
-  std::vector<Prepared> prepared(entries_.size());
-  for (size_t n = 0; n < entries_.size(); ++n) {
-    const ZipEntry& e = entries_[n];
-    Prepared& p = prepared[n];
-    const std::string& data = e.data;
-    p.method = e.method;
-    p.time = static_cast<uint16_t>(e.time.hour << 11 | e.time.minute << 5 | e.time.second / 2);
-    p.date = static_cast<uint16_t>((e.time.year - 1980) << 9 | e.time.month << 5 | e.time.day);
-    p.crc = e.crc.value_or(Crc32(data));
-    p.size = e.size.value_or(data.size());
-    p.payload = e.rawPayload ? *e.rawPayload : p.method == kDeflated ? Deflate(data) : data;
-    p.flags = static_cast<uint16_t>(e.addFlags | (e.dataDescriptor ? 8 : 0) |
-                                    (e.password.empty() ? 0 : 1));
+  std::string out = offsetsLeaveOutPrefix ? "" : prefix, directory;
+  localOffsets_.clear();
+  for (const ZipEntry& e : entries_) {
+    const uint64_t local = localOffsets_.emplace_back(out.size());
+    const auto time =
+        static_cast<uint16_t>(e.time.hour << 11 | e.time.minute << 5 | e.time.second / 2);
+    const auto date =
+        static_cast<uint16_t>((e.time.year - 1980) << 9 | e.time.month << 5 | e.time.day);
+    const uint32_t crc = e.crc.value_or(Crc32(e.data));
+    const uint64_t size = e.size.value_or(e.data.size());
+    std::string payload = e.rawPayload            ? *e.rawPayload
+                          : e.method == kDeflated ? Deflate(e.data)
+                                                  : e.data;
+    const auto flags = static_cast<uint16_t>(e.addFlags | (e.dataDescriptor ? 8 : 0) |
+                                             (e.password.empty() ? 0 : 1));
     if (!e.password.empty()) {
       // Eleven bytes of no meaning, then the check byte: the CRC's high byte,
       // or the time's when the CRC only follows the data.
-      const uint32_t check = e.dataDescriptor ? uint32_t{p.time} >> 8 : Crc32(data) >> 24;
-      p.payload = ZipCrypt(e.password, "random head" + Le(check, 1) + p.payload);
+      const uint32_t check = e.dataDescriptor ? uint32_t{time} >> 8 : Crc32(e.data) >> 24;
+      payload = ZipCrypt(e.password, "random head" + Le(check, 1) + payload);
     }
-    p.compressedSize = e.compressedSize.value_or(p.payload.size());
-    p.zip64 = e.zip64 || p.size >= kMax32 || p.compressedSize >= kMax32;
+    const uint64_t packed = e.compressedSize.value_or(payload.size());
+    const bool zip64 = e.zip64 || size >= kMax32 || packed >= kMax32;
     const bool later = e.dataDescriptor;  // sizes and CRC in the descriptor only
-    const uint64_t size = later ? 0 : p.size, compressedSize = later ? 0 : p.compressedSize;
-    const std::string extra =
-        (p.zip64 ? Le(1, 2) + Le(16, 2) + Le(size, 8) + Le(compressedSize, 8) : "") + e.extra;
-    p.header = Le(0x04034b50, 4) + Le(p.zip64 ? 45u : 20u, 2) + Le(p.flags, 2) + Le(p.method, 2) +
-               Le(p.time, 2) + Le(p.date, 2) + Le(later ? 0 : p.crc, 4) +
-               Le(p.zip64 && !later ? kMax32 : compressedSize, 4) +
-               Le(p.zip64 && !later ? kMax32 : size, 4) + Le(e.name.size(), 2) +
-               Le(extra.size(), 2) + e.name + extra;
+    // The fields both headers share, from the version needed to the extra
+    // length; `blank`: the sizes and CRC left to the descriptor.
+    const auto fields = [&](bool wide, bool blank, const std::string& extra) {
+      const auto small = [&](uint64_t v) { return Le(blank ? 0 : wide ? kMax32 : v, 4); };
+      return Le(wide ? 45u : 20u, 2) + Le(flags, 2) + Le(e.method, 2) + Le(time, 2) + Le(date, 2) +
+             Le(blank ? 0 : crc, 4) + small(packed) + small(size) + Le(e.name.size(), 2) +
+             Le(extra.size(), 2);
+    };
+    std::string extra =
+        (zip64 ? Le(1, 2) + Le(16, 2) + Le(later ? 0 : size, 8) + Le(later ? 0 : packed, 8) : "") +
+        e.extra;
+    out += Le(0x04034b50, 4) + fields(zip64, later, extra) + e.name + extra + payload;
     if (later) {
-      p.descriptor = (e.descriptorSignature ? Le(0x08074b50, 4) : "") + Le(p.crc, 4) +
-                     Le(p.compressedSize, p.zip64 ? 8 : 4) + Le(p.size, p.zip64 ? 8 : 4);
+      out += (e.descriptorSignature ? Le(0x08074b50, 4) : "") + Le(crc, 4) +
+             Le(packed, zip64 ? 8 : 4) + Le(size, zip64 ? 8 : 4);
     }
-  }
-  std::string out = offsetsLeaveOutPrefix ? "" : prefix;
-  localOffsets_.assign(entries_.size(), 0);
-  for (size_t n = 0; n < entries_.size(); ++n) {
-    localOffsets_[n] = out.size();
-    out += prepared[n].Record();
-  }
-  directoryOffset_ = out.size();
-  for (size_t n = 0; n < entries_.size(); ++n) {
-    const ZipEntry& e = entries_[n];
-    const Prepared& p = prepared[n];
-    const uint64_t offset = e.centralOffset.value_or(localOffsets_[n]);
-    const bool zip64 = p.zip64 || offset >= kMax32;
-    const std::string field = Le(p.size, 8) + Le(p.compressedSize, 8) + Le(offset, 8);
-    const std::string extra = (zip64 ? Le(1, 2) + Le(field.size(), 2) + field : "") + e.extra;
+    const uint64_t offset = e.centralOffset.value_or(local);
+    const bool wide = zip64 || offset >= kMax32;
+    extra =
+        (wide ? Le(1, 2) + Le(24, 2) + Le(size, 8) + Le(packed, 8) + Le(offset, 8) : "") + e.extra;
     const bool unix = e.unixMode.has_value();
     const uint32_t external =
         (unix ? *e.unixMode << 16 : 0u) | (e.name.ends_with('/') ? 0x10u : 0u);
-    out += Le(0x02014b50, 4) + Le((unix ? 3u << 8 : 0u) | (zip64 ? 45u : 20u), 2) +
-           Le(zip64 ? 45u : 20u, 2) + Le(p.flags, 2) + Le(p.method, 2) + Le(p.time, 2) +
-           Le(p.date, 2) + Le(p.crc, 4) + Le(zip64 ? kMax32 : p.compressedSize, 4) +
-           Le(zip64 ? kMax32 : p.size, 4) + Le(e.name.size(), 2) + Le(extra.size(), 2) +
-           Le(e.comment.size(), 2) + Le(0, 2) + Le(e.internalAttributes, 2) + Le(external, 4) +
-           Le(zip64 ? kMax32 : offset, 4) + e.name + extra + e.comment;
+    directory += Le(0x02014b50, 4) + Le((unix ? 3u << 8 : 0u) | (wide ? 45u : 20u), 2) +
+                 fields(wide, false, extra) + Le(e.comment.size(), 2) + Le(0, 2) +
+                 Le(e.internalAttributes, 2) + Le(external, 4) + Le(wide ? kMax32 : offset, 4) +
+                 e.name + extra + e.comment;
   }
+  directoryOffset_ = out.size();
+  out += directory;
   const uint64_t count = endEntryCount.value_or(entries_.size());
   const uint64_t size = endDirectorySize.value_or(out.size() - directoryOffset_);
   const uint64_t offset = endDirectoryOffset.value_or(directoryOffset_);
