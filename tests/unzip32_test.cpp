@@ -19,7 +19,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <random>
 #include <sstream>
 
 namespace qv::test {
@@ -76,13 +75,6 @@ Tree_t T(const Texts&... texts) {  // path, content, path, content...
   return tree;
 }
 
-std::string Noise(size_t bytes, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string s(bytes, '\0');
-  for (char& c : s) c = static_cast<char>(random());
-  return s;
-}
-
 fs::file_time_type LocalTime(const ZipTime& t) {
   std::tm parts{};
   parts.tm_year = t.year - 1900, parts.tm_mon = t.month - 1, parts.tm_mday = t.day;
@@ -121,27 +113,11 @@ void SetOptions(UnzipRun& run, Calls& calls, const std::string& text) {
   }
 }
 
-// Runs `run` on `bytes` as dir/a.zip and gives what dir/out/ then holds,
-// after checking that nothing else in dir changed.
-Tree_t Extract(const TempDir& dir, const std::string& bytes, UnzipRun& run, int32_t& code) {
-  dir.Write("a.zip", bytes);
-  const auto outside = [&dir] {
-    Tree_t all = Tree(dir.Path());
-    std::erase_if(all, [](const auto& e) { return e.first.starts_with("out/"); });
-    return all;
-  };
-  const Tree_t before = outside();
-  code = run();
-  EXPECT_EQ(outside(), before) << "written outside out/";
-  return Tree(dir.Join("out"));
-}
-
 // One row: the archive `build` makes (and what out/ holds beforehand, in
 // Dir()) extracted with `options` gives `code` and leaves `out` in out/ (the
 // files and the empty folders), by default every entry but, when the row
 // fails, the first. `calls`: the replace, password and list-entry calls as
-// Calls::log has them; `says`: texts printed, "|" between ("!text": never
-// printed, "-": nothing).
+// Calls::log has them; `says`: texts printed, "|" between ("-": nothing).
 void Check(const std::string& name, int32_t code, const Build& build,
            const std::optional<Tree_t>& out = kAll, const std::string& options = "",
            const std::string& calls = "", const std::string& says = "") {
@@ -157,9 +133,16 @@ void Check(const std::string& name, int32_t code, const Build& build,
   Calls& recorded = Recorded() = {};
   recorded.root = dir.Path();
   SetOptions(run, recorded, options);
-  int32_t result = 0;
-  Tree_t got = Extract(dir, zip.Build(), run, result);
-  EXPECT_EQ(result, code % 100) << recorded.printed;
+  const auto outside = [&dir] {
+    Tree_t all = Tree(dir.Path());
+    std::erase_if(all, [](const auto& e) { return e.first.starts_with("out/"); });
+    return all;
+  };
+  dir.Write("a.zip", zip.Build());
+  const Tree_t before = outside();
+  EXPECT_EQ(run(), code % 100) << recorded.printed;
+  EXPECT_EQ(outside(), before) << "written outside out/";
+  Tree_t got = Tree(dir.Join("out"));
   EXPECT_EQ(run.check.imbalance, 0) << "Wiz_SingleEntryUnzip has the wrong calling convention";
   // A link the row made stays its own (on Windows it shows as a folder).
   for (const std::string& link : links) {
@@ -183,9 +166,8 @@ void Check(const std::string& name, int32_t code, const Build& build,
   EXPECT_EQ(got, expected);
   std::istringstream texts(says);
   for (std::string text; std::getline(texts, text, '|');) {
-    const bool absent = text.starts_with('!');
-    const bool found = recorded.printed.find(text.substr(absent ? 1 : 0)) != std::string::npos;
-    EXPECT_TRUE(text == "-" ? recorded.printed.empty() : found != absent) << text;
+    const bool found = recorded.printed.find(text) != std::string::npos;
+    EXPECT_TRUE(text == "-" ? recorded.printed.empty() : found) << text;
   }
   if (code != kOk && run.options.MessageLevel > 0 && run.callbacks) {
     EXPECT_NE(recorded.printed, "") << "every failure is reported";
@@ -234,13 +216,8 @@ Where Local(uint64_t field) {  // in the first local header
 Where Central(uint64_t field) {  // in the first central header
   return [=](const ZipWriter& z, auto&) { return z.DirectoryOffset() + field; };
 }
-Where Descriptor(uint64_t field) {  // in the first entry's descriptor (with signature, 32-bit)
-  return [=](const ZipWriter& z, auto&) { return z.LocalOffsets()[1] - 16 + field; };
-}
-Where End(int64_t field) {  // from the start of the end record (no comment), back into the locator
-  return [=](const ZipWriter&, const std::string& b) {
-    return static_cast<uint64_t>(static_cast<int64_t>(b.size()) - 22 + field);
-  };
+Where End(uint64_t field) {  // in the end record (no comment)
+  return [=](const ZipWriter&, const std::string& b) { return b.size() - 22 + field; };
 }
 // The archive of `build` behind a stub, which its offsets leave out.
 Build Behind(Build build) {
@@ -279,20 +256,20 @@ void Every(Z z) {
   z.Add("deflated.txt", Text(5000));
   z.Add("empty-stored", "", kStored);
   z.Add("empty-deflated", "");
-  z.AddFolder("top");
-  z.AddFolder("top/inner");
-  z.Add("top/inner/c.package", Noise(3000, 1));
+  z.Add("top/", "", kStored);
+  z.Add("top/inner/", "", kStored).unixMode = 0040755;
+  z.Add("top/inner/c.package", Text(3000));
   z.Add("x/y/implied.txt", "zed");
-  z.AddFolder("lonely");
+  z.Add("lonely/", "", kStored);
   z.Add("dd.txt", Text(9000)).dataDescriptor = true;
-  z.Add("dd.bin", Noise(700, 2), kStored).dataDescriptor = true;
+  z.Add("dd.bin", Text(700), kStored).dataDescriptor = true;
   ZipEntry* e = &z.Add("unsigned-dd.txt", Text(700));
   e->dataDescriptor = true, e->descriptorSignature = false;
   z.Add("z64.txt", Text(4000)).zip64 = true;
-  e = &z.Add("z64-dd.bin", Noise(999, 3), kStored);
+  e = &z.Add("z64-dd.bin", Text(999), kStored);
   e->zip64 = e->dataDescriptor = true;
   z.Add("e1.txt", Text(3000)).password = "pw";
-  z.Add("e2.bin", Noise(100, 4), kStored).password = "pw";
+  z.Add("e2.bin", Text(100), kStored).password = "pw";
   e = &z.Add("e3.txt", "descriptor");
   e->password = "pw", e->dataDescriptor = true;
   // Bytes after the end of the deflate stream within the compressed size are
@@ -311,8 +288,6 @@ TEST(Unzip32Extract, Archives) {
   Check("BadCrcOverAnOlderFile", kCrc,
         With(One("new", [](E e) { e.crc = 1; }), [](Z) { Dir().Write("out/f.txt", "old"); }),
         T("f.txt", "old", "good.txt", "good"));
-  Check("DescriptorCrcDisagrees", kCrc,
-        Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Descriptor(4), Le(7, 4)));
   Check(
       "DataThatLie", kCrc,
       [](Z z) {
@@ -342,10 +317,9 @@ TEST(Unzip32Extract, Archives) {
         ZipEntry& aes = z.Add("aes", Text(500), 99);
         aes.addFlags = 1;
         aes.extra = Le(0x9901, 2) + Le(7, 2) + Le(2, 2) + "AE\x03" + Le(kDeflated, 2);
-        z.Add("strong", "x", kStored).addFlags = 1 | 64;
         z.Add("good.txt", "good");
       },
-      kGood, "", "", "Deflate64|BZip2|LZMA|Zstandard|XZ|PPMd|Imploded|Shrunk|method 3|AES|strong");
+      kGood, "", "", "Deflate64|BZip2|LZMA|Zstandard|XZ|PPMd|Imploded|Shrunk|method 3|AES");
   // Central and local headers that disagree.
   // Name, flags (encrypted), crc, compressed size, size.
   for (const auto& [at, bytes] :
@@ -364,16 +338,14 @@ TEST(Unzip32Extract, Archives) {
   Check("ShiftedZip64OffsetWrapsAround", kRefused,
         Behind(One("x", [](E e) { e.centralOffset = ~0ull - 100; })));
   // As if the archive's first bytes were cut off: a negative shift.
-  Check("DirectoryBehindItsPlace", kRefused,
-        OneAnd([](Z z) { z.endDirectoryOffset = z.DirectoryOffset() + 40; }));
+  Check("DirectoryBehindItsPlace", kRefused, OneAnd([](Z z) {
+          z.patch = [&z](auto& b) { b.replace(b.size() - 6, 4, Le(z.DirectoryOffset() + 40, 4)); };
+        }));
   // End records and extra fields that cannot fit.
-  Check("EndRecordAlone", kRefused, [](Z z) { z.endEntryCount = 1, z.endDirectorySize = 46; });
-  Check("DirectorySizeBeyondTheFile", kRefused,
-        OneAnd([](Z z) { z.endDirectorySize = 0x7FFFFFFFu; }));
+  Check("EndRecordAlone", kRefused, Patch([](Z) {}, End(8), Le(1, 2) + Le(1, 2) + Le(46, 4)));
+  Check("DirectorySizeBeyondTheFile", kRefused, Patch(One("x"), End(12), Le(0x7FFFFFFFu, 4)));
   Check("Zip64ExtraFieldTooShortForItsOffset", kRefused,
-        Patch(One(
-                  "x", [](E e) { e.zip64 = true; }, kStored),
-              Central(53), Le(16, 2)));
+        Patch(One("x", [](E e) { e.zip64 = true; }), Central(53), Le(16, 2)));
   Check("ExtraRecordOverrunsItsField", kRefused,
         One("x", [](E e) { e.extra = Le(0x5455, 2) + Le(200, 2); }));
   Check("ArchiveOnSeveralDisks", UNZIP32_ERR_UNSUPPORTED, Patch(One("x"), End(4), Le(1, 2)),
@@ -433,11 +405,6 @@ TEST(Unzip32Extract, Options) {
     z.Add("one.txt", Text(3000)).password = "pw";
     z.Add("two.txt", "two", kStored).password = "pw";
   };
-  const Build three = [](Z z) {
-    z.Add("a.bin", Text(4000));
-    z.Add("d/b.txt", "b", kStored);
-    z.Add("enc.txt", "hidden").password = "pw";
-  };
   const Build names = [](Z z) {
     for (const char* name : {"a.txt", "B.TXT", "c.package", "dir/d.txt", "dir/e.package"}) {
       z.Add(name, "x");
@@ -475,8 +442,8 @@ TEST(Unzip32Extract, Options) {
         "passwords=a,b,c,pw", p111 + p2);
   Check("NoPasswordCallback", kPassword, pw, kNothing, "callbacks=0");
   // Modes that write no file.
-  Check("TestZip", kOk, three, kNothing, "TestZip=1 MessageLevel=2", "P:enc.txt",
-        "testing: a.bin   OK|testing: enc.txt   OK");
+  Check("TestZip", kOk, Every, kNothing, "TestZip=1 MessageLevel=2", "P:e1.txt",
+        "testing: deflated.txt   OK|testing: e2.bin   OK");
   Check(
       "WriteToStdOut", kOk,
       [](Z z) {
@@ -489,20 +456,18 @@ TEST(Unzip32Extract, Options) {
   Check(
       "ExtractList", kOk,
       [](Z z) {
-        z.Add("stored.txt", "hello", kStored).time = {2019, 3, 4, 5, 6, 8};
         ZipEntry& e = z.Add("dir/deflated.txt", Text(10000));
         e.rawPayload = std::string(2500, 'x'), e.crc = 0x12345678,
         e.time = {2021, 12, 31, 23, 59, 58};
         z.Add("huge.bin", "y", kStored).size = 5ull << 30;
       },
       kNothing, "ExtractList=1",
-      "L:stored.txt:5:5:0:2019-03-04:0506:0:Stored:3610a686:0 "
-      "L:dir/deflated.txt:10000:2500:750:2021-12-31:2359:1:Deflated:12345678:0 "
-      "L:huge.bin:4294967295:1:1000:2021-06-15:1230:2:Stored:fbdb2615:0");
+      "L:dir/deflated.txt:10000:2500:750:2021-12-31:2359:0:Deflated:12345678:0 "
+      "L:huge.bin:4294967295:1:1000:2021-06-15:1230:1:Stored:fbdb2615:0");
   // Messages.
   Check("SilentOnFailure", kCrc, One("x", [](E e) { e.crc = 3; }), kAll, "MessageLevel=0", "", "-");
-  Check("Verbose", kOk, three, kAll, "MessageLevel=2 Verbose=1", "P:enc.txt",
-        "3 entries, central directory of |d/b.txt: 1 bytes, 1 compressed, method 0|8, encrypted");
+  Check("Verbose", kOk, Every, kAll, "MessageLevel=2 Verbose=1", "P:e1.txt",
+        "18 entries, central directory of |e2.bin: 100 bytes, 112 compressed, method 0, encrypted");
   Check("DisplayComment", kOk, OneAnd([](Z z) { z.comment = "Made by the stair team"; }), kAll,
         "DisplayComment=1", "", "Made by the stair team");
   Check("ServiceCancels", UNZIP32_ERR_CANCELLED, Two("a.txt", "b.txt"), T("a.txt", "first"),

@@ -63,12 +63,6 @@ ZipEntry& ZipWriter::Add(std::string name, std::string data, uint16_t method) {
   return entry;
 }
 
-ZipEntry& ZipWriter::AddFolder(const std::string& name) {
-  ZipEntry& entry = Add(name + "/", "", kStored);
-  entry.unixMode = 0040755;
-  return entry;
-}
-
 std::string ZipWriter::Build() const {
   std::string out = offsetsLeaveOutPrefix ? "" : prefix, directory;
   localOffsets_.clear();
@@ -123,11 +117,8 @@ std::string ZipWriter::Build() const {
                  e.name + extra + e.comment;
   }
   directoryOffset_ = out.size();
-  out += directory;
-  const uint64_t count = endEntryCount.value_or(entries_.size());
-  const uint64_t size = endDirectorySize.value_or(out.size() - directoryOffset_);
-  const uint64_t offset = endDirectoryOffset.value_or(directoryOffset_);
-  out += Le(0x06054b50, 4) + Le(0, 4) + Le(count, 2) + Le(count, 2) + Le(size, 4) + Le(offset, 4) +
+  out += directory + Le(0x06054b50, 4) + Le(0, 4) + Le(entries_.size(), 2) +
+         Le(entries_.size(), 2) + Le(directory.size(), 4) + Le(directoryOffset_, 4) +
          Le(comment.size(), 2) + comment;
   if (patch) patch(out);
   return offsetsLeaveOutPrefix ? prefix + out : out;

@@ -43,14 +43,12 @@ struct ZipEntry {
 class ZipWriter {
  public:
   ZipEntry& Add(std::string name, std::string data, uint16_t method = kDeflated);
-  ZipEntry& AddFolder(const std::string& name);  // "/" appended
   ZipEntry& Entry(size_t index) { return entries_.at(index); }
   const std::vector<ZipEntry>& Entries() const { return entries_; }
 
   std::string comment;
-  std::string prefix;                  // bytes before the archive (a self-extractor stub)
-  bool offsetsLeaveOutPrefix = false;  // as when the stub is put before a finished archive
-  std::optional<uint64_t> endEntryCount, endDirectoryOffset, endDirectorySize;  // defects
+  std::string prefix;                       // bytes before the archive (a self-extractor stub)
+  bool offsetsLeaveOutPrefix = false;       // as when the stub is put before a finished archive
   std::function<void(std::string&)> patch;  // changes the bytes built (but the prefix)
 
   std::string Build() const;
