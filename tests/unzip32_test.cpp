@@ -1,4 +1,4 @@
-// The zip library through its C entry point. Every call goes through
+// The zip library through its C entry point. Every row's call goes through
 // StackCheck, so a library built with another calling convention than its
 // callers fails here, not in the field (the records' offsets are checked by
 // the header itself as it is compiled for 32-bit). Then rows of extractions:

@@ -1,11 +1,11 @@
 // Archives written by independent tools: the library must read what the rest
-// of the world writes, not only what our own writer produces. Every writer
-// this machine can have packs the same files: bsdtar, 7z, Python's zipfile,
-// Java's jar and ZipOutputStream, and zip writers of the web ecosystem from
-// the npm registry (tests/posix/interop/, installed into build/npm by
-// scripts/install-deps.sh). Every entry's bytes are compared with the
-// source. The tools run through the POSIX shell, so the test is a POSIX one,
-// as are the Unix permission bits the library restores.
+// of the world writes, not only what our own writer produces. Writers of
+// every kind this machine can have pack the same files: bsdtar, 7z, Python's
+// zipfile, Java's jar and ZipOutputStream, and zip writers of the web
+// ecosystem from the npm registry (tests/posix/interop/, installed into
+// build/npm by scripts/install-deps.sh). Every entry's bytes are compared
+// with the source. The tools run through the POSIX shell, so the test is a
+// POSIX one, as are the Unix permission bits the library restores.
 #include "support/TempDir.h"
 #include "support/Unzip32Run.h"
 #include "support/ZipWriter.h"
