@@ -3,9 +3,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -51,12 +48,6 @@ GameRegistry::~GameRegistry() {
   SetValue(previous_);
 }
 
-bool FileSizeLimit::Supported() {
-  return false;
-}
-FileSizeLimit::FileSizeLimit(uint64_t) {}
-FileSizeLimit::~FileSizeLimit() = default;
-
 #else
 
 namespace {
@@ -96,29 +87,6 @@ GameRegistry::GameRegistry(const std::string& prefixFolder,
 
 GameRegistry::~GameRegistry() {
   SetOrRemove("WINEPREFIX", previous_);
-}
-
-bool FileSizeLimit::Supported() {
-  return true;
-}
-
-// Past the limit the kernel sends SIGXFSZ, which would end the process;
-// ignored, the write fails with EFBIG instead.
-FileSizeLimit::FileSizeLimit(uint64_t maxBytes) {
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  previous = limit.rlim_cur;
-  limit.rlim_cur = static_cast<rlim_t>(maxBytes);
-  EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0) << "could not limit the file size";
-}
-
-FileSizeLimit::~FileSizeLimit() {
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  limit.rlim_cur = static_cast<rlim_t>(previous);
-  setrlimit(RLIMIT_FSIZE, &limit);
-  signal(SIGXFSZ, SIG_DFL);
 }
 
 ScopedEnv::ScopedEnv(const Changes& changes) {

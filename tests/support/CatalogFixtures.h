@@ -33,16 +33,6 @@ class GameRegistry {
   std::optional<std::string> previous_;
 };
 
-// While it lives, writing a file beyond `maxBytes` fails for this process as
-// on a full disk (root too, whom permission bits do not stop). POSIX only:
-// Windows has no such limit, and there Supported() is false.
-struct FileSizeLimit {
-  static bool Supported();
-  explicit FileSizeLimit(uint64_t maxBytes);
-  ~FileSizeLimit();
-  uint64_t previous = 0;
-};
-
 // Runs `action` and gives the error it raised; fails the test when none.
 template <typename Action>
 Error Raised(Action action) {
