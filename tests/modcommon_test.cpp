@@ -18,21 +18,16 @@ class ModCommon : public ::testing::Test {
  protected:
   // A Windows-style path below the temporary folder.
   std::string W(const std::string& relative) const { return dir_.Path() + "\\" + relative; }
-  // What a call gave and left behind, "result number description", from a
-  // stale status.
-  template <typename Call>
-  static std::string Status(Call call) {
-    int32_t number = 12345;
-    std::string description = "left over";
-    const bool result = call(number, description);
-    return std::to_string(result) + " " + std::to_string(number) + " " + description;
+  // What a deletion gave and left behind, "result number description", from
+  // a stale status.
+  static std::string Status(bool folder, const std::string& path, bool confirm = false) {
+    int32_t n = 12345;
+    std::string d = "left over";
+    const bool result =
+        folder ? DeleteFolder(path, confirm, n, d) : DeleteFile(path, confirm, n, d);
+    return std::to_string(result) + " " + std::to_string(n) + " " + d;
   }
-  static std::string Folder(const std::string& path, bool confirm = false) {
-    return Status([&](int32_t& n, std::string& d) { return DeleteFolder(path, confirm, n, d); });
-  }
-  static std::string File(const std::string& path, bool confirm = false) {
-    return Status([&](int32_t& n, std::string& d) { return DeleteFile(path, confirm, n, d); });
-  }
+  static std::string Folder(const std::string& path) { return Status(true, path); }
 
   test::TempDir dir_;
   test::ScopedDialogs dialogs_;
@@ -42,14 +37,14 @@ class ModCommon : public ::testing::Test {
 TEST_F(ModCommon, EveryCallReportsByTheStatusConvention) {
   dir_.Write("a.txt", "a");
   dir_.Write("b.txt", "b");
-  EXPECT_EQ(Folder("  ", true), "0 -1 No directory specified to delete");
+  EXPECT_EQ(Status(true, "  ", true), "0 -1 No directory specified to delete");
   // Nothing there is nothing to do and nothing to ask.
-  EXPECT_EQ(File(W("nodir\\nothere.txt"), true), "1 0 ");
+  EXPECT_EQ(Status(false, W("nodir\\nothere.txt"), true), "1 0 ");
   EXPECT_FALSE(FileExists("  ") || FileExists(W("*.package")) || FileExists(dir_.Path()));
   // A pattern matches for the existence test, but one call deletes one file:
   // a failure with a number of its own.
   EXPECT_TRUE(FileExists(W("*.txt")));
-  const std::string pattern = File(W("*.txt"));
+  const std::string pattern = Status(false, W("*.txt"));
   EXPECT_TRUE(pattern.starts_with("0 ") && std::stoi(pattern.substr(2)) > 0) << pattern;
   EXPECT_TRUE(dir_.Exists("a.txt") && dir_.Exists("b.txt"));
   EXPECT_TRUE(dialogs_->Boxes().empty());

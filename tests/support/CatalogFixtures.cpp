@@ -74,11 +74,8 @@ GameRegistry::GameRegistry(const std::string& prefixFolder,
   std::ofstream reg(prefixFolder + "/system.reg", std::ios::binary);
   reg << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n\n"
          "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n#time=1da0000000000000\n";
-  // Quoted for a .reg file: backslashes and double quotes escaped.
-  std::string quoted;
-  for (char c : installDir.value_or(""))
-    quoted += (c == '\\' || c == '"' ? "\\" : "") + std::string(1, c);
-  if (installDir) reg << "\"Install Dir\"=\"" << quoted << "\"\n";
+  // A temporary folder's path: nothing in it to escape for a .reg file.
+  if (installDir) reg << "\"Install Dir\"=\"" << *installDir << "\"\n";
   reg << "\"Language\"=dword:00000409\n\n";
   reg.close();
   EXPECT_TRUE(reg) << "could not write the fixture registry in " << prefixFolder;
