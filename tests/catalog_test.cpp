@@ -1,12 +1,10 @@
-// The catalog script merge, Form1::InstallFile, and the drawn ids beneath it.
+// The catalog script merge, Form1::InstallFile, with the drawn ids it takes.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 #include <set>
 
 #include "app/Form1.h"
-#include "catalog/DrawnIds.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "support/CatalogFixtures.h"
@@ -134,19 +132,4 @@ TEST_F(Merge, AStuckSourceStillFindsTheLastFreeIds) {
   dir_.Write(kScript, allBut500);
   EXPECT_EQ(Merged("modularStairs 1\r\nmodularStairs 2"), allBut500);
   EXPECT_EQ(form_.List1.List(form_.List1.ListCount() - 1), "modularStairs 500");
-}
-
-// r * 999 in single precision, ties to even: r * 999 is exactly 2.5 in the
-// third row, just above a tie in the last.
-TEST(DrawnIds, IdFromDrawScalesAndRoundsTiesToEven) {
-  // clang-format off
-  const std::pair<float, const char*> rows[] = {{0.5f, "500"}, {std::nextafter(1.0f, 0.0f), "999"},
-      {0x1.48020cp-9f, "2"}, {std::nextafter(0x1.899c1p-10f, 1.0f), "2"}};
-  // clang-format on
-  for (const auto& [r, id] : rows) EXPECT_EQ(catalog::IdFromDraw(r), id) << r;
-  for (float bad : {1.0f, -0.25f, std::nanf("")}) EXPECT_THROW(catalog::IdFromDraw(bad), Error);
-  // Only the texts a draw writes are drawable ids.
-  const std::pair<const char*, int> ids[] = {{"0", 0},    {"999", 999}, {"1000", -1},
-                                             {"007", -1}, {"", -1},     {"7a", -1}};
-  for (const auto& [text, number] : ids) EXPECT_EQ(catalog::DrawableIdNumber(text), number) << text;
 }

@@ -88,18 +88,10 @@ TEST_F(Binding, EachOptionReachesItsOwnField) {
   }
 }
 
-// The version record's texts reach the library space-padded, each ended by
-// its NUL.
-TEST_F(Binding, TheVersionRecordIsPreparedAsTheLibraryExpectsIt) {
-  EXPECT_EQ(CGUnzipFiles().Unzip("", ""), 0);
-  EXPECT_EQ(std::string(Record().version.BetaLevel, 40),
-            std::string(9, ' ') + '\0' + std::string(19, ' ') + '\0' + std::string(9, ' ') + '\0');
-}
-
 // The answer goes into the library's buffer, zero-filled up to the size the
 // library gave and never past it or index 256; an empty answer is not asked
 // for again in the same run. The other callbacks answer as the library needs:
-// a replace box's safe answer is Cancel (104).
+// No to a replace box is 100, keep the file.
 TEST_F(Binding, PasswordFillsItsBufferWithinBounds) {
   const std::string fill(300, '\xAA');
   auto answered = [&](const std::string& answer, std::size_t bytes, int32_t size) {
@@ -113,7 +105,7 @@ TEST_F(Binding, PasswordFillsItsBufferWithinBounds) {
   EXPECT_EQ(Callback(kFakePassword, "zz", 2), "1:zz");
   EXPECT_EQ(Again(kFakePassword, "zz", 2) + Again(kFakeReplace, std::string("x\0", 2)) +
                 Again(kFakeListEntry, "") + Again(kFakeService, "") + Again(kFakePrint, "ab", 2),
-            std::string("1:zz104:x\0", 10) + "0:0:0:ab");
+            std::string("1:zz100:x\0", 10) + "0:0:0:ab");
   EXPECT_EQ(dialogs_->Boxes().size(), 5u);
   EXPECT_EQ(RunState().iPasswordCancelled, 1);
   EXPECT_EQ(CGUnzipFiles().Unzip("a.zip", "out") + RunState().iPasswordCancelled, 0);

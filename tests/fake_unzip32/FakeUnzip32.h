@@ -1,5 +1,5 @@
 // A stand-in for the unzip32 library. The binding's tests load it instead of
-// the real library: it records the records it is handed, and calls the
+// the real library: it records the options it is handed, and calls the
 // binding's callbacks as the library would, through the stack check, with the
 // test's buffers (exactly as large as the test says, so that the sanitizers
 // catch a callback that reads or writes past them). The tests reach these
@@ -14,8 +14,6 @@
 enum { kFakePrint = 1, kFakeReplace = 3, kFakePassword = 4, kFakeListEntry = 5, kFakeService = 6 };
 
 struct FakeUnzip32Record {
-  // The version record as the caller prepared it, before the stand-in filled it.
-  UnzipVersionInfo version;
   // What the latest Wiz_SingleEntryUnzip was handed.
   UnzipOptions options;
   // Bytes that the callbacks left on the stack or took from it, over all

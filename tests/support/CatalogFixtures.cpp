@@ -12,40 +12,18 @@ namespace qv::test {
 
 #ifdef _WIN32
 
-namespace {
-
 constexpr const char* kGameKey = "SOFTWARE\\EA GAMES\\The Sims 2";
-constexpr const char* kValue = "Install Dir";
 
-std::optional<std::string> Value() {
-  char value[1024];
-  DWORD size = sizeof value;
-  const LSTATUS status =
-      RegGetValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue, RRF_RT_REG_SZ, nullptr, value, &size);
-  return status == ERROR_SUCCESS ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void SetValue(const std::optional<std::string>& value) {
-  if (!value) {
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue);  // may be absent already
-    return;
-  }
-  EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue, REG_SZ, value->c_str(),
-                            static_cast<DWORD>(value->size() + 1)),
+// The tests run under Wine in a prefix of their own: nothing to put back.
+GameRegistry::GameRegistry(const std::string&, const std::optional<std::string>& installDir) {
+  if (!installDir) return;
+  EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, "Install Dir", REG_SZ,
+                            installDir->c_str(), static_cast<DWORD>(installDir->size() + 1)),
             ERROR_SUCCESS);
 }
 
-}  // namespace
-
-// The tests run under Wine in a prefix of their own, so the machine's key
-// may be set; the old value comes back afterwards.
-GameRegistry::GameRegistry(const std::string&, const std::optional<std::string>& installDir)
-    : previous_(Value()) {
-  SetValue(installDir);
-}
-
 GameRegistry::~GameRegistry() {
-  SetValue(previous_);
+  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, "Install Dir");
 }
 
 #else

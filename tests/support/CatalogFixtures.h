@@ -21,7 +21,7 @@ namespace qv::test {
 // fresh Wine prefix in `prefixFolder` whose system.reg holds the key, with
 // WINEPREFIX pointing at it; the previous WINEPREFIX comes back afterwards.
 // On Windows (the tests run under Wine in a prefix of their own) the value
-// itself is set, and put back afterwards.
+// itself is set, and removed afterwards.
 class GameRegistry {
  public:
   GameRegistry(const std::string& prefixFolder, const std::optional<std::string>& installDir);

@@ -1,7 +1,7 @@
 // A dialog front end for tests: it records every box and answers it, so no
-// test waits for a person: a message box with its safe button (No for Yes/No,
-// Cancel for Yes/No/Cancel, OK otherwise), an input box from a queue of
-// scripted texts (the empty text past its end).
+// test waits for a person: a message box with No (the safe answer to every
+// question; a box that only informs takes any answer), an input box from a
+// queue of scripted texts (the empty text past its end).
 #pragma once
 
 #include <cstdint>
@@ -22,12 +22,9 @@ class ScriptedDialogs : public platform::DialogFrontEnd {
   // The text (an input box's prompt) of every box shown, in order.
   const std::vector<std::string>& Boxes() const { return boxes_; }
 
-  int32_t MessageBox(const std::string& text, int32_t flags, const std::string&) override {
+  int32_t MessageBox(const std::string& text, int32_t, const std::string&) override {
     boxes_.push_back(text);
-    const int32_t buttons = flags & platform::kMbButtonMask;
-    return buttons == platform::kMbYesNo         ? platform::kIdNo
-           : buttons == platform::kMbYesNoCancel ? platform::kIdCancel
-                                                 : platform::kIdOk;
+    return platform::kIdNo;
   }
   std::string InputBox(const std::string& prompt, const std::string&, const std::string&) override {
     boxes_.push_back(prompt);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
@@ -84,10 +83,6 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  if (::testing::Test::HasFailure()) {
-    std::cerr << "[ TempDir  ] kept " << path_ << "\n";
-    return;
-  }
   // Root removes read-only entries too; under Wine the host removes what
   // Wine cannot.
   std::error_code ec;
