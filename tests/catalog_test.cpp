@@ -35,7 +35,8 @@ class Merge : public ::testing::Test {
     form_.Text1.Text = "0";  // as the run sets it
     form_.Rnd = [this] {
       EXPECT_LT(used_, draws_.size()) << "more draws than scripted";
-      return used_ < draws_.size() ? static_cast<float>(draws_[used_++]) / 999.0f : 0.0f;
+      // A quarter below the id: the draw must be rounded, not cut, to give it.
+      return used_ < draws_.size() ? (static_cast<float>(draws_[used_++]) - 0.25f) / 999.0f : 0.0f;
     };
   }
   // The script after merging `readme`, with the draws given as the ids they
@@ -97,7 +98,7 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
 }
 
 // Steps of the rewrite failing: the old script stays whole and the temporary
-// file goes away, and the read-me still counts.
+// file goes away, and the read-me still counts. Below, the errors raised.
 TEST_F(Merge, AFailedRewriteLeavesTheOldScriptWhole) {
   using platform::fault::Operation;
   const std::pair<Operation, const char*> faults[] = {
@@ -110,6 +111,11 @@ TEST_F(Merge, AFailedRewriteLeavesTheOldScriptWhole) {
     EXPECT_EQ(Merged("# a\r\nmodularStairs 9"), CrLf(kCatalog)) << path;
     EXPECT_EQ(Beside(), kScriptAndLock);
     EXPECT_EQ(form_.Text1.Text, "1");
+  }
+  // What a write to a really full disk raises (the host's, where there is one).
+  if (!test::UnderWine()) {
+    EXPECT_EQ(test::Raised([] { platform::File::CreateWrite("/dev/full").Write("x", 1); }).Number(),
+              err::kDiskFull);
   }
   // What the merge's reads raise for a file that is not there: 53, file not found.
   EXPECT_EQ(test::Raised([&] { platform::File::OpenRead(dir_.Join("none")); }).Number(), 53);

@@ -92,7 +92,7 @@ TEST_F(Binding, EachOptionReachesItsOwnField) {
 // library gave and never past it or index 256; an empty answer is not asked
 // for again in the same run. The other callbacks answer as the library needs:
 // No to a replace box is 100, keep the file.
-TEST_F(Binding, PasswordFillsItsBufferWithinBounds) {
+TEST_F(Binding, CallbacksAnswerWithinTheLibrarysBuffers) {
   const std::string fill(300, '\xAA');
   auto answered = [&](const std::string& answer, std::size_t bytes, int32_t size) {
     dialogs_->AnswerInput(answer);
