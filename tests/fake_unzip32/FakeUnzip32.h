@@ -1,5 +1,5 @@
 // A stand-in for the unzip32 library. The binding's tests load it instead of
-// the real library: it records the records it is handed, and calls the
+// the real library: it records the options it is handed, and calls the
 // binding's callbacks as the library would, through the stack check, with the
 // test's buffers (exactly as large as the test says, so that the sanitizers
 // catch a callback that reads or writes past them). The tests reach these
@@ -14,13 +14,8 @@
 enum { kFakePrint = 1, kFakeReplace = 3, kFakePassword = 4, kFakeListEntry = 5, kFakeService = 6 };
 
 struct FakeUnzip32Record {
-  int32_t calls;        // entry points called since the reset
-  int32_t versionCall;  // which of them was the latest UzpVersion2, 0 if none
-  // The version record as the caller prepared it, before the stand-in filled it.
-  UnzipVersionInfo version;
   // What the latest Wiz_SingleEntryUnzip was handed.
   UnzipOptions options;
-  UnzipUserFunctions functions;
   // Bytes that the callbacks left on the stack or took from it, over all
   // calls since the library was loaded (a reset keeps it): 0 when every
   // callback has the library's calling convention.
@@ -28,9 +23,8 @@ struct FakeUnzip32Record {
 };
 
 extern "C" {
-// Forgets the record but its stack imbalance; the later Wiz_SingleEntryUnzip
-// calls return `result`.
-void FakeUnzip32_Reset(int32_t result);
+// Forgets the record but its stack imbalance.
+void FakeUnzip32_Reset();
 const FakeUnzip32Record* FakeUnzip32_Record();
 // Calls a callback of the latest Wiz_SingleEntryUnzip and gives its answer:
 // print with `buffer` and the length `argument`, replace with `buffer`,

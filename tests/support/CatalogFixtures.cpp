@@ -3,9 +3,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,47 +12,19 @@ namespace qv::test {
 
 #ifdef _WIN32
 
-namespace {
-
 constexpr const char* kGameKey = "SOFTWARE\\EA GAMES\\The Sims 2";
-constexpr const char* kValue = "Install Dir";
 
-std::optional<std::string> Value() {
-  char value[1024];
-  DWORD size = sizeof value;
-  const LSTATUS status =
-      RegGetValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue, RRF_RT_REG_SZ, nullptr, value, &size);
-  return status == ERROR_SUCCESS ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void SetValue(const std::optional<std::string>& value) {
-  if (!value) {
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue);  // may be absent already
-    return;
-  }
-  EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, kValue, REG_SZ, value->c_str(),
-                            static_cast<DWORD>(value->size() + 1)),
+// The tests run under Wine in a prefix of their own: nothing to put back.
+GameRegistry::GameRegistry(const std::string&, const std::optional<std::string>& installDir) {
+  if (!installDir) return;
+  EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, "Install Dir", REG_SZ,
+                            installDir->c_str(), static_cast<DWORD>(installDir->size() + 1)),
             ERROR_SUCCESS);
 }
 
-}  // namespace
-
-// The tests run under Wine in a prefix of their own, so the machine's key
-// may be set; the old value comes back afterwards.
-GameRegistry::GameRegistry(const std::string&, const std::optional<std::string>& installDir)
-    : previous_(Value()) {
-  SetValue(installDir);
-}
-
 GameRegistry::~GameRegistry() {
-  SetValue(previous_);
+  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kGameKey, "Install Dir");
 }
-
-bool FileSizeLimit::Supported() {
-  return false;
-}
-FileSizeLimit::FileSizeLimit(uint64_t) {}
-FileSizeLimit::~FileSizeLimit() = default;
 
 #else
 
@@ -83,11 +52,8 @@ GameRegistry::GameRegistry(const std::string& prefixFolder,
   std::ofstream reg(prefixFolder + "/system.reg", std::ios::binary);
   reg << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n\n"
          "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n#time=1da0000000000000\n";
-  // Quoted for a .reg file: backslashes and double quotes escaped.
-  std::string quoted;
-  for (char c : installDir.value_or(""))
-    quoted += (c == '\\' || c == '"' ? "\\" : "") + std::string(1, c);
-  if (installDir) reg << "\"Install Dir\"=\"" << quoted << "\"\n";
+  // A temporary folder's path: nothing in it to escape for a .reg file.
+  if (installDir) reg << "\"Install Dir\"=\"" << *installDir << "\"\n";
   reg << "\"Language\"=dword:00000409\n\n";
   reg.close();
   EXPECT_TRUE(reg) << "could not write the fixture registry in " << prefixFolder;
@@ -96,29 +62,6 @@ GameRegistry::GameRegistry(const std::string& prefixFolder,
 
 GameRegistry::~GameRegistry() {
   SetOrRemove("WINEPREFIX", previous_);
-}
-
-bool FileSizeLimit::Supported() {
-  return true;
-}
-
-// Past the limit the kernel sends SIGXFSZ, which would end the process;
-// ignored, the write fails with EFBIG instead.
-FileSizeLimit::FileSizeLimit(uint64_t maxBytes) {
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  previous = limit.rlim_cur;
-  limit.rlim_cur = static_cast<rlim_t>(maxBytes);
-  EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0) << "could not limit the file size";
-}
-
-FileSizeLimit::~FileSizeLimit() {
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  limit.rlim_cur = static_cast<rlim_t>(previous);
-  setrlimit(RLIMIT_FSIZE, &limit);
-  signal(SIGXFSZ, SIG_DFL);
 }
 
 ScopedEnv::ScopedEnv(const Changes& changes) {

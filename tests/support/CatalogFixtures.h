@@ -21,7 +21,7 @@ namespace qv::test {
 // fresh Wine prefix in `prefixFolder` whose system.reg holds the key, with
 // WINEPREFIX pointing at it; the previous WINEPREFIX comes back afterwards.
 // On Windows (the tests run under Wine in a prefix of their own) the value
-// itself is set, and put back afterwards.
+// itself is set, and removed afterwards.
 class GameRegistry {
  public:
   GameRegistry(const std::string& prefixFolder, const std::optional<std::string>& installDir);
@@ -31,16 +31,6 @@ class GameRegistry {
 
  private:
   std::optional<std::string> previous_;
-};
-
-// While it lives, writing a file beyond `maxBytes` fails for this process as
-// on a full disk (root too, whom permission bits do not stop). POSIX only:
-// Windows has no such limit, and there Supported() is false.
-struct FileSizeLimit {
-  static bool Supported();
-  explicit FileSizeLimit(uint64_t maxBytes);
-  ~FileSizeLimit();
-  uint64_t previous = 0;
 };
 
 // Runs `action` and gives the error it raised; fails the test when none.

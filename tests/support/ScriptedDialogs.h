@@ -1,7 +1,7 @@
 // A dialog front end for tests: it records every box and answers it, so no
-// test waits for a person: a message box with its safe button (No for Yes/No,
-// Cancel for Yes/No/Cancel, OK otherwise), an input box from a queue of
-// scripted texts (the empty text past its end).
+// test waits for a person: a message box with No (the safe answer to every
+// question; a box that only informs takes any answer), an input box from a
+// queue of scripted texts (the empty text past its end).
 #pragma once
 
 #include <cstdint>
@@ -15,31 +15,19 @@
 
 namespace qv::test {
 
-// One box that was shown. For an input box `text` is the prompt, `caption` the
-// title, `defaultText` the proposed answer and `flags` is 0.
-struct Box {
-  std::string text;
-  int32_t flags = 0;
-  std::string caption, defaultText;
-  bool input = false;
-};
-
 class ScriptedDialogs : public platform::DialogFrontEnd {
  public:
   // Queues the text for the next input box.
   void AnswerInput(std::string text) { inputs_.push_back(std::move(text)); }
+  // The text (an input box's prompt) of every box shown, in order.
+  const std::vector<std::string>& Boxes() const { return boxes_; }
 
-  const std::vector<Box>& Boxes() const { return boxes_; }
-  int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
-    boxes_.push_back(Box{text, flags, caption, {}, false});
-    const int32_t buttons = flags & platform::kMbButtonMask;
-    return buttons == platform::kMbYesNo         ? platform::kIdNo
-           : buttons == platform::kMbYesNoCancel ? platform::kIdCancel
-                                                 : platform::kIdOk;
+  int32_t MessageBox(const std::string& text, int32_t, const std::string&) override {
+    boxes_.push_back(text);
+    return platform::kIdNo;
   }
-  std::string InputBox(const std::string& prompt, const std::string& title,
-                       const std::string& defaultText) override {
-    boxes_.push_back(Box{prompt, 0, title, defaultText, true});
+  std::string InputBox(const std::string& prompt, const std::string&, const std::string&) override {
+    boxes_.push_back(prompt);
     if (inputs_.empty()) return {};
     std::string answer = std::move(inputs_.front());
     inputs_.pop_front();
@@ -48,21 +36,15 @@ class ScriptedDialogs : public platform::DialogFrontEnd {
 
  private:
   std::deque<std::string> inputs_;
-  std::vector<Box> boxes_;
+  std::vector<std::string> boxes_;
 };
 
 // Puts a scripted front end in place for its lifetime; afterwards the next box
 // picks the platform's own front end again.
-class ScopedDialogs {
- public:
+struct ScopedDialogs {
   ScopedDialogs() { platform::SetDialogFrontEnd(dialogs_); }
   ~ScopedDialogs() { platform::SetDialogFrontEnd(nullptr); }
-  ScopedDialogs(const ScopedDialogs&) = delete;
-  ScopedDialogs& operator=(const ScopedDialogs&) = delete;
-
   ScriptedDialogs* operator->() const { return dialogs_.get(); }
-
- private:
   std::shared_ptr<ScriptedDialogs> dialogs_ = std::make_shared<ScriptedDialogs>();
 };
 

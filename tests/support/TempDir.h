@@ -1,6 +1,4 @@
-// A fresh temporary folder for one test: created empty, removed when the test
-// passed, kept (and its path printed) when it failed so the leftovers can be
-// looked at.
+// A fresh temporary folder for one test: created empty, removed afterwards.
 #pragma once
 
 #include <string>
