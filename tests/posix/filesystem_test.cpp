@@ -66,6 +66,7 @@ TEST_F(FileSystemTest, ListingsPickEntriesByMaskAndPattern) {
       {"D:\\sub", 16, "Sub"},
       {"D:\\missing.txt", 55, ""},
       {"D:\\b.txt\\", 55, ""},  // a file is no folder
+      {"D:\\no\\*", 55, ""},    // nor a missing one
       {"D:Sub\\", 16, ". .."},  // a folder of the drive, no root
   };
   for (const auto& row : rows) EXPECT_EQ(List(row.path, row.mask), row.expected) << row.path;
