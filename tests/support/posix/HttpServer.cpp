@@ -46,7 +46,6 @@ struct HttpServer::Impl {
       route = it != routes.end() ? it->second : HttpRoute{.status = 404, .body = "no such path"};
     }
     response.status = route.status;
-    if (!route.location.empty()) response.set_header("Location", route.location);
     if (route.announcedLength || route.stallAfter) {
       response.set_content_provider(route.announcedLength.value_or(route.body.size()),
                                     "application/zip",
