@@ -113,22 +113,6 @@ TEST_F(WinePrefixTest, PlatformCallsReportSizesAndMissingKeys) {
   EXPECT_EQ(RegQueryValueExA(key, "M", &type, nullptr, &size), 2);
 }
 
-// The prefix's "Personal" shell folder first, then the prefix's own user
-// folder, then the documents folder in the home.
-TEST_F(WinePrefixTest, DocumentsFolder) {
-  dir_.Write("prefix/user.reg",
-             Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\tester\\\\My Documents\\\\\"\n"));
-  EXPECT_EQ(GetSpecialFolder(5), "C:\\users\\tester\\My Documents");
-  dir_.Write("prefix/user.reg", Hive(kShellFolders + "\"Personal\"=\"D\"\n"));
-  EXPECT_EQ(GetSpecialFolder(5), "D");  // one character is a value too
-  dir_.Write("prefix/user.reg",
-             Hive(kShellFolders + "\"Personal\"=\"\"\n\"Desktop\"=\"C:\\\\x\"\n"));
-  dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
-  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("prefix/drive_c/users/tester/Documents"));
-  fs::remove_all(dir_.Join("prefix"));
-  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("home/Documents"));
-}
-
 struct File {
   std::string path;     // below the home; "{home}" in the content is its path
   std::string content;  // "|": a named pipe instead
@@ -226,23 +210,27 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
 }
 
 // Without WINEPREFIX the lookups answer from the discovered prefix, and
-// from ~/.wine when no prefix holds the game.
+// from ~/.wine when no prefix holds the game. The documents folder is the
+// prefix's "Personal" shell folder, else the prefix's own user folder, else
+// the one in the home.
 TEST_F(WinePrefixTest, LookupsAnswerFromTheDiscoveredPrefix) {
   dir_.Write("data/bottles/bottles/Sims/system.reg", Game());
-  dir_.Write("data/bottles/bottles/Sims/user.reg",
-             Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\me\\\\Documents\"\n"));
+  // One character is a value too.
+  dir_.Write("data/bottles/bottles/Sims/user.reg", Hive(kShellFolders + "\"Personal\"=\"D\"\n"));
   unsetenv("WINEPREFIX");
   setenv("XDG_DATA_HOME", dir_.Join("data").c_str(), 1);
   EXPECT_EQ(Lookup("Install Dir"), "C:\\Sims2\\");
-  EXPECT_EQ(GetSpecialFolder(5), "C:\\users\\me\\Documents");
-  dir_.Write("home/.wine/user.reg", Hive(kShellFolders + "\"Personal\"=\"C:\\\\wine\"\n"));
+  EXPECT_EQ(GetSpecialFolder(5), "D");
+  dir_.Write("home/.wine/user.reg", Hive(kShellFolders + "\"Personal\"=\"\"\n"));
+  dir_.MakeFolder("home/.wine/drive_c/users/tester/Documents");
   unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(Lookup("Install Dir"), "");
-  EXPECT_EQ(GetSpecialFolder(5), "C:\\wine");
+  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("home/.wine/drive_c/users/tester/Documents"));
   // The default data folder, in another home.
   dir_.Write("other/.local/share/bottles/bottles/S/system.reg", Game());
   setenv("HOME", dir_.Join("other").c_str(), 1);
   EXPECT_EQ(Lookup("Install Dir"), "C:\\Sims2\\");
+  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("other/Documents"));
 }
 
 }  // namespace
