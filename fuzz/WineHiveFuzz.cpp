@@ -29,23 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string file = std::string(folder && *folder ? folder : "/tmp") +
                                   "/wine_hive_fuzz-" + std::to_string(::getpid()) + ".reg";
   std::FILE* out = std::fopen(file.c_str(), "wb");
-  if (out == nullptr || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0) {
+  if (out == nullptr || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0)
     std::abort();
-  }
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   for (const char* key :
        {"Software\\EA GAMES\\The Sims 2",
         "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"}) {
     for (const bool machine : {true, false}) {
       const HiveLookup a = ReadHiveText(text, key, machine), b = ReadHiveFile(file, key, machine);
+      // The file and the same bytes in memory read the same.
       if (!a.readable || !b.readable || a.win64 != b.win64 || !(a.thirtyTwoBit == b.thirtyTwoBit) ||
-          !(a.sixtyFourBit == b.sixtyFourBit)) {
-        std::fprintf(stderr, "the file and the same bytes in memory read differently\n");
+          !(a.sixtyFourBit == b.sixtyFourBit))
         std::abort();
-      }
-      for (const HiveKey* found : {&a.thirtyTwoBit, &a.sixtyFourBit}) {
+      for (const HiveKey* found : {&a.thirtyTwoBit, &a.sixtyFourBit})
         if (!found->found && !found->values.empty()) std::abort();  // values of a missing key
-      }
     }
   }
   return 0;
