@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 
-#include "common/Error.h"
 #include "common/modPaths.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
@@ -20,10 +19,8 @@ namespace qv::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using posix::PrefixKind;
 
 const std::string kSims = "SOFTWARE\\EA GAMES\\The Sims 2";
-const std::string kSection = "[Software\\\\EA GAMES\\\\The Sims 2] 1700000000\n";
 const std::string kShellFolders =
     "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders] 1\n";
 
@@ -32,20 +29,19 @@ std::string Hive(const std::string& body, const std::string& arch = "win32") {
   return "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=" + arch + "\n\n" +
          body;
 }
-// A machine hive of a prefix with the game; none for an empty `installDir`.
+// A machine hive of a prefix with the game.
 std::string Game(const std::string& installDir = "C:\\\\Sims2\\\\",
-                 const std::string& arch = "win32", const std::string& section = kSection) {
-  return Hive("[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n\n" +
-                  (installDir.empty() ? "" : section + "\"Install Dir\"=\"" + installDir + "\"\n"),
-              arch);
+                 const std::string& arch = "win32") {
+  const std::string game =
+      "[Software\\\\EA GAMES\\\\The Sims 2] 1\n\"Install Dir\"=\"" + installDir;
+  return Hive("[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n\n" + game + "\"\n", arch);
 }
 
 class WinePrefixTest : public ::testing::Test {
  protected:
   // What the installer's lookup gives.
-  static std::string Lookup(const std::string& name, const std::string& key = kSims,
-                            uint32_t root = kHkeyLocalMachine) {
-    return GetRegistryString(root, key, name);
+  static std::string Lookup(const std::string& name, const std::string& key = kSims) {
+    return GetRegistryString(kHkeyLocalMachine, key, name);
   }
 
   test::TempDir dir_;
@@ -56,10 +52,14 @@ class WinePrefixTest : public ::testing::Test {
                         {"XDG_DATA_HOME", std::nullopt}}};
 };
 
+// A 32-bit program in a 64-bit prefix reads Software\X from
+// Software\Wow6432Node\X first, where every row's value is.
 TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
   const std::string install = "C:\\Program Files\\EA GAMES\\The Sims 2\\";
+  const std::string longest((size_t{1} << 20) - 6,
+                            'l');  // with its 6 other bytes, the longest line
   const struct {
-    std::string line;  // in the game's key of a 32-bit machine hive
+    std::string line;  // in the game's key
     std::string name;
     std::string expected;
     std::string key = kSims;
@@ -75,58 +75,19 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
       // The shortest lead byte; a lone continuation byte is a byte of its own.
       {"\"Utf8\"=\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa9 x\xa9 \xc3\"", "Utf8",
        "caf\xe9 \x80 ? \xa9 x\xa9 \xc3"},
+      {"\"L\"=\"" + longest + "\"", "L", ""},  // too long for the lookup's buffer
+      {"\"M\"=\"" + longest + "m\"", "M", ""},
   };
-  std::string hive = kSection;
+  std::string hive = "[Software\\\\Wow6432Node\\\\EA GAMES\\\\The Sims 2] 1\n";
   for (const auto& row : rows) hive += row.line + "\n";
-  dir_.Write("prefix/system.reg", Hive(hive));
-  for (const auto& row : rows) EXPECT_EQ(Lookup(row.name, row.key), row.expected) << row.line;
-}
-
-// A 32-bit program in a 64-bit prefix reads Software\X from
-// Software\Wow6432Node\X first.
-TEST_F(WinePrefixTest, SixtyFourBitPrefixGivesTheThirtyTwoBitViewFirst) {
-  dir_.Write("prefix/user.reg", Hive("[Software\\\\Game] 1\n\"Name\"=\"user values\"\n", "win64"));
-  const std::string wow = "[Software\\\\Wow6432Node\\\\EA GAMES\\\\The Sims 2] 1\n";
-  dir_.Write("prefix/system.reg", Game("64", "win64") + Game("32", "win64", wow));
-  EXPECT_EQ(Lookup("Install Dir"), "32");
-  dir_.Write("prefix/system.reg", Game("32 only", "win32", wow));
-  EXPECT_EQ(Lookup("Install Dir"), "");  // no views in a 32-bit prefix
-  EXPECT_EQ(Lookup("Name", "Software\\Game", kHkeyCurrentUser), "user values");
-}
-
-TEST_F(WinePrefixTest, PlatformCallsReportSizesAndMissingKeys) {
+  dir_.Write("prefix/system.reg", Game("64", "win64") + hive);
+  for (const auto& row : rows) EXPECT_EQ(Lookup(row.name, row.key), row.expected) << row.name;
   RegistryKey key;
-  EXPECT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, kKeyRead, key), 2);  // no hive
-  dir_.Write("prefix/system.reg", Hive(kSection + "\"Long\"=\"" + std::string(255, 'b') + "\"\n" +
-                                       // The longest line that is read, and one longer.
-                                       "\"L\"=\"" + std::string((1 << 20) - 6, 'l') +
-                                       "\"\n\"M\"=\"" + std::string((1 << 20) - 5, 'm') + "\"\n"));
   ASSERT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, kKeyRead, key), 0);
-  uint32_t type = 0, size = 255;
-  std::string buffer(255, ' ');
-  auto* data = reinterpret_cast<uint8_t*>(buffer.data());
-  EXPECT_EQ(RegQueryValueExA(key, "Long", &type, data, &size), 234);  // more data
-  EXPECT_EQ(size, 256u);
-  EXPECT_EQ(buffer, std::string(255, ' '));  // nothing copied
+  uint32_t type = 0, size = 0;
   EXPECT_EQ(RegQueryValueExA(key, "L", &type, nullptr, &size), 0);
-  EXPECT_EQ(size, (1u << 20) - 5);  // the line less its 6 other bytes, and a NUL
-  EXPECT_EQ(RegQueryValueExA(key, "M", &type, nullptr, &size), 2);
-}
-
-// The prefix's "Personal" shell folder first, then the prefix's own user
-// folder, then the documents folder in the home.
-TEST_F(WinePrefixTest, DocumentsFolder) {
-  dir_.Write("prefix/user.reg",
-             Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\tester\\\\My Documents\\\\\"\n"));
-  EXPECT_EQ(GetSpecialFolder(5), "C:\\users\\tester\\My Documents");
-  dir_.Write("prefix/user.reg", Hive(kShellFolders + "\"Personal\"=\"D\"\n"));
-  EXPECT_EQ(GetSpecialFolder(5), "D");  // one character is a value too
-  dir_.Write("prefix/user.reg",
-             Hive(kShellFolders + "\"Personal\"=\"\"\n\"Desktop\"=\"C:\\\\x\"\n"));
-  dir_.MakeFolder("prefix/drive_c/users/tester/Documents");
-  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("prefix/drive_c/users/tester/Documents"));
-  fs::remove_all(dir_.Join("prefix"));
-  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("home/Documents"));
+  EXPECT_EQ(size, longest.size() + 1);
+  EXPECT_EQ(RegQueryValueExA(key, "M", &type, nullptr, &size), 2);  // a longer line is not read
 }
 
 struct File {
@@ -163,8 +124,6 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
     std::string content = {};  // "": the hive of a prefix with the game
   } rows[] = {
       {"Wine", ".wine/system.reg"},
-      {"", "xdg data/lutris/games/s.yml", "game:\n  exe: a\n  prefix: '{home}/L S/pfx-root'\n"},
-      {"Lutris", "L S/pfx-root/system.reg"},
       {"Bottles", "xdg data/bottles/bottles/Sims/system.reg"},
       {"Steam (Proton)", ".steam/steam/steamapps/compatdata/228980/pfx/system.reg"},
       {"", ".steam/steam/steamapps/libraryfolders.vdf",
@@ -197,52 +156,47 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
 // either view); among several of that kind, the one whose hive changed last.
 // Whatever else lies in the home only counts as holding nothing.
 TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
-  const struct {
-    std::vector<File> files;
-    std::string found;  // below the home; "": nothing
-  } rows[] = {
-      {{{"Games/a/system.reg", Game(), 600},
-        {"Games/b/system.reg", Game("C:\\\\", "win64"), 60},
-        {"Games/c/system.reg", Game(), 6000}},
-       "Games/b"},
-      {{{".wine/system.reg", Game("")}, {"Games/notes.txt", "x"}}, ""},
-      {{{".wine/system.reg", std::string(3 << 20, '[')},
-        {".config/lutris/games/bad.yml", std::string("\0\xff prefix:\n  prefix: \"\n", 22)},
-        {"Games/binary/system.reg", std::string("\x00\x01[\\\\\x80]\n\"Install Dir\"=\"x", 25)},
-        {".steam/steam/steamapps/libraryfolders.vdf", "|"},
-        {"Games/too-large/system.reg", Game(), 0, (uintmax_t{32} << 20) + 1},
-        {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
-        {".config/PortProton.conf", "|"},
-        {"PortProton/data/prefixes/OK/system.reg", Game()}},
-       "PortProton/data/prefixes/OK"},
-  };
-  for (const auto& row : rows) {
-    test::TempDir home;
-    Lay(home, row.files);
-    const auto found =
-        posix::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
-    EXPECT_EQ(found ? found->folder : "", row.found.empty() ? "" : home.Join(row.found));
-  }
+  test::TempDir home;
+  Lay(home,
+      {{".wine/system.reg", std::string(3 << 20, '[')},
+       {".config/lutris/games/bad.yml", std::string("\0\xff prefix:\n  prefix: \"\n", 22)},
+       {"Games/a/system.reg", Game(), 600},
+       {"Games/b/system.reg", Game("C:\\\\", "win64"), 60},
+       {"Games/c/system.reg", Game(), 6000},
+       {"Games/binary/system.reg", std::string("\x00\x01[\\\\\x80]\n\"Install Dir\"=\"x", 25)},
+       {".steam/steam/steamapps/libraryfolders.vdf", "|"},
+       {"Games/too-large/system.reg", Game(), 0, (uintmax_t{32} << 20) + 1},
+       {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
+       {".config/PortProton.conf", "|"},
+       {"PortProton/data/prefixes/OK/system.reg", Game()}});
+  const auto found =
+      posix::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->folder, home.Join("Games/b"));
 }
 
 // Without WINEPREFIX the lookups answer from the discovered prefix, and
-// from ~/.wine when no prefix holds the game.
+// from ~/.wine when no prefix holds the game. The documents folder is the
+// prefix's "Personal" shell folder, else the prefix's own user folder, else
+// the one in the home.
 TEST_F(WinePrefixTest, LookupsAnswerFromTheDiscoveredPrefix) {
   dir_.Write("data/bottles/bottles/Sims/system.reg", Game());
-  dir_.Write("data/bottles/bottles/Sims/user.reg",
-             Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\me\\\\Documents\"\n"));
+  // One character is a value too.
+  dir_.Write("data/bottles/bottles/Sims/user.reg", Hive(kShellFolders + "\"Personal\"=\"D\"\n"));
   unsetenv("WINEPREFIX");
   setenv("XDG_DATA_HOME", dir_.Join("data").c_str(), 1);
   EXPECT_EQ(Lookup("Install Dir"), "C:\\Sims2\\");
-  EXPECT_EQ(GetSpecialFolder(5), "C:\\users\\me\\Documents");
-  dir_.Write("home/.wine/user.reg", Hive(kShellFolders + "\"Personal\"=\"C:\\\\wine\"\n"));
+  EXPECT_EQ(GetSpecialFolder(5), "D");
+  dir_.Write("home/.wine/user.reg", Hive(kShellFolders + "\"Personal\"=\"\"\n"));
+  dir_.MakeFolder("home/.wine/drive_c/users/tester/Documents");
   unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(Lookup("Install Dir"), "");
-  EXPECT_EQ(GetSpecialFolder(5), "C:\\wine");
+  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("home/.wine/drive_c/users/tester/Documents"));
   // The default data folder, in another home.
   dir_.Write("other/.local/share/bottles/bottles/S/system.reg", Game());
   setenv("HOME", dir_.Join("other").c_str(), 1);
   EXPECT_EQ(Lookup("Install Dir"), "C:\\Sims2\\");
+  EXPECT_EQ(GetSpecialFolder(5), dir_.Join("other/Documents"));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -16,27 +15,7 @@ struct HttpServer::Impl {
   httplib::Server server;
   std::thread listener;
   mutable std::mutex mutex;
-  std::atomic<bool> stopping = false;
   std::map<std::string, HttpRoute> routes;
-
-  // Sleeps for `duration` unless the server stops first; false when it did.
-  bool Sleep(std::chrono::milliseconds duration) {
-    for (const auto end = std::chrono::steady_clock::now() + duration; !stopping;) {
-      if (std::chrono::steady_clock::now() >= end) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-  }
-
-  // The next piece of the body from `offset`, cut where a stall asks; false
-  // closes the connection.
-  bool Piece(const HttpRoute& route, size_t offset, httplib::DataSink& sink) {
-    const size_t stall = route.stallAfter.value_or(route.body.size() + 1);
-    if (offset > 0 && offset % stall == 0 && !Sleep(route.stallFor)) return false;
-    if (offset >= route.body.size()) return false;  // announced more than there is
-    const size_t end = std::min(route.body.size(), (offset / stall + 1) * stall);
-    return sink.write(route.body.data() + offset, end - offset);
-  }
 
   void Serve(const httplib::Request& request, httplib::Response& response) {
     HttpRoute route;
@@ -46,12 +25,14 @@ struct HttpServer::Impl {
       route = it != routes.end() ? it->second : HttpRoute{.status = 404, .body = "no such path"};
     }
     response.status = route.status;
-    if (!route.location.empty()) response.set_header("Location", route.location);
-    if (route.announcedLength || route.stallAfter) {
-      response.set_content_provider(route.announcedLength.value_or(route.body.size()),
-                                    "application/zip",
-                                    [this, route](size_t offset, size_t, httplib::DataSink& sink) {
-                                      return Piece(route, offset, sink);
+    if (route.stallAfter) {
+      // The body in pieces of `stallAfter` bytes, `stallFor` apart.
+      response.set_content_provider(route.body.size(), "application/zip",
+                                    [route](size_t offset, size_t, httplib::DataSink& sink) {
+                                      if (offset > 0) std::this_thread::sleep_for(route.stallFor);
+                                      const size_t end =
+                                          std::min(route.body.size(), offset + *route.stallAfter);
+                                      return sink.write(route.body.data() + offset, end - offset);
                                     });
     } else {
       response.set_content(route.body, "application/zip");
@@ -75,7 +56,6 @@ HttpServer::HttpServer() : impl_(std::make_unique<Impl>()) {
 }
 
 HttpServer::~HttpServer() {
-  impl_->stopping = true;
   impl_->server.stop();
   impl_->listener.join();
 }

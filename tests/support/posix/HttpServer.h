@@ -1,9 +1,8 @@
 // The tests' loopback HTTP/1.1 server, on cpp-httplib: it listens on
 // 127.0.0.1 with a port the system picks, answers each connection once
-// ("Connection: close") and misbehaves on demand (a dropped connection, a
-// lying length, a stall, a trickle, redirects anywhere) so that the download
-// and the whole installer meet every fault a real server can show. Stalls
-// end when the server is destroyed.
+// ("Connection: close") and misbehaves on demand (a stall, a trickle) so
+// that the download and the whole installer meet the faults a real server
+// can show.
 #pragma once
 
 #include <chrono>
@@ -19,10 +18,6 @@ namespace qv::test {
 struct HttpRoute {
   int status = 200;
   std::string body = {};
-  std::string location = {};  // the Location header, verbatim; "": none
-  // The Content-Length announced; more than the body: the connection closes
-  // after the body.
-  std::optional<uint64_t> announcedLength = {};
   // Sends nothing for `stallFor` after every `stallAfter` bytes of the body
   // (a stall, or with short pauses a trickle).
   std::chrono::milliseconds stallFor{0};
