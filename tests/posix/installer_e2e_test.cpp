@@ -18,12 +18,6 @@ namespace {
 
 const std::string kHeader = std::string("[") + kCaption + "]\r\n";
 
-// What the terminal shows after a message box's text while it waits for the
-// answer; an input box waits after its prompt and a blank.
-std::string Prompt(int buttons) {
-  return buttons == 4 ? "[Y]es / [N]o? " : "Press Enter to continue. ";
-}
-
 // The boxes on a terminal, with their buttons: a message box's text ends at
 // its buttons' prompt, an input box's at the blank after its own.
 std::vector<Box> BoxesOn(const std::string& transcript) {
@@ -71,9 +65,12 @@ class PosixMachine : public Machine {
   Ended Run(const Launch& launch) {
     std::vector<std::string> argv = {QV_INSTALLER_PATH};
     if (!launch.arguments.empty()) argv.push_back(launch.arguments);
-    PtyProcess terminal(argv, sandbox_.InstallerEnvironment({{"TMPDIR", launch.temp + "/"}}));
+    PtyProcess terminal(argv, sandbox_.InstallerEnvironment());
     for (const Box& box : launch.killAfter.count() > 0 ? std::vector<Box>{} : launch.script) {
-      const std::string end = box.flags == kInputBox ? box.text + " " : Prompt(box.flags & 0xF);
+      // A message box waits after its buttons' prompt, an input box after its text and a blank.
+      const std::string end = box.flags == kInputBox   ? box.text + " "
+                              : (box.flags & 0xF) == 4 ? "[Y]es / [N]o? "
+                                                       : "Press Enter to continue. ";
       if (!terminal.WaitFor(kHeader) || !terminal.WaitFor(end)) break;
       terminal.Type(box.typed + (box.answer == kYes ? "y" : box.answer == kNo ? "n" : "") + "\n");
     }

@@ -117,8 +117,7 @@ class WineMachine : public Machine {
       // Blanks in the program's name and more than one after it.
       std::string line = "\"" + programs_ + "\\quorvane-installer.exe\"" +
                          (launches[i].arguments.empty() ? "" : " \t ") + launches[i].arguments;
-      for (const char* name : {"TMP", "TEMP"})
-        ::SetEnvironmentVariableA(name, launches[i].temp.c_str());
+      for (const char* name : {"TMP", "TEMP"}) ::SetEnvironmentVariableA(name, temp.c_str());
       STARTUPINFOA startup{};
       startup.cb = sizeof startup;
       EXPECT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -159,7 +158,7 @@ class WineMachine : public Machine {
           ::SendMessageA(::FindWindowExA(box, nullptr, "Edit", nullptr), WM_CHAR, c & 0xFF, 1);
         const bool asks = seen.flags != kInputBox && (seen.flags & MB_YESNO);
         const int button = n < answers.size() ? answers[n].answer : asks ? IDNO : IDOK;
-        EXPECT_NE(::GetDlgItem(box, button), nullptr) << seen << ": no button " << button;
+        EXPECT_NE(::GetDlgItem(box, button), nullptr) << seen.text << ": no button " << button;
         ::PostMessageA(::GetDlgItem(box, button), BM_CLICK, 0, 0);
         answered.insert(box);
       }
