@@ -2,8 +2,6 @@
 // sandboxed machine (a Wine prefix of its own) against archives served on
 // loopback. Its boxes are answered on a pseudo-terminal, as a user at the
 // terminal answers them.
-#include <gtest/gtest.h>
-
 #include <future>
 #include <regex>
 
@@ -18,12 +16,6 @@ namespace {
 
 const std::string kHeader = std::string("[") + kCaption + "]\r\n";
 
-// What the terminal shows after a message box's text while it waits for the
-// answer; an input box waits after its prompt and a blank.
-std::string Prompt(int buttons) {
-  return buttons == 4 ? "[Y]es / [N]o? " : "Press Enter to continue. ";
-}
-
 // The boxes on a terminal, with their buttons: a message box's text ends at
 // its buttons' prompt, an input box's at the blank after its own.
 std::vector<Box> BoxesOn(const std::string& transcript) {
@@ -32,9 +24,7 @@ std::vector<Box> BoxesOn(const std::string& transcript) {
                                "\r\nPress Enter to continue\\. | \r\n)");
   std::vector<Box> boxes;
   for (std::sregex_iterator at(transcript.begin(), transcript.end(), kBox), end; at != end; ++at) {
-    Box box{(*at)[1], at->str(2) == " \r\n" ? kInputBox : at->str(2)[2] == '[' ? 4 : 0};
-    std::erase(box.text, '\r');
-    boxes.push_back(box);
+    boxes.push_back({(*at)[1], at->str(2) == " \r\n" ? kInputBox : at->str(2)[2] == '[' ? 4 : 0});
   }
   return boxes;
 }
@@ -51,10 +41,9 @@ class PosixMachine : public Machine {
   }
 
   std::string Serve(const std::string& name, const std::string& archive, bool slow) override {
-    HttpRoute route = HttpRoute::Ok(archive);
-    route.stallAfter = archive.size() / 2;
-    route.stallFor = std::chrono::milliseconds(slow ? 300 : 0);
-    server_.Route("/" + name, route);
+    server_.Route("/" + name, {.body = archive,
+                               .stallFor = std::chrono::milliseconds(slow ? 300 : 0),
+                               .stallAfter = archive.size() / 2});
     return server_.Url("/" + name).substr(sizeof "http://" - 1);
   }
 
@@ -69,11 +58,12 @@ class PosixMachine : public Machine {
 
  private:
   Ended Run(const Launch& launch) {
-    std::vector<std::string> argv = {QV_INSTALLER_PATH};
-    if (!launch.arguments.empty()) argv.push_back(launch.arguments);
-    PtyProcess terminal(argv, sandbox_.InstallerEnvironment({{"TMPDIR", launch.temp + "/"}}));
+    PtyProcess terminal({QV_INSTALLER_PATH, launch.arguments}, sandbox_.InstallerEnvironment());
     for (const Box& box : launch.killAfter.count() > 0 ? std::vector<Box>{} : launch.script) {
-      const std::string end = box.flags == kInputBox ? box.text + " " : Prompt(box.flags & 0xF);
+      // A message box waits after its buttons' prompt, an input box after its text and a blank.
+      const std::string end = box.flags == kInputBox   ? box.text + " "
+                              : (box.flags & 0xF) == 4 ? "[Y]es / [N]o? "
+                                                       : "Press Enter to continue. ";
       if (!terminal.WaitFor(kHeader) || !terminal.WaitFor(end)) break;
       terminal.Type(box.typed + (box.answer == kYes ? "y" : box.answer == kNo ? "n" : "") + "\n");
     }

