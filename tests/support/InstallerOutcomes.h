@@ -75,6 +75,7 @@ struct Row {
   bool merged = false;                   // the read-me is merged; otherwise the script is untouched
   Twist twist = kNoTwist;
   int kills = 0;  // after runs started together, runs killed at seeded moments, then a complete one
+  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 extern const std::vector<Row> kRows;
 
