@@ -284,6 +284,10 @@ TEST(Unzip32Extract, Archives) {
   Check("BytesAfterTheEndRecord", kOk, OneAnd([](Z z) { z.patch = [](auto& b) { b += "junk"; }; }));
   Check("DescriptorFlagInTheLocalHeaderOnly", kOk,
         Patch(One(Text(3000), [](E e) { e.dataDescriptor = true; }), Central(8), Le(0, 2)));
+  // A size that no deflate stream of this length can reach: a zip bomb's.
+  Check("DeclaredSizeBeyondTheDeflateCeiling", kFormat,
+        One("x", [](E e) { e.size = 1032 * e.rawPayload.emplace(Deflate(Text(100))).size() + 1; }),
+        kAll, "", "", "beyond");
   // One entry fails, the others are extracted; the first failure's code.
   Check("BadCrcOverAnOlderFile", kCrc,
         With(One("new", [](E e) { e.crc = 1; }), [](Z) { Dir().Write("out/f.txt", "old"); }),

@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 
 #include "support/ZipWriter.h"
 
@@ -58,6 +59,15 @@ int WholeMerges(const std::string& before, const std::string& after) {
   return static_cast<int>(std::count(merged.begin(), merged.end(), '#'));
 }
 
+// No stair id twice: every merge drew a fresh one, however the runs met.
+bool NoStairIdTwice(const std::string& catalog) {
+  static const std::regex kId("modularStairs \\d+");
+  std::set<std::string> ids;
+  for (std::sregex_iterator at(catalog.begin(), catalog.end(), kId), end; at != end; ++at)
+    if (!ids.insert(at->str()).second) return false;
+  return true;
+}
+
 }  // namespace
 
 std::string ReadAll(const std::string& path) {
@@ -82,6 +92,8 @@ const std::vector<Row> kRows = {
   {"ExistingPackageAnsweredYes", kAbc, kAddress, {{kAlready, kQuestion, kYes}, kSuccess}, 0, kAb, {"B.package"}},
   {"PasswordTyped", kOak, kAddress, {{"Please Enter The Password!", kInputBox, kOk, kSecret}, kSuccess}, 0,
    {"Oak.package"}, {}, true, kPassword},
+  {"NamesThatClimbOutLandFlat", {"../../../../a.package", "..\\..\\b.package", "/tmp/c.package", "ReadMe.txt"},
+   kAddress, {kSuccess}, 0, {"a.package", "b.package", "c.package"}, {}, true},
   {"NoDownloadsFolder", kOak, kAddress, {{"Run-time error '76':", kStop}}, 2, {}, {}, false, kNoDownloads},
   {.name = "RunsTogetherThenKilledRunsLeaveWholeFilesAndTheNextRunCleansUp", .kills = 12},
 };
@@ -185,6 +197,7 @@ void CheckBusy(Machine& m, const Row& row) {
         << merges << " merges, kill " << kill;
   }
   for (const auto& [name, data] : packages) EXPECT_EQ(ReadAll(m.downloads + "/" + name), data);
+  EXPECT_TRUE(NoStairIdTwice(ReadAll(m.script)));
   EXPECT_EQ(List(m.temp), Names{m.lookAlike});
   EXPECT_EQ(List(m.downloads, ".qv-"), Names{m.lookAlike});
   EXPECT_EQ(List(places[2]), (Names{m.lookAlike, "modularstairs.txt", "modularstairs.txt.lock"}));
