@@ -46,12 +46,13 @@ using namespace qv::platform;
 class DialogsTest : public ::testing::Test {
  protected:
   // A zenity on the PATH that writes its arguments, each NUL-ended, to
-  // zenity.log, prints $ZENITY_OUT and exits with $ZENITY_STATUS.
+  // zenity.log, prints $ZENITY_OUT and exits with $ZENITY_STATUS a while
+  // after its output has ended.
   void SetUp() override {
     SetDialogFrontEnd(nullptr);
     dir_.Write("bin/zenity",
-               "#!/bin/sh\nprintf '%s\\0' \"$@\" >\"$ZENITY_LOG\"\nprintf %s \"$ZENITY_OUT\"\nexit "
-               "$ZENITY_STATUS\n");
+               "#!/bin/sh\nprintf '%s\\0' \"$@\" >\"$ZENITY_LOG\"\nprintf %s \"$ZENITY_OUT\"\n"
+               "exec >&-\nsleep 0.2\nexit $ZENITY_STATUS\n");
     ASSERT_EQ(chmod(dir_.Join("bin/zenity").c_str(), 0755), 0);
     dir_.Write("a/zenity", "not a program");  // earlier on the PATH
     dir_.MakeFolder("b/zenity");

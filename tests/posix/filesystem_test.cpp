@@ -114,7 +114,7 @@ TEST_F(FileSystemTest, FailuresCarryTheNumberAndThePath) {
 }
 
 // A copy puts the new file whole in place, or leaves the old one and no
-// temporary file; it keeps the mode of its source.
+// temporary file; it keeps the mode of its source. A replacement is whole.
 TEST_F(FileSystemTest, FilesAreReplacedWholeOrNotAtAll) {
   dir_.Write("box/out.bin", "old");
   const struct {
@@ -132,8 +132,9 @@ TEST_F(FileSystemTest, FilesAreReplacedWholeOrNotAtAll) {
     EXPECT_EQ(ReadFolder("D:\\").size(), 10u) << f.suffix;
   }
   CopyFileReplacing("D:\\ro.txt", "D:\\OUT.bin");
-  EXPECT_EQ(dir_.Read("box/out.bin"), "ro.txt");
-  EXPECT_EQ(GetAttributes("D:\\out.bin"), kAttrArchive | kAttrReadOnly);
+  ReplaceFileAtomically("D:\\out.bin", "D:\\b.txt");
+  EXPECT_EQ(dir_.Read("box/b.txt"), "ro.txt");
+  EXPECT_EQ(GetAttributes("D:\\b.txt"), kAttrArchive | kAttrReadOnly);
 }
 
 }  // namespace
