@@ -43,12 +43,15 @@ struct Row {
   int32_t expected;
   // The size cap and the stall time-out; unset: the defaults.
   std::optional<std::string> cap = {}, stall = {};
+  std::string path = "/file.zip";  // "/moved" redirects there
 };
 
 const milliseconds kSecond{1000};
 const Row kRows[] = {
     {"WholeBody", HttpRoute::Ok(kBody), 0},
+    {"Redirected", HttpRoute::Ok(kBody), 0, {}, {}, "/moved"},
     {"NotFound", {.status = 404, .body = "not here"}, kHttpStatus},
+    {"CutShort", {.body = kBody, .cutShort = true}, kDownloadFailure},
     {"OneByteOverCap", HttpRoute::Ok(kBody), kTooLarge, "299999"},
     {"Stalled", {.body = kBody, .stallFor = kSecond, .stallAfter = 9}, kTimeout, {}, "99"},
     // A limit that does not parse as a positive number keeps its default:
@@ -71,11 +74,12 @@ TEST_P(ServerBehaviour, StoresTheWholeBodyOrNothing) {
   const Row& row = GetParam();
   ScopedEnv limits({{kMaxBytesVariable, row.cap}, {kStallTimeoutVariable, row.stall}});
   server_.Route("/file.zip", row.route);
+  server_.Route("/moved", {.status = 302, .body = "moved", .location = "/file.zip"});
   const std::string old = "the previous archive, longer than some new ones";
   for (const bool existing : {false, true}) {
     SCOPED_TRACE(existing ? "over an existing file" : "into a fresh path");
     if (existing) dir_.Write("file.zip", old);
-    EXPECT_EQ(Fetch(server_.Url("/file.zip"), dir_.Join("file.zip")), row.expected);
+    EXPECT_EQ(Fetch(server_.Url(row.path), dir_.Join("file.zip")), row.expected);
     if (row.expected == 0 || existing) {
       EXPECT_EQ(dir_.Read("file.zip"), row.expected == 0 ? row.route.body : old);
     }

@@ -69,6 +69,8 @@ TEST_F(FileSystemTest, ListingsPickEntriesByMaskAndPattern) {
       {"D:Sub\\", 16, ". .."},  // a folder of the drive, no root
   };
   for (const auto& row : rows) EXPECT_EQ(List(row.path, row.mask), row.expected) << row.path;
+  dir_.Write("box/NOEXT.old", "");  // a name that begins another comes before it, in any case
+  EXPECT_EQ(List("D:\\no*", 0), "noext NOEXT.old");
   dir_.Link("loop", "box/loop");  // a path that cannot be looked at
   EXPECT_EQ(Raised([] { ListFirst("D:\\loop\\x", 0); }).Number(), err::kPathFileAccess);
   // One listing position for the whole process: a new listing abandons the last.

@@ -25,13 +25,16 @@ struct HttpServer::Impl {
       route = it != routes.end() ? it->second : HttpRoute{.status = 404, .body = "no such path"};
     }
     response.status = route.status;
-    if (route.stallAfter) {
+    if (!route.location.empty()) response.set_header("Location", route.location);
+    if (route.stallAfter || route.cutShort) {
       // The body in pieces of `stallAfter` bytes, `stallFor` apart.
-      response.set_content_provider(route.body.size(), "application/zip",
-                                    [route](size_t offset, size_t, httplib::DataSink& sink) {
+      const size_t piece = route.stallAfter.value_or(route.body.size());
+      response.set_content_provider(route.body.size() + route.cutShort, "application/zip",
+                                    [route, piece](size_t offset, size_t, httplib::DataSink& sink) {
+                                      if (offset >= route.body.size()) return false;
                                       if (offset > 0) std::this_thread::sleep_for(route.stallFor);
                                       const size_t end =
-                                          std::min(route.body.size(), offset + *route.stallAfter);
+                                          std::min(route.body.size(), offset + piece);
                                       return sink.write(route.body.data() + offset, end - offset);
                                     });
     } else {

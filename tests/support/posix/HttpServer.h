@@ -22,6 +22,8 @@ struct HttpRoute {
   // (a stall, or with short pauses a trickle).
   std::chrono::milliseconds stallFor{0};
   std::optional<size_t> stallAfter = {};
+  bool cutShort = false;      // announces one byte more than it sends, then closes
+  std::string location = {};  // sent as the Location header when set
 
   static HttpRoute Ok(std::string body) { return {.body = std::move(body)}; }
 };
