@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
@@ -83,6 +84,10 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  if (::testing::Test::HasFailure()) {
+    std::cerr << "[ TempDir  ] kept " << path_ << "\n";
+    return;
+  }
   // Root removes read-only entries too; under Wine the host removes what
   // Wine cannot.
   std::error_code ec;

@@ -1,4 +1,6 @@
-// A fresh temporary folder for one test: created empty, removed afterwards.
+// A fresh temporary folder for one test: created empty, removed when the test
+// passed, kept (and its path printed) when it failed so the leftovers can be
+// looked at.
 #pragma once
 
 #include <string>
