@@ -110,3 +110,18 @@ TEST_F(Binding, CallbacksAnswerWithinTheLibrarysBuffers) {
   EXPECT_EQ(RunState().iPasswordCancelled, 1);
   EXPECT_EQ(CGUnzipFiles().Unzip("a.zip", "out") + RunState().iPasswordCancelled, 0);
 }
+
+// A front end that cannot show anything: no exception may cross the
+// library's C frames, and a replace box that cannot ask replaces.
+struct BrokenDialogs : platform::DialogFrontEnd {
+  int32_t MessageBox(const std::string&, int32_t, const std::string&) override { throw 1; }
+  std::string InputBox(const std::string&, const std::string&, const std::string&) override {
+    throw 1;
+  }
+};
+
+TEST_F(Binding, CallbacksAnswerWhenNoBoxCanBeShown) {
+  platform::SetDialogFrontEnd(std::make_shared<BrokenDialogs>());
+  EXPECT_EQ(Callback(kFakeReplace, std::string("x\0", 2)) + Again(kFakePassword, "zz", 2),
+            std::string("102:x\0", 6) + "1:zz");
+}
