@@ -1,10 +1,13 @@
 // The process and the loading of shared libraries on POSIX.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "common/Error.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Process.h"
 #include "support/CatalogFixtures.h"
+#include "support/TempDir.h"
 
 namespace qv::platform {
 namespace {
@@ -16,6 +19,20 @@ TEST(Process, EmptyArgumentsKeepTheirPlacesInTheCommandLine) {
   char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), nullptr};
   InitProcess(4, argv);
   EXPECT_EQ(CommandLineArguments(), " b ");
+}
+
+// The installer ends through ExitProcess: what a pipe still buffers of its
+// boxes must reach the reader.
+TEST(ProcessDeathTest, ExitProcessEndsAtOnceAfterFlushingStdio) {
+  test::TempDir dir;
+  EXPECT_EXIT(
+      {
+        if (std::freopen(dir.Join("out.txt").c_str(), "w", stdout) == nullptr) std::abort();
+        std::fputs("buffered", stdout);
+        ExitProcess(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+  EXPECT_EQ(dir.Read("out.txt"), "buffered");
 }
 
 // The copy beside the program (the build puts libunzip32.so beside the test
