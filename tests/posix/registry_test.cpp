@@ -124,6 +124,8 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
     std::string content = {};  // "": the hive of a prefix with the game
   } rows[] = {
       {"Wine", ".wine/system.reg"},
+      {"", "xdg data/lutris/games/s.yml", "game:\n  exe: a\n  prefix: '{home}/L S/pfx-root'\n"},
+      {"Lutris", "L S/pfx-root/system.reg"},
       {"Bottles", "xdg data/bottles/bottles/Sims/system.reg"},
       {"Steam (Proton)", ".steam/steam/steamapps/compatdata/228980/pfx/system.reg"},
       {"", ".steam/steam/steamapps/libraryfolders.vdf",
