@@ -24,6 +24,7 @@ enum class Operation {
   kCreateWrite,    // File::CreateWrite, File::CreateTemporaryIn (on the folder)
   kWrite,          // File::Write
   kReplace,        // ReplaceFileAtomically (matched on the target)
+  kCreateFolder,   // CreateFolder
 };
 
 // From now on, the next `times` calls of `operation` on a path that ends with

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv::platform {
@@ -48,6 +49,15 @@ uint32_t GetAttributes(const std::string& path);
 void SetAttributes(const std::string& path, uint32_t attributes);
 void RemoveFile(const std::string& path);    // a file, or a symbolic link as such
 void RemoveFolder(const std::string& path);  // an empty folder
+// Makes a folder; one that exists already is no error. Its parent must exist.
+void CreateFolder(const std::string& path);
+// The path of the folder `name` (UTF-16, as the registry gives names) below
+// the folder `parent`, in the ANSI code page that every other call takes:
+// `parent`, "\\" and the name when the code page holds all of the name.
+// When it does not, the folder is made if missing and its short name stands
+// in for the name (Windows), or the name goes as UTF-8, the host's own
+// encoding of file names (POSIX).
+std::string FolderPathBelow(const std::string& parent, std::u16string_view name);
 // Copies one file, replacing an existing target. The target is at every
 // moment the old file whole, absent, or the new one whole: the copy is
 // written beside it under a temporary name and then takes its place.

@@ -23,6 +23,7 @@ inline constexpr uint32_t kRegMultiSz = 7;
 inline constexpr int32_t kErrorSuccess = 0;
 inline constexpr int32_t kErrorFileNotFound = 2;
 inline constexpr int32_t kErrorMoreData = 234;
+inline constexpr int32_t kErrorNoMoreItems = 259;
 
 // An open key; closed by RegCloseKey or when destroyed.
 class RegistryKey {
@@ -55,6 +56,22 @@ int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t options
 int32_t RegQueryValueExA(const RegistryKey& key, const std::string& valueName, uint32_t* type,
                          uint8_t* data, uint32_t* byteCount);
 
+// The name of the sub-key number `index` (from 0) of an open key, in the
+// ANSI code page: kErrorSuccess, or kErrorNoMoreItems past the last one.
+int32_t RegEnumKeyExA(const RegistryKey& key, uint32_t index, std::string& name);
+
+// A string value (REG_SZ or REG_EXPAND_SZ) as UTF-16, without its
+// terminating NUL: the ANSI call turns characters that the ANSI code page
+// lacks into '?'. kErrorSuccess; kErrorFileNotFound when the value is
+// missing or holds no string.
+int32_t RegQueryStringW(const RegistryKey& key, const std::string& valueName, std::u16string& text);
+
 void RegCloseKey(RegistryKey& key);
+
+// Where the registry calls look, in words for a message that says what was
+// not found: "this computer's registry", or under Wine the prefix whose
+// registry it is, with a hint when that prefix holds a game that has not yet
+// written its keys (it writes them when it first starts).
+std::string RegistryWhereabouts();
 
 }  // namespace qv::platform

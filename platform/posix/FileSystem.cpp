@@ -23,9 +23,11 @@
 
 #include "common/Error.h"
 #include "common/Text.h"
+#include "platform/CodePage.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
+#include "platform/posix/CodePage.h"
 #include "platform/posix/PathMap.h"
 
 namespace qv::platform {
@@ -460,6 +462,23 @@ void RemoveFolder(const std::string& path) {
   if (::rmdir(native.c_str()) != 0) {
     RaiseErrno(errno, PathKind::kFolder, "remove folder", path, native);
   }
+}
+
+void CreateFolder(const std::string& path) {
+  const std::string native = posix::ToNativePath(path);
+  CheckFault(Operation::kCreateFolder, "create folder", path, native);
+  if (::mkdir(native.c_str(), 0777) != 0) {
+    const int code = errno;
+    struct stat info {};
+    if (code == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    RaiseErrno(code, PathKind::kFolder, "create folder", path, native);
+  }
+}
+
+std::string FolderPathBelow(const std::string& parent, std::u16string_view name) {
+  // A name the code page cannot hold goes as UTF-8, which is how Wine names
+  // the folder on the host; the path mapping keeps a UTF-8 component as it is.
+  return parent + "\\" + (posix::AnsiHolds(name) ? WideToAnsi(name) : posix::Utf16ToUtf8(name));
 }
 
 void CopyFileReplacing(const std::string& source, const std::string& target) {

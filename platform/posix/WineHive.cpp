@@ -8,6 +8,7 @@
 
 #include "common/Text.h"
 #include "platform/Registry.h"
+#include "platform/posix/CodePage.h"
 
 namespace qv::platform::posix {
 
@@ -17,24 +18,6 @@ namespace {
 // columns and keeps strings to what the registry holds); it is dropped
 // rather than gathered, so a hive without line ends cannot fill the memory.
 constexpr size_t kLongestLine = size_t{1} << 20;
-
-// Code points 0x80..0x9F of code page 1252, as the byte each one came from.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-// One Unicode code point as an ANSI byte; '?' where the code page has none,
-// as the system's own conversion does.
-char ToAnsi(uint32_t codePoint) {
-  if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
-    return static_cast<char>(static_cast<unsigned char>(codePoint));
-  }
-  for (unsigned i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == codePoint) return static_cast<char>(0x80 + i);
-  }
-  return '?';
-}
 
 bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -94,7 +77,7 @@ std::optional<std::string> ParseQuoted(std::string_view s, size_t& pos, char quo
       return out;
     }
     if (c != '\\') {
-      out += ToAnsi(ReadRawChar(s, pos));
+      out += AnsiFromCodePoint(ReadRawChar(s, pos));
       continue;
     }
     if (++pos >= s.size()) return std::nullopt;
@@ -132,7 +115,7 @@ std::optional<std::string> ParseQuoted(std::string_view s, size_t& pos, char quo
           cp = cp * 16 + HexDigit(s[pos++]);
           ++digits;
         }
-        out += digits ? ToAnsi(cp) : 'x';
+        out += digits ? AnsiFromCodePoint(cp) : 'x';
         break;
       }
       default:
@@ -143,7 +126,7 @@ std::optional<std::string> ParseQuoted(std::string_view s, size_t& pos, char quo
                ++digits) {
             cp = cp * 8 + static_cast<uint32_t>(s[pos++] - '0');
           }
-          out += ToAnsi(cp);
+          out += AnsiFromCodePoint(cp);
         } else {
           out += e;  // \\, \", \[, \] and anything else stand for themselves
         }
@@ -182,7 +165,7 @@ std::string Utf16ToAnsi(std::string_view bytes) {
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
     const uint32_t unit = static_cast<unsigned char>(bytes[i]) |
                           (static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
-    out += ToAnsi(unit);
+    out += AnsiFromCodePoint(unit);
   }
   return out;
 }

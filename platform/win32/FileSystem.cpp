@@ -2,9 +2,11 @@
 // the system as they come; the system resolves them.
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <utility>
 
 #include "common/Error.h"
@@ -136,6 +138,63 @@ void RemoveFile(const std::string& path) {
 void RemoveFolder(const std::string& path) {
   CheckFault(Operation::kRemoveFolder, "remove folder", path);
   if (!::RemoveDirectoryA(path.c_str())) RaiseWin32(::GetLastError(), "remove folder", path);
+}
+
+void CreateFolder(const std::string& path) {
+  CheckFault(Operation::kCreateFolder, "create folder", path);
+  if (::CreateDirectoryA(path.c_str(), nullptr)) return;
+  const DWORD code = ::GetLastError();
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (code == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return;
+  }
+  RaiseWin32(code, "create folder", path);
+}
+
+std::string FolderPathBelow(const std::string& parent, std::u16string_view name) {
+  const auto* wideName = reinterpret_cast<const wchar_t*>(name.data());
+  const int length = static_cast<int>(name.size());
+  BOOL lossy = FALSE;
+  const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wideName, length, nullptr, 0,
+                                         nullptr, &lossy);
+  std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wideName, length, ansi.data(), size,
+                          nullptr, &lossy);
+  }
+  if (!lossy) return parent + "\\" + ansi;
+  // The ANSI calls cannot name this folder ("The Sims(TM) 2 Ultimate
+  // Collection" on a system whose code page has no trademark sign). Its
+  // short name can: it is made of ASCII alone. A folder has a short name
+  // only once it exists, so it is made here.
+  const int parentLength = ::MultiByteToWideChar(CP_ACP, 0, parent.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(parentLength > 0 ? parentLength : 1), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, parent.c_str(), -1, wide.data(), parentLength);
+  wide.resize(std::wcslen(wide.c_str()));
+  wide += L'\\';
+  wide.append(wideName, name.size());
+  if (!::CreateDirectoryW(wide.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    RaiseWin32(::GetLastError(), "create folder", parent + "\\" + ansi);
+  }
+  std::wstring shortPath(MAX_PATH, L'\0');
+  const DWORD shortLength =
+      ::GetShortPathNameW(wide.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+  shortPath.resize(shortLength < shortPath.size() ? shortLength : 0);
+  const size_t separator = shortPath.find_last_of(L'\\');
+  const std::wstring shortName =
+      separator == std::wstring::npos ? std::wstring() : shortPath.substr(separator + 1);
+  // Volumes without short names give the long name back, which still does
+  // not convert: then no ANSI path names the folder.
+  const bool ascii = !shortName.empty() && std::all_of(shortName.begin(), shortName.end(),
+                                                       [](wchar_t c) { return c < 0x80; });
+  if (!ascii) {
+    throw Error(err::kBadFileName,
+                "cannot name the folder '" + parent + "\\" + ansi +
+                    "': its name has characters that this system's code page lacks, and the "
+                    "volume gives it no short name");
+  }
+  return parent + "\\" + std::string(shortName.begin(), shortName.end());
 }
 
 void CopyFileReplacing(const std::string& source, const std::string& target) {

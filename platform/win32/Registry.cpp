@@ -75,6 +75,46 @@ int32_t RegQueryValueExA(const RegistryKey& key, const std::string& valueName, u
   return static_cast<int32_t>(status);
 }
 
+int32_t RegEnumKeyExA(const RegistryKey& key, uint32_t index, std::string& name) {
+  name.clear();
+  if (!key.IsOpen()) return ERROR_INVALID_HANDLE;
+  // Key names are at most 255 characters.
+  char buffer[256] = {};
+  DWORD length = sizeof buffer;
+  const LONG status =
+      ::RegEnumKeyExA(key.impl()->key, index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+  if (status == ERROR_SUCCESS) name.assign(buffer, length);
+  return static_cast<int32_t>(status);
+}
+
+int32_t RegQueryStringW(const RegistryKey& key, const std::string& valueName,
+                        std::u16string& text) {
+  text.clear();
+  if (!key.IsOpen()) return ERROR_INVALID_HANDLE;
+  const int nameLength = ::MultiByteToWideChar(CP_ACP, 0, valueName.c_str(), -1, nullptr, 0);
+  std::wstring wideName(static_cast<size_t>(nameLength > 0 ? nameLength : 1), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, valueName.c_str(), -1, wideName.data(), nameLength);
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LONG status =
+      ::RegQueryValueExW(key.impl()->key, wideName.c_str(), nullptr, &type, nullptr, &size);
+  if (status != ERROR_SUCCESS) return static_cast<int32_t>(status);
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_FILE_NOT_FOUND;
+  std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+  status = ::RegQueryValueExW(key.impl()->key, wideName.c_str(), nullptr, &type,
+                              reinterpret_cast<BYTE*>(data.data()), &size);
+  if (status != ERROR_SUCCESS) return static_cast<int32_t>(status);
+  // The stored string need not end with its NUL; it ends at the first one.
+  size_t length = 0;
+  while (length < size / sizeof(wchar_t) && data[length] != L'\0') ++length;
+  text.assign(reinterpret_cast<const char16_t*>(data.data()), length);
+  return kErrorSuccess;
+}
+
+std::string RegistryWhereabouts() {
+  return "this computer's registry";
+}
+
 void RegCloseKey(RegistryKey& key) {
   key.Reset(nullptr);
 }
