@@ -1,12 +1,14 @@
 // The registry calls over a Wine prefix: HKEY_LOCAL_MACHINE is the prefix's
 // system.reg and HKEY_CURRENT_USER its user.reg. Opening a key streams through
-// the hive once and keeps only that key's values, so a large hive never sits
-// in memory and later changes by Wine are seen at the next open.
+// the hive once and keeps only that key's values and the names of its
+// sub-keys, so a large hive never sits in memory and later changes by Wine
+// are seen at the next open.
 
 #include "platform/Registry.h"
 
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "common/Text.h"
 #include "platform/posix/WineHive.h"
@@ -23,6 +25,7 @@ constexpr int32_t kErrorInvalidParameter = 87;
 
 struct RegistryKey::Impl {
   posix::HiveValues values;
+  std::vector<std::string> subKeys;
 };
 
 RegistryKey::RegistryKey() = default;
@@ -61,6 +64,7 @@ int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t /*optio
   if (key == nullptr) return kErrorFileNotFound;
   auto impl = std::make_unique<RegistryKey::Impl>();
   impl->values = std::move(key->values);
+  impl->subKeys = std::move(key->subKeys);
   result.Reset(std::move(impl));
   return kErrorSuccess;
 }
@@ -84,6 +88,28 @@ int32_t RegQueryValueExA(const RegistryKey& key, const std::string& valueName, u
     std::memcpy(data, value.data.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
   }
   if (byteCount) *byteCount = size;
+  return kErrorSuccess;
+}
+
+int32_t RegEnumKeyExA(const RegistryKey& key, uint32_t index, std::string& name) {
+  name.clear();
+  if (!key.IsOpen()) return kErrorInvalidHandle;
+  const std::vector<std::string>& subKeys = key.impl()->subKeys;
+  if (index >= subKeys.size()) return kErrorNoMoreItems;
+  name = subKeys[index];
+  return kErrorSuccess;
+}
+
+int32_t RegQueryStringW(const RegistryKey& key, const std::string& valueName,
+                        std::u16string& text) {
+  text.clear();
+  if (!key.IsOpen()) return kErrorInvalidHandle;
+  const auto& values = key.impl()->values;
+  const auto it = values.find(text::ToLowerAscii(valueName));
+  if (it == values.end()) return kErrorFileNotFound;
+  const posix::HiveValue& value = it->second;
+  if (value.type != kRegSz && value.type != kRegExpandSz) return kErrorFileNotFound;
+  text = value.text;
   return kErrorSuccess;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/posix/WineHive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "platform/CodePage.h"
 #include "platform/Registry.h"
 #include "platform/posix/CodePage.h"
 
@@ -66,10 +68,26 @@ uint32_t ReadRawChar(std::string_view s, size_t& pos) {
   return cp;
 }
 
-// Decodes an escaped, quoted text that starts after its opening quote; stops
-// after the closing `quote`. nullopt when the closing quote is missing.
-std::optional<std::string> ParseQuoted(std::string_view s, size_t& pos, char quote) {
-  std::string out;
+// Appends one code point as UTF-16. Sequences that name no character (a
+// surrogate, or beyond Unicode: only a hand-edited file holds them) become
+// U+FFFD, which no ANSI code page holds either.
+void AppendUtf16(std::u16string& out, uint32_t cp) {
+  if (cp >= 0x10000 && cp <= 0x10FFFF) {
+    cp -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (cp >> 10));
+    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FFu));
+  } else if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    out += u'\xFFFD';
+  } else {
+    out += static_cast<char16_t>(cp);
+  }
+}
+
+// Decodes an escaped, quoted text that starts after its opening quote into
+// the UTF-16 that Wine holds; stops after the closing `quote`. nullopt when
+// the closing quote is missing.
+std::optional<std::u16string> ParseQuoted(std::string_view s, size_t& pos, char quote) {
+  std::u16string out;
   while (pos < s.size()) {
     const char c = s[pos];
     if (c == quote) {
@@ -77,45 +95,46 @@ std::optional<std::string> ParseQuoted(std::string_view s, size_t& pos, char quo
       return out;
     }
     if (c != '\\') {
-      out += AnsiFromCodePoint(ReadRawChar(s, pos));
+      AppendUtf16(out, ReadRawChar(s, pos));
       continue;
     }
     if (++pos >= s.size()) return std::nullopt;
     const char e = s[pos++];
     switch (e) {
       case 'a':
-        out += '\a';
+        out += u'\a';
         break;
       case 'b':
-        out += '\b';
+        out += u'\b';
         break;
       case 'e':
-        out += '\x1b';
+        out += u'\x1b';
         break;
       case 'f':
-        out += '\f';
+        out += u'\f';
         break;
       case 'n':
-        out += '\n';
+        out += u'\n';
         break;
       case 'r':
-        out += '\r';
+        out += u'\r';
         break;
       case 't':
-        out += '\t';
+        out += u'\t';
         break;
       case 'v':
-        out += '\v';
+        out += u'\v';
         break;
       case 'x': {
-        // Up to four hex digits: one UTF-16 unit.
-        uint32_t cp = 0;
+        // Up to four hex digits: one UTF-16 unit (a character beyond the
+        // first plane comes as two escapes, its surrogates).
+        uint32_t unit = 0;
         int digits = 0;
         while (digits < 4 && pos < s.size() && IsHex(s[pos])) {
-          cp = cp * 16 + HexDigit(s[pos++]);
+          unit = unit * 16 + HexDigit(s[pos++]);
           ++digits;
         }
-        out += digits ? AnsiFromCodePoint(cp) : 'x';
+        out += digits ? static_cast<char16_t>(unit) : u'x';
         break;
       }
       default:
@@ -126,13 +145,21 @@ std::optional<std::string> ParseQuoted(std::string_view s, size_t& pos, char quo
                ++digits) {
             cp = cp * 8 + static_cast<uint32_t>(s[pos++] - '0');
           }
-          out += AnsiFromCodePoint(cp);
+          out += static_cast<char16_t>(cp);
         } else {
-          out += e;  // \\, \", \[, \] and anything else stand for themselves
+          // \\, \", \[, \] and anything else stand for themselves.
+          AppendUtf16(out, static_cast<unsigned char>(e));
         }
     }
   }
   return std::nullopt;
+}
+
+// A quoted text as the ANSI calls give it.
+std::optional<std::string> ParseQuotedAnsi(std::string_view s, size_t& pos, char quote) {
+  std::optional<std::u16string> text = ParseQuoted(s, pos, quote);
+  if (!text) return std::nullopt;
+  return WideToAnsi(*text);
 }
 
 // "a,b,0c" as bytes; nullopt when malformed.
@@ -159,15 +186,22 @@ std::optional<std::string> ParseHexBytes(std::string_view s) {
   return out;
 }
 
-// UTF-16LE string data, as the ANSI call converts it.
-std::string Utf16ToAnsi(std::string_view bytes) {
-  std::string out;
+// UTF-16LE string data as its units; an odd last byte is no character.
+std::u16string Utf16FromBytes(std::string_view bytes) {
+  std::u16string out;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const uint32_t unit = static_cast<unsigned char>(bytes[i]) |
-                          (static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
-    out += AnsiFromCodePoint(unit);
+    out += static_cast<char16_t>(
+        static_cast<unsigned char>(bytes[i]) |
+        (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8));
   }
   return out;
+}
+
+// A string ends at its first NUL for the wide call, stored or not.
+std::u16string UpToNul(std::u16string text) {
+  const size_t end = text.find(u'\0');
+  if (end != std::u16string::npos) text.resize(end);
+  return text;
 }
 
 bool IsStringType(uint32_t type) {
@@ -184,7 +218,8 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
     auto text = ParseQuoted(valueText, pos, '"');
     if (!text) return std::nullopt;
     value.type = kRegSz;
-    value.data = std::move(*text) + '\0';  // stored with its terminating NUL
+    value.data = WideToAnsi(*text) + '\0';  // stored with its terminating NUL
+    value.text = UpToNul(std::move(*text));
     return value;
   }
   if (valueText.substr(0, 4) == "str(") {
@@ -199,7 +234,8 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
     auto text = ParseQuoted(valueText, pos, '"');
     if (!text) return std::nullopt;
     value.type = type;
-    value.data = std::move(*text) + '\0';
+    value.data = WideToAnsi(*text) + '\0';
+    if (IsStringType(type)) value.text = UpToNul(std::move(*text));
     return value;
   }
   if (valueText.substr(0, 6) == "dword:") {
@@ -242,7 +278,13 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
   if (!bytes) return std::nullopt;
   // Wine writes string types as hex when their data is not a clean string;
   // the data is UTF-16 then and the ANSI call converts it.
-  value.data = IsStringType(value.type) ? Utf16ToAnsi(*bytes) : std::move(*bytes);
+  if (IsStringType(value.type)) {
+    std::u16string text = Utf16FromBytes(*bytes);
+    value.data = WideToAnsi(text);
+    value.text = UpToNul(std::move(text));
+  } else {
+    value.data = std::move(*bytes);
+  }
   return value;
 }
 
@@ -390,69 +432,100 @@ class TextLines {
   size_t pos_ = 0;
 };
 
+// The longest key name the registry holds.
+constexpr size_t kLongestKeyName = 255;
+
+// One key asked for, in one view, while the hive is read.
+struct Sought {
+  std::vector<std::string> parts;
+  HiveKey* key = nullptr;
+  // Wine writes a key's section and then those of the keys below it, one
+  // after the other: once a header is neither, the key is read in full.
+  enum class State { kBefore, kInside, kAfter } state = State::kBefore;
+  bool sectionRead = false;                         // a repeated section adds nothing
+  std::map<std::string, std::string> subKeys = {};  // by lower-case name
+};
+
+template <typename Part>
+void MatchHeader(const std::vector<Part>& header, std::vector<Sought>& sought,
+                 std::vector<HiveKey*>& current) {
+  for (Sought& one : sought) {
+    if (one.state == Sought::State::kAfter) continue;
+    const Match match = Compare(header, one.parts);
+    if (match == Match::kNone) {
+      if (one.state == Sought::State::kInside) one.state = Sought::State::kAfter;
+      continue;
+    }
+    one.state = Sought::State::kInside;
+    one.key->found = true;
+    if (match == Match::kKey) {
+      if (!one.sectionRead) current.push_back(one.key);
+      one.sectionRead = true;
+    } else if (const std::string_view name = header[one.parts.size()];
+               name.size() <= kLongestKeyName) {
+      one.subKeys.try_emplace(text::ToLowerAscii(name), name);
+    }
+  }
+}
+
 template <typename Lines>
-HiveLookup ReadHive(Lines& lines, const std::string& keyPath, bool machineHive) {
-  HiveLookup result;
-  result.readable = true;
-  const std::vector<std::string> asked = SplitPath(keyPath);
-  if (asked.empty()) return result;
+std::vector<HiveLookup> ReadHive(Lines& lines, const std::vector<std::string>& keyPaths,
+                                 bool machineHive) {
+  std::vector<HiveLookup> result(keyPaths.size());
+  for (HiveLookup& lookup : result) lookup.readable = true;
 
   bool seenHeader = false;
-  bool bothViews = false;  // a 64-bit machine hive, and the views differ
-  std::vector<std::string> wanted = asked;
-  HiveKey* current = nullptr;  // the key whose section is being read
-  bool done32 = false;
-  bool done64 = false;
+  bool win64 = false;
+  // Filled at the first header, when the hive's architecture is known.
+  std::vector<Sought> sought;
+  std::vector<HiveKey*> current;  // the keys whose section is being read
   std::string line;
   std::vector<std::string_view> plainParts;
   while (lines.Next(line)) {
     const std::string_view view = line;
     if (!seenHeader && view.substr(0, 6) == "#arch=") {
-      result.win64 = view.substr(6) == "win64";
+      win64 = view.substr(6) == "win64";
       continue;
     }
     if (!view.empty() && view.front() == '[') {
       if (!seenHeader) {
         seenHeader = true;
-        if (machineHive && result.win64) {
-          wanted = ThirtyTwoBitView(asked);
-          bothViews = wanted.size() != asked.size();
+        for (size_t i = 0; i < keyPaths.size(); ++i) {
+          const std::vector<std::string> asked = SplitPath(keyPaths[i]);
+          if (asked.empty()) continue;  // the root is no key to look up
+          std::vector<std::string> wanted = machineHive && win64 ? ThirtyTwoBitView(asked) : asked;
+          // In a 64-bit machine hive, where the views differ, the key as
+          // asked is the other view.
+          if (wanted.size() != asked.size()) {
+            sought.push_back({.parts = asked, .key = &result[i].sixtyFourBit});
+          }
+          sought.push_back({.parts = std::move(wanted), .key = &result[i].thirtyTwoBit});
         }
       }
-      // A key's section ends at the next header; once every wanted key's
-      // section is over there is nothing more to read.
-      if (current == &result.thirtyTwoBit) done32 = true;
-      if (current == &result.sixtyFourBit) done64 = true;
-      current = nullptr;
-      if (done32 && (done64 || !bothViews)) break;
-      Match match = Match::kNone;
-      Match other = Match::kNone;
+      current.clear();
       const Header kind = PlainHeaderParts(view, plainParts);
       if (kind == Header::kPlain) {
-        match = Compare(plainParts, wanted);
-        if (bothViews) other = Compare(plainParts, asked);
+        MatchHeader(plainParts, sought, current);
       } else {
         size_t pos = 1;
-        std::optional<std::string> name = ParseQuoted(view, pos, ']');
+        std::optional<std::string> name = ParseQuotedAnsi(view, pos, ']');
         if (!name) continue;
-        const std::vector<std::string> header = SplitPath(*name);
-        match = Compare(header, wanted);
-        if (bothViews) other = Compare(header, asked);
+        MatchHeader(SplitPath(*name), sought, current);
       }
-      if (match != Match::kNone) result.thirtyTwoBit.found = true;
-      if (match == Match::kKey && !done32) current = &result.thirtyTwoBit;
-      if (other != Match::kNone) result.sixtyFourBit.found = true;
-      if (other == Match::kKey && !done64) current = &result.sixtyFourBit;
+      if (std::all_of(sought.begin(), sought.end(),
+                      [](const Sought& one) { return one.state == Sought::State::kAfter; })) {
+        break;  // every key asked for is read in full
+      }
       continue;
     }
-    if (current == nullptr || view.empty()) continue;
+    if (current.empty() || view.empty()) continue;
     std::string valueName;
     size_t pos = 0;
     if (view.front() == '@') {
       pos = 1;
     } else if (view.front() == '"') {
       pos = 1;
-      std::optional<std::string> decoded = ParseQuoted(view, pos, '"');
+      std::optional<std::string> decoded = ParseQuotedAnsi(view, pos, '"');
       if (!decoded) continue;
       valueName = std::move(*decoded);
     } else {
@@ -465,7 +538,14 @@ HiveLookup ReadHive(Lines& lines, const std::string& keyPath, bool machineHive) 
       return std::string(TrimLeft(next));
     };
     std::optional<HiveValue> value = ParseValueData(view.substr(pos + 1), more);
-    if (value) current->values[text::ToLowerAscii(valueName)] = std::move(*value);
+    if (!value) continue;
+    const std::string lowerName = text::ToLowerAscii(valueName);
+    for (HiveKey* key : current) key->values[lowerName] = *value;
+  }
+  for (HiveLookup& lookup : result) lookup.win64 = win64;
+  for (Sought& one : sought) {
+    // Lower-case names in byte order: the order without regard to case.
+    for (auto& [lower, name] : one.subKeys) one.key->subKeys.push_back(std::move(name));
   }
   return result;
 }
@@ -473,14 +553,26 @@ HiveLookup ReadHive(Lines& lines, const std::string& keyPath, bool machineHive) 
 }  // namespace
 
 HiveLookup ReadHiveFile(const std::string& file, const std::string& keyPath, bool machineHive) {
-  FileLines lines(file);
-  if (!lines.IsOpen()) return {};
-  return ReadHive(lines, keyPath, machineHive);
+  return std::move(ReadHiveFileKeys(file, {keyPath}, machineHive).front());
 }
 
 HiveLookup ReadHiveText(std::string_view text, const std::string& keyPath, bool machineHive) {
+  return std::move(ReadHiveTextKeys(text, {keyPath}, machineHive).front());
+}
+
+std::vector<HiveLookup> ReadHiveFileKeys(const std::string& file,
+                                         const std::vector<std::string>& keyPaths,
+                                         bool machineHive) {
+  FileLines lines(file);
+  if (!lines.IsOpen()) return std::vector<HiveLookup>(keyPaths.size());
+  return ReadHive(lines, keyPaths, machineHive);
+}
+
+std::vector<HiveLookup> ReadHiveTextKeys(std::string_view text,
+                                         const std::vector<std::string>& keyPaths,
+                                         bool machineHive) {
   TextLines lines(text);
-  return ReadHive(lines, keyPath, machineHive);
+  return ReadHive(lines, keyPaths, machineHive);
 }
 
 }  // namespace qv::platform::posix

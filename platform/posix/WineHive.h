@@ -9,8 +9,10 @@
 //   "Count"=dword:0000000a
 //   "Blob"=hex:01,02,\ (a trailing backslash continues the list)
 //     03
-// Names and strings are UTF-16 in Wine and escaped C-style in the file;
-// values come back here as the ANSI (code page 1252) calls would give them.
+// Names and strings are UTF-16 in Wine and escaped C-style in the file
+// (Wine writes every character above 127 as \xNNNN, "\x2122" for the
+// trademark sign); names and values come back here as the ANSI (code page
+// 1252) calls would give them, strings also as the wide calls would.
 //
 // The hive is read in one pass, kept only as far as the key asked for, and
 // whatever the bytes are: a malformed line is skipped, an over-long one is
@@ -21,12 +23,16 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qv::platform::posix {
 
 struct HiveValue {
   uint32_t type = 0;  // REG_SZ, REG_DWORD...
   std::string data;   // the bytes as RegQueryValueExA hands them out
+  // A string type's characters as the wide call hands them out, up to and
+  // without the NUL that ends them; empty for every other type.
+  std::u16string text;
 };
 
 // The values of one key, by lower-case name; "" is the default value.
@@ -36,6 +42,11 @@ struct HiveKey {
   bool found = false;  // the key exists (Wine writes no section for a key
                        // that holds only sub-keys; one below it counts)
   HiveValues values;
+  // The names of its direct sub-keys, in the ANSI code page: each once
+  // (case ignored, the first spelling kept), ordered without regard to case
+  // as Wine keeps them. A name longer than a key name can be (255
+  // characters) is no key's and left out.
+  std::vector<std::string> subKeys;
 };
 
 // What one pass over a hive found for a key, in both views of the machine
@@ -57,5 +68,13 @@ struct HiveLookup {
 // machine hive; the user hive has none.
 HiveLookup ReadHiveFile(const std::string& file, const std::string& keyPath, bool machineHive);
 HiveLookup ReadHiveText(std::string_view text, const std::string& keyPath, bool machineHive);
+
+// Several keys in one pass: one lookup per path, in their order.
+std::vector<HiveLookup> ReadHiveFileKeys(const std::string& file,
+                                         const std::vector<std::string>& keyPaths,
+                                         bool machineHive);
+std::vector<HiveLookup> ReadHiveTextKeys(std::string_view text,
+                                         const std::vector<std::string>& keyPaths,
+                                         bool machineHive);
 
 }  // namespace qv::platform::posix

@@ -90,6 +90,166 @@ TEST_F(WinePrefixTest, ReadsEveryKindOfValueAsTheLookupGivesIt) {
   EXPECT_EQ(RegQueryValueExA(key, "M", &type, nullptr, &size), 2);  // a longer line is not read
 }
 
+// The names of a key's sub-keys, joined by "|"; "(no key)" when it does not
+// open.
+std::string SubKeys(uint32_t root, const std::string& path) {
+  RegistryKey key;
+  if (RegOpenKeyExA(root, path, 0, kKeyRead, key) != kErrorSuccess) return "(no key)";
+  std::string names, name;
+  uint32_t index = 0;
+  for (int32_t status; (status = RegEnumKeyExA(key, index, name)) != kErrorNoMoreItems; ++index) {
+    if (status != kErrorSuccess) return "(status " + std::to_string(status) + ")";
+    names += (index ? "|" : "") + name;
+  }
+  if (!name.empty()) return "(a name past the last: " + name + ")";
+  return names;
+}
+
+const std::string kLegacy = "Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25";
+
+// A key exists when a section lies below it, and lists each direct sub-key
+// once, in the ANSI code page, ordered without regard to case; a 32-bit
+// program sees the machine hive's Wow6432Node, the other view only for a
+// key that is nowhere else.
+TEST_F(WinePrefixTest, SubKeysAreListedAsWineWritesThem) {
+  const std::string legacyUser = R"([Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25] 1
+"DisplayName"="Die Sims 2 Verm\x00e4chtnis"
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25\\Sims2EP9.exe] 1
+"path"="Z:\\games\\TS2\\EP9"
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25\\sims2.exe\\Deeper] 1
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25\\Sims2EP1.exe] 1
+"path"="Z:\\games\\TS2\\EP1"
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25\\SIMS2EP1.EXE\\x] 1
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25\\The Sims\x2122 2] 1
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 250] 1
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25x\\Not Below] 1
+)";
+  const std::string machine64 = R"([Software\\EA GAMES\\The Sims 2\\Only64] 1
+[Software\\Maxis\\The Sims 2 Legacy\\Only64] 1
+[Software\\Wow6432Node\\EA GAMES\\The Sims 2\\Only32] 1
+"Install Dir"="C:\\Sims2\\"
+[Software\\Wow6432Node\\EA GAMES\\The Sims 2\\Only32\\Deeper] 1
+[Software\\Wow6432Node\\Other] 1
+)";
+  const struct {
+    const char* name;
+    std::string userHive = {};
+    std::string machineHive = {};
+    uint32_t root;
+    std::string key;
+    std::string expected;
+  } rows[] = {
+      {.name = "pack programs of the Legacy key, in either case once",
+       .userHive = Hive(legacyUser),
+       .root = kHkeyCurrentUser,
+       .key = kLegacy,
+       .expected = "sims2.exe|Sims2EP1.exe|Sims2EP9.exe|The Sims\x99 2"},
+      {.name = "a key with only sub-keys",
+       .userHive = Hive(legacyUser),
+       .root = kHkeyCurrentUser,
+       .key = "software\\electronic arts",
+       .expected = "The Sims 2 Ultimate Collection 25|The Sims 2 Ultimate Collection 250|"
+                   "The Sims 2 Ultimate Collection 25x"},
+      {.name = "a key without sub-keys",
+       .userHive = Hive(legacyUser),
+       .root = kHkeyCurrentUser,
+       .key = kLegacy + "\\Sims2EP9.exe",
+       .expected = ""},
+      {.name = "a missing key",
+       .userHive = Hive(legacyUser),
+       .root = kHkeyCurrentUser,
+       .key = kLegacy + "\\Sims2EP2.exe",
+       .expected = "(no key)"},
+      {.name = "the 32-bit view of a 64-bit prefix",
+       .machineHive = Hive(machine64, "win64"),
+       .root = kHkeyLocalMachine,
+       .key = kSims,
+       .expected = "Only32"},
+      {.name = "the other view, for a key only there",
+       .machineHive = Hive(machine64, "win64"),
+       .root = kHkeyLocalMachine,
+       .key = "SOFTWARE\\Maxis\\The Sims 2 Legacy",
+       .expected = "Only64"},
+      {.name = "a 32-bit prefix has one view",
+       .machineHive = Hive(machine64),
+       .root = kHkeyLocalMachine,
+       .key = kSims,
+       .expected = "Only64"},
+      {.name = "names longer than a key name can be are left out",
+       .machineHive = Hive("[Software\\\\Long\\\\" + std::string(256, 'n') +
+                           "] 1\n[Software\\\\Long\\\\" + std::string(255, 'k') + "] 1\n"),
+       .root = kHkeyLocalMachine,
+       .key = "Software\\Long",
+       .expected = std::string(255, 'k')},
+  };
+  for (const auto& row : rows) {
+    dir_.Write("prefix/user.reg", row.userHive);
+    dir_.Write("prefix/system.reg", row.machineHive);
+    EXPECT_EQ(SubKeys(row.root, row.key), row.expected) << row.name;
+  }
+  RegistryKey closed;
+  std::string name = "x";
+  EXPECT_EQ(RegEnumKeyExA(closed, 0, name), 6) << "a key that is not open";
+  EXPECT_EQ(name, "");
+}
+
+// String values as the wide call gives them, from Wine's escapes and from
+// raw UTF-8, beside what the ANSI call makes of the same value.
+TEST_F(WinePrefixTest, StringsComeAsUtf16) {
+  const struct {
+    const char* name;
+    std::string line;  // the value "V" in the game's key
+    int32_t status = kErrorSuccess;
+    std::u16string wide = {};
+    std::string ansi = {};
+  } rows[] = {
+      {.name = "the trademark sign as Wine writes it",
+       .line = R"("V"="The Sims\x2122 2 Ultimate Collection")",
+       .wide = u"The Sims\u2122 2 Ultimate Collection",
+       .ansi = "The Sims\x99 2 Ultimate Collection"},
+      {.name = "raw UTF-8",  // as this compiler writes a narrow literal
+       .line = "\"V\"=\"Die Sims 2 Verm\u00e4chtnis\"",
+       .wide = u"Die Sims 2 Verm\u00e4chtnis",
+       .ansi = "Die Sims 2 Verm\344chtnis"},
+      {.name = "beyond the ANSI code page",
+       .line = R"("V"="\x4e00\x4e8c \xd83d\xde00")",
+       .wide = u"\u4e00\u4e8c \U0001F600",
+       .ansi = "?? ?"},
+      {.name = "raw UTF-8 beyond the first plane",
+       .line = "\"V\"=\"\xf0\x9f\x98\x80\"",
+       .wide = u"\U0001F600",
+       .ansi = "?"},
+      {.name = "an expandable string",
+       .line = R"("V"=str(2):"%ProgramFiles%\\EA")",
+       .wide = u"%ProgramFiles%\\EA",
+       .ansi = "%ProgramFiles%\\EA"},
+      {.name = "a string Wine wrote as hex, up to its NUL",
+       .line = "\"V\"=hex(1):22,21,41,00,00,00,42,00,\\\n  00,00",
+       .wide = u"\u2122A",
+       .ansi = std::string("\231A\0B", 4)},  // the ANSI call gives all its bytes
+      {.name = "an empty string", .line = R"("V"="")", .wide = u"", .ansi = ""},
+      {.name = "a number is no string",
+       .line = R"("V"=dword:00000007)",
+       .status = kErrorFileNotFound,
+       .ansi = "007"},
+      {.name = "nor are several strings",
+       .line = R"("V"=hex(7):41,00,00,00,00,00)",
+       .status = kErrorFileNotFound,
+       .ansi = std::string("A\0", 2)},
+      {.name = "a missing value", .line = R"("W"="w")", .status = kErrorFileNotFound},
+  };
+  for (const auto& row : rows) {
+    dir_.Write("prefix/system.reg",
+               Hive("[Software\\\\EA GAMES\\\\The Sims 2] 1\n" + row.line + "\n"));
+    RegistryKey key;
+    ASSERT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kSims, 0, kKeyRead, key), kErrorSuccess) << row.name;
+    std::u16string wide = u"left over";
+    EXPECT_EQ(RegQueryStringW(key, "v", wide), row.status) << row.name;
+    EXPECT_EQ(wide, row.wide) << row.name;
+    EXPECT_EQ(Lookup("V"), row.ansi) << row.name;
+  }
+}
+
 struct File {
   std::string path;     // below the home; "{home}" in the content is its path
   std::string content;  // "|": a named pipe instead
