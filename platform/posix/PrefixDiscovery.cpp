@@ -30,6 +30,15 @@ constexpr int kHeroicPrefixDepth = 3;  // Prefixes/<wine>/<game>/pfx at most
 constexpr int kDeepestVdf = 64;
 
 constexpr const char kGameKey[] = "Software\\EA GAMES\\The Sims 2";
+constexpr const char kLegacyUserKey[] =
+    "Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25";
+constexpr const char kLegacyMaxisKey[] = "Software\\Maxis\\The Sims 2 Legacy";
+constexpr const char kLegacySteamKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 3314070";
+constexpr const char kLegacySteamApp[] = "3314070";
+// The Legacy Collection has a sub-key for each of its eighteen programs; a
+// key with more is looked at no further than this.
+constexpr size_t kMostPackKeys = 64;
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -354,6 +363,43 @@ std::string InstallDirIn(const std::string& prefix) {
   return {};
 }
 
+// Whether `hive` is a file of a size that a prefix's hive reaches.
+bool HiveToRead(const std::string& hive) {
+  struct stat info {};
+  return ::stat(hive.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kLargestHive;
+}
+
+// The string value `lowerName` of the key, in the view a 32-bit program
+// sees first, else in the other; "" when neither holds a string there.
+std::string StringIn(const HiveLookup& lookup, const std::string& lowerName) {
+  for (const HiveKey* key : {&lookup.thirtyTwoBit, &lookup.sixtyFourBit}) {
+    const auto it = key->values.find(lowerName);
+    if (it == key->values.end()) continue;
+    const HiveValue& value = it->second;
+    if (value.type != kRegSz && value.type != kRegExpandSz) continue;
+    std::string text = value.data.substr(0, value.data.find('\0'));
+    if (!text.empty()) return text;
+  }
+  return {};
+}
+
+// The first pack program's "path" below the Legacy Collection's key in a
+// user hive; "" when there is none.
+std::string LegacyPackPath(const std::string& hive) {
+  if (!HiveToRead(hive)) return {};
+  const HiveLookup legacy = ReadHiveFile(hive, kLegacyUserKey, false);
+  std::vector<std::string> packs;
+  for (const std::string& name : legacy.thirtyTwoBit.subKeys) {
+    if (packs.size() == kMostPackKeys) break;
+    packs.push_back(std::string(kLegacyUserKey) + "\\" + name);
+  }
+  if (packs.empty()) return {};
+  for (const HiveLookup& pack : ReadHiveFileKeys(hive, packs, false)) {
+    if (std::string path = StringIn(pack, "path"); !path.empty()) return path;
+  }
+  return {};
+}
+
 struct timespec ChangedAt(const std::string& file) {
   struct stat info {};
   if (::stat(file.c_str(), &info) != 0) return {};
@@ -365,6 +411,36 @@ bool Later(const struct timespec& a, const struct timespec& b) {
 }
 
 }  // namespace
+
+GameKeys FindGameKeys(const std::string& prefix) {
+  const std::string machine = prefix + "/system.reg";
+  std::vector<HiveLookup> lookups;
+  if (HiveToRead(machine)) {
+    lookups = ReadHiveFileKeys(machine, {kGameKey, kLegacyMaxisKey, kLegacySteamKey}, true);
+  } else {
+    lookups.resize(3);
+  }
+  if (std::string folder = StringIn(lookups[0], "install dir"); !folder.empty()) {
+    return {GameKey::kEaGames, std::move(folder)};
+  }
+  if (std::string folder = LegacyPackPath(prefix + "/user.reg"); !folder.empty()) {
+    return {GameKey::kLegacyUser, std::move(folder)};
+  }
+  if (std::string folder = StringIn(lookups[1], "install dir"); !folder.empty()) {
+    return {GameKey::kLegacyMaxis, std::move(folder)};
+  }
+  if (std::string folder = StringIn(lookups[2], "installlocation"); !folder.empty()) {
+    return {GameKey::kLegacySteam, std::move(folder)};
+  }
+  return {};
+}
+
+bool IsLegacySteamPrefix(const std::string& prefix) {
+  const std::string tail = std::string("/steamapps/compatdata/") + kLegacySteamApp + "/pfx";
+  const std::string clean = StripTrailingSlashes(prefix);
+  return clean.size() > tail.size() &&
+         clean.compare(clean.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 DiscoveryHome DiscoveryHome::FromEnvironment() {
   DiscoveryHome where;

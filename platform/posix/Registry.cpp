@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "platform/posix/PrefixDiscovery.h"
 #include "platform/posix/WineHive.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -111,6 +112,21 @@ int32_t RegQueryStringW(const RegistryKey& key, const std::string& valueName,
   if (value.type != kRegSz && value.type != kRegExpandSz) return kErrorFileNotFound;
   text = value.text;
   return kErrorSuccess;
+}
+
+std::string RegistryWhereabouts() {
+  const std::string prefix = posix::WinePrefixFolder();
+  std::string words = "the registry of the Wine prefix " + prefix;
+  // Steam makes the Legacy Collection's prefix, but the game itself records
+  // where it is installed, at its first start: until then its prefix holds
+  // none of the keys, and looking elsewhere would only find a wrong game.
+  if (posix::IsLegacySteamPrefix(prefix) &&
+      posix::FindGameKeys(prefix).key == posix::GameKey::kNone) {
+    words +=
+        " (Steam's prefix for The Sims 2 Legacy Collection: the game records where it is "
+        "installed only when it first starts, so start the game once from Steam, then try again)";
+  }
+  return words;
 }
 
 void RegCloseKey(RegistryKey& key) {

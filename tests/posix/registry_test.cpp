@@ -250,6 +250,80 @@ TEST_F(WinePrefixTest, StringsComeAsUtf16) {
   }
 }
 
+// The hives of the Legacy Collection's prefix, as the game and Steam leave
+// them once it has started (Proton prefixes are 64-bit).
+const std::string kLegacyUserHive =
+    Hive(R"([Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25] 1
+"DisplayName"="The Sims 2 Legacy"
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25\\Sims2EP9.exe] 1
+"path"="Z:\\games\\SteamLibrary\\steamapps\\common\\The Sims 2 Legacy\\EP9"
+)");
+const std::string kMaxisHive = Hive(R"([Software\\Wow6432Node\\Maxis\\The Sims 2 Legacy] 1
+"Install Dir"="C:\\Program Files\\EA Games\\The Sims 2 Legacy"
+)",
+                                    "win64");
+const std::string kSteamUninstallHive = Hive(
+    R"([Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 3314070] 1
+"InstallLocation"="Z:\\games\\SteamLibrary\\steamapps\\common\\The Sims 2 Legacy"
+)",
+    "win64");
+// What Proton writes into a fresh prefix, none of it the game's.
+const std::string kFreshMachineHive = Hive(
+    "[Software\\\\Wow6432Node\\\\Valve\\\\Steam] 1\n\"InstallPath\"=\"C:\\\\Program Files "
+    "(x86)\\\\Steam\"\n",
+    "win64");
+const std::string kFreshUserHive =
+    Hive(kShellFolders + "\"Personal\"=\"C:\\\\users\\\\steamuser\\\\Documents\"\n");
+
+// Where the lookups looked, for the message that says the game was not
+// found: the prefix, and for Steam's prefix of the Legacy Collection that
+// holds none of the game's keys yet, how to make the game write them.
+TEST_F(WinePrefixTest, WhereaboutsNameThePrefixAndWhatToDo) {
+  const std::string startOnce =
+      " (Steam's prefix for The Sims 2 Legacy Collection: the game records where it is installed "
+      "only when it first starts, so start the game once from Steam, then try again)";
+  const std::string legacy = "steam/steamapps/compatdata/3314070/pfx";
+  const struct {
+    const char* name;
+    std::string prefix;  // below the test's folder
+    std::string machineHive = {};
+    std::string userHive = {};
+    bool hint = false;
+  } rows[] = {
+      {.name = "a prefix with the game", .prefix = "prefix", .machineHive = Game()},
+      {.name = "a prefix without it", .prefix = "prefix", .machineHive = kFreshMachineHive},
+      {.name = "the Legacy Collection's, before its first start",
+       .prefix = legacy,
+       .machineHive = kFreshMachineHive,
+       .userHive = kFreshUserHive,
+       .hint = true},
+      {.name = "the Legacy Collection's, not even made yet", .prefix = legacy, .hint = true},
+      {.name = "the Legacy Collection's, its own key without packs",
+       .prefix = legacy,
+       .machineHive = kFreshMachineHive,
+       .userHive = Hive("[Software\\\\Electronic Arts\\\\The Sims 2 Ultimate Collection 25] 1\n"
+                        "\"DisplayName\"=\"The Sims 2 Legacy\"\n"),
+       .hint = true},
+      {.name = "the Legacy Collection's, started", .prefix = legacy, .userHive = kLegacyUserHive},
+      {.name = "the Legacy Collection's, with the EA app's key",
+       .prefix = legacy,
+       .machineHive = kMaxisHive},
+      {.name = "the Legacy Collection's, with Steam's key",
+       .prefix = legacy,
+       .machineHive = kSteamUninstallHive},
+      {.name = "another Steam game's", .prefix = "steam/steamapps/compatdata/33140700/pfx"},
+  };
+  for (const auto& row : rows) {
+    const test::TempDir dir;
+    if (!row.machineHive.empty()) dir.Write(row.prefix + "/system.reg", row.machineHive);
+    if (!row.userHive.empty()) dir.Write(row.prefix + "/user.reg", row.userHive);
+    const test::ScopedEnv prefix("WINEPREFIX", dir.Join(row.prefix) + "/");
+    EXPECT_EQ(RegistryWhereabouts(), "the registry of the Wine prefix " + dir.Join(row.prefix) +
+                                         (row.hint ? startOnce : ""))
+        << row.name;
+  }
+}
+
 struct File {
   std::string path;     // below the home; "{home}" in the content is its path
   std::string content;  // "|": a named pipe instead
