@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "platform/posix/CodePage.h"
 #include "platform/posix/WinePrefix.h"
 
 namespace qv::platform::posix {
@@ -92,7 +93,8 @@ std::string ToNativePath(const std::string& path) {
   // The part already known to be native and existing, and the rest to map.
   std::string base;
   std::string_view rest(slashed);
-  if (slashed.size() >= 2 && slashed[1] == ':' && IsDriveLetter(slashed[0])) {
+  const bool windowsForm = slashed.size() >= 2 && slashed[1] == ':' && IsDriveLetter(slashed[0]);
+  if (windowsForm) {
     base = DriveFolder(slashed[0]);
     rest.remove_prefix(2);
   } else if (slashed.front() == '/') {
@@ -106,7 +108,17 @@ std::string ToNativePath(const std::string& path) {
   // Fast path: when the whole path exists as written there is nothing to
   // look up, which is by far the common case.
   std::string result = base;
-  const std::vector<std::string> components = SplitComponents(rest);
+  std::vector<std::string> components = SplitComponents(rest);
+  if (windowsForm) {
+    // The game's ANSI text is code page 1252, as Wine gives it to Windows
+    // programs, while Wine names the files on the host in UTF-8: the
+    // trademark sign of a folder the game made is byte 0x99 to the game and
+    // E2 84 A2 here. A component that is UTF-8 already (a name that a
+    // listing gave, or one made from UTF-16) is taken as it is.
+    for (std::string& component : components) {
+      if (!IsUtf8(component)) component = AnsiToUtf8(component);
+    }
+  }
   for (const std::string& component : components) result += "/" + component;
   if (result.empty()) result = "/";
   if (!EntryExists(result)) {

@@ -11,8 +11,11 @@ namespace qv::platform::posix {
 //  - "\" becomes "/", and empty components (doubled separators) collapse;
 //  - a drive prefix "X:" stands for the folder the Wine prefix's
 //    dosdevices/x: link points to;
-//  - a POSIX absolute path stays where it is; a relative one is taken
-//    against the current folder;
+//  - in a path with a drive prefix, each component that is not well-formed
+//    UTF-8 is taken as code page 1252, the installer's ANSI text, and named
+//    in UTF-8 as Wine names files on the host; a UTF-8 component stays;
+//  - a POSIX absolute path stays where it is, byte for byte; a relative one
+//    is taken against the current folder;
 //  - each component that does not exist with its exact case is replaced by
 //    an existing entry of the same name in another case, as Wine does (the
 //    first in byte order when there are several); a component that does not

@@ -115,6 +115,51 @@ TEST_F(FileSystemTest, FailuresCarryTheNumberAndThePath) {
   EXPECT_EQ(List("D:\\", 16), "A.TXT b.txt c.package noext ro.txt");
 }
 
+// The installer's paths are ANSI text in code page 1252, as Wine gives the
+// game its folders' names; Wine names them on the host in UTF-8. Every call
+// that takes a path meets the same folder. (Narrow literals here are UTF-8.)
+TEST_F(FileSystemTest, AnsiNamesMeetTheFoldersThatWineMade) {
+  dir_.MakeFolder("box/EA Games/The Sims\u2122 2 Ultimate Collection/Downloads");
+  dir_.MakeFolder("box/EA Games/Die Sims 2 Verm\u00e4chtnis/Downloads");
+  const struct {
+    const char* name;
+    std::string folder;  // as the installer builds it
+    std::string onDisk;  // below the box
+  } rows[] = {
+      {.name = "the trademark sign",
+       .folder = "D:\\EA Games\\The Sims\x99 2 Ultimate Collection\\Downloads",
+       .onDisk = "EA Games/The Sims\u2122 2 Ultimate Collection/Downloads"},
+      {.name = "an umlaut",
+       .folder = "D:\\EA Games\\Die Sims 2 Verm\344chtnis\\Downloads",
+       .onDisk = "EA Games/Die Sims 2 Verm\u00e4chtnis/Downloads"},
+      {.name = "in another case",
+       .folder = "d:\\ea games\\DIE SIMS 2 VERM\344CHTNIS\\downloads",
+       .onDisk = "EA Games/Die Sims 2 Verm\u00e4chtnis/Downloads"},
+      {.name = "a name that is UTF-8 already",
+       .folder = "D:\\EA Games\\The Sims\u2122 2 Ultimate Collection\\Downloads",
+       .onDisk = "EA Games/The Sims\u2122 2 Ultimate Collection/Downloads"},
+      {.name = "a folder still to be made",
+       .folder = "D:\\EA Games\\Les Sims 2 H\351ritage",
+       .onDisk = "EA Games/Les Sims 2 H\u00e9ritage"},
+  };
+  for (const auto& row : rows) {
+    CreateFolder(row.folder);
+    EXPECT_EQ(GetAttributes(row.folder), kAttrDirectory) << row.name;
+    CopyFileReplacing("D:\\b.txt", row.folder + "\\stairs.package");
+    EXPECT_EQ(dir_.Read("box/" + row.onDisk + "/stairs.package"), "b.txt") << row.name;
+    EXPECT_EQ(List(row.folder + "\\*.package", 0), "stairs.package") << row.name;
+    EXPECT_EQ(ReadFolder(row.folder + "\\").size(), 1u) << row.name;
+    File::OpenRead(row.folder + "\\stairs.package");
+    RemoveFile(row.folder + "\\stairs.package");
+    EXPECT_FALSE(dir_.Exists("box/" + row.onDisk + "/stairs.package")) << row.name;
+  }
+  // A native path is the host's own: its bytes are left alone.
+  dir_.Write("box/caf\351.txt", "latin");
+  EXPECT_EQ(GetAttributes(box_ + "/caf\351.txt"), kAttrArchive);
+  EXPECT_EQ(Raised([this] { GetAttributes(box_ + "/caf\u00e9.txt"); }).Number(),
+            err::kFileNotFound);
+}
+
 // A copy puts the new file whole in place, or leaves the old one and no
 // temporary file; it keeps the mode of its source. A replacement is whole.
 TEST_F(FileSystemTest, FilesAreReplacedWholeOrNotAtAll) {
