@@ -344,25 +344,6 @@ void OfferHeroicTree(CandidateList& list, const std::string& folder, int depth) 
   }
 }
 
-// The "Install Dir" of the game in either view of the hive; "" when none.
-std::string InstallDirIn(const std::string& prefix) {
-  const std::string hive = prefix + "/system.reg";
-  struct stat info {};
-  if (::stat(hive.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kLargestHive) {
-    return {};
-  }
-  const HiveLookup lookup = ReadHiveFile(hive, kGameKey, true);
-  for (const HiveKey* key : {&lookup.thirtyTwoBit, &lookup.sixtyFourBit}) {
-    const auto it = key->values.find("install dir");
-    if (it == key->values.end()) continue;
-    const HiveValue& value = it->second;
-    if (value.type != kRegSz && value.type != kRegExpandSz) continue;
-    std::string text = value.data.substr(0, value.data.find('\0'));
-    if (!text.empty()) return text;
-  }
-  return {};
-}
-
 // Whether `hive` is a file of a size that a prefix's hive reaches.
 bool HiveToRead(const std::string& hive) {
   struct stat info {};
@@ -408,6 +389,14 @@ struct timespec ChangedAt(const std::string& file) {
 
 bool Later(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// When the prefix's registry last changed: the game keeps its HKCU key in
+// user.reg, the rest lives in system.reg.
+struct timespec PrefixChangedAt(const std::string& prefix) {
+  const struct timespec machine = ChangedAt(prefix + "/system.reg");
+  const struct timespec user = ChangedAt(prefix + "/user.reg");
+  return Later(user, machine) ? user : machine;
 }
 
 }  // namespace
@@ -475,7 +464,11 @@ const char* PrefixKindName(PrefixKind kind) {
   return "?";
 }
 
-std::vector<PrefixCandidate> ListPrefixCandidates(const DiscoveryHome& where) {
+namespace {
+
+// The candidates, and in `steamLibraries` every Steam library once.
+std::vector<PrefixCandidate> ListCandidates(const DiscoveryHome& where,
+                                            std::vector<std::string>& steamLibraries) {
   CandidateList list;
   const std::string& home = where.home;
   if (home.empty() || home[0] != '/') return {};
@@ -514,9 +507,12 @@ std::vector<PrefixCandidate> ListPrefixCandidates(const DiscoveryHome& where) {
     }
     for (const std::string& library : folders) {
       if (!libraries.insert(RealPath(StripTrailingSlashes(library))).second) continue;
+      steamLibraries.push_back(StripTrailingSlashes(library));
       for (const std::string& game : SubFolders(library + "/steamapps/compatdata")) {
         list.Offer(PrefixKind::kSteam, game + "/pfx");
       }
+      // The Legacy Collection's own, also where the listing was cut short.
+      list.Offer(PrefixKind::kSteam, library + "/steamapps/compatdata/" + kLegacySteamApp + "/pfx");
     }
   }
 
@@ -553,21 +549,52 @@ std::vector<PrefixCandidate> ListPrefixCandidates(const DiscoveryHome& where) {
   return list.Take();
 }
 
+}  // namespace
+
+std::vector<PrefixCandidate> ListPrefixCandidates(const DiscoveryHome& where) {
+  std::vector<std::string> steamLibraries;
+  return ListCandidates(where, steamLibraries);
+}
+
 std::optional<DiscoveredPrefix> DiscoverGamePrefix(const DiscoveryHome& where) {
   std::optional<DiscoveredPrefix> best;
   struct timespec bestTime {};
-  for (const PrefixCandidate& candidate : ListPrefixCandidates(where)) {
+  // Steam's prefix of the Legacy Collection without the game's keys: the
+  // game's, but only when no prefix has keys.
+  std::optional<DiscoveredPrefix> notStarted;
+  struct timespec notStartedTime {};
+  std::vector<std::string> steamLibraries;
+  for (const PrefixCandidate& candidate : ListCandidates(where, steamLibraries)) {
     // A kind later in the order counts only when no earlier one has the game.
     if (best && best->kind != candidate.kind) break;
-    std::string installDir = InstallDirIn(candidate.folder);
-    if (installDir.empty()) continue;
-    const struct timespec changed = ChangedAt(candidate.folder + "/system.reg");
-    if (!best || Later(changed, bestTime)) {
-      best = DiscoveredPrefix{candidate.kind, candidate.folder, std::move(installDir)};
-      bestTime = changed;
+    GameKeys keys = FindGameKeys(candidate.folder);
+    const struct timespec changed = PrefixChangedAt(candidate.folder);
+    if (keys.key != GameKey::kNone) {
+      if (!best || Later(changed, bestTime)) {
+        best = DiscoveredPrefix{.kind = candidate.kind,
+                                .folder = candidate.folder,
+                                .installDir = std::move(keys.folder),
+                                .key = keys.key};
+        bestTime = changed;
+      }
+    } else if (IsLegacySteamPrefix(candidate.folder) &&
+               (!notStarted || Later(changed, notStartedTime))) {
+      notStarted = DiscoveredPrefix{.kind = candidate.kind, .folder = candidate.folder};
+      notStartedTime = changed;
     }
   }
-  return best;
+  if (best) return best;
+  if (notStarted) return notStarted;
+  // Installed but never started: Steam makes the prefix at the first start,
+  // in the library that holds the game.
+  for (const std::string& library : steamLibraries) {
+    if (IsFile(library + "/steamapps/appmanifest_" + kLegacySteamApp + ".acf")) {
+      return DiscoveredPrefix{
+          .kind = PrefixKind::kSteam,
+          .folder = library + "/steamapps/compatdata/" + kLegacySteamApp + "/pfx"};
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace qv::platform::posix

@@ -91,7 +91,7 @@ bool IsLegacySteamPrefix(const std::string& prefix);
 struct DiscoveredPrefix {
   PrefixKind kind;
   std::string folder;
-  std::string installDir;  // the folder the key names (GameKeys::folder)
+  std::string installDir = {};  // the folder the key names (GameKeys::folder)
   // kNone: Steam's prefix of the Legacy Collection, which the game has not
   // written its keys into yet (the folder need not exist then).
   GameKey key = GameKey::kNone;

@@ -278,10 +278,11 @@ const std::string kFreshUserHive =
 // Where the lookups looked, for the message that says the game was not
 // found: the prefix, and for Steam's prefix of the Legacy Collection that
 // holds none of the game's keys yet, how to make the game write them.
+const std::string kStartOnce =
+    " (Steam's prefix for The Sims 2 Legacy Collection: the game records where it is installed "
+    "only when it first starts, so start the game once from Steam, then try again)";
+
 TEST_F(WinePrefixTest, WhereaboutsNameThePrefixAndWhatToDo) {
-  const std::string startOnce =
-      " (Steam's prefix for The Sims 2 Legacy Collection: the game records where it is installed "
-      "only when it first starts, so start the game once from Steam, then try again)";
   const std::string legacy = "steam/steamapps/compatdata/3314070/pfx";
   const struct {
     const char* name;
@@ -319,7 +320,7 @@ TEST_F(WinePrefixTest, WhereaboutsNameThePrefixAndWhatToDo) {
     if (!row.userHive.empty()) dir.Write(row.prefix + "/user.reg", row.userHive);
     const test::ScopedEnv prefix("WINEPREFIX", dir.Join(row.prefix) + "/");
     EXPECT_EQ(RegistryWhereabouts(), "the registry of the Wine prefix " + dir.Join(row.prefix) +
-                                         (row.hint ? startOnce : ""))
+                                         (row.hint ? kStartOnce : ""))
         << row.name;
   }
 }
@@ -409,6 +410,130 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
       posix::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
   ASSERT_TRUE(found);
   EXPECT_EQ(found->folder, home.Join("Games/b"));
+}
+
+// Every edition in the layouts its launchers leave. A prefix with any of
+// the game's keys comes first by the order of kinds and then by the hives
+// changed last; Steam's prefix of the Legacy Collection without keys comes
+// after all of them, and what the lookups then say where they looked tells
+// the player to start the game once.
+TEST(PrefixDiscoveryTest, FindsEveryEdition) {
+  const std::string ucHive = Hive(R"([Software\\Wow6432Node\\EA GAMES\\The Sims 2] 1
+"DisplayName"="The Sims\x2122 2 Ultimate Collection"
+"Install Dir"="C:\\Program Files\\EA GAMES\\The Sims 2 Ultimate Collection\\Double Deluxe\\Base"
+)",
+                                  "win64");
+  const std::string packWithoutPath =
+      Hive(R"([Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25] 1
+"DisplayName"="The Sims 2 Legacy"
+[Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25\\Sims2EP9.exe] 1
+"Path"=dword:00000001
+)");
+  const std::string twoLibraries =
+      "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/.local/share/Steam\"\n\t}\n"
+      "\t\"1\"\n\t{\n\t\t\"path\"\t\t\"{home}/SSD\"\n\t}\n}\n";
+  const std::string legacy = "SSD/steamapps/compatdata/3314070/pfx";
+  const std::string legacyPath = "Z:\\games\\SteamLibrary\\steamapps\\common\\The Sims 2 Legacy";
+  const struct {
+    const char* name;
+    std::vector<File> files;
+    std::string folder;  // below the home; "": none found
+    posix::GameKey key = posix::GameKey::kNone;
+    std::string installDir = {};
+  } rows[] = {
+      {.name = "the Ultimate Collection, its name with the trademark sign",
+       .files = {{".wine/system.reg", kFreshMachineHive}, {"Games/uc/system.reg", ucHive}},
+       .folder = "Games/uc",
+       .key = posix::GameKey::kEaGames,
+       .installDir =
+           "C:\\Program Files\\EA GAMES\\The Sims 2 Ultimate Collection\\Double Deluxe\\Base"},
+      {.name = "the Legacy Collection's own key in user.reg",
+       .files = {{".wine/system.reg", kFreshMachineHive},
+                 {".local/share/bottles/bottles/TS2/system.reg", kFreshMachineHive},
+                 {".local/share/bottles/bottles/TS2/user.reg", kLegacyUserHive}},
+       .folder = ".local/share/bottles/bottles/TS2",
+       .key = posix::GameKey::kLegacyUser,
+       .installDir = legacyPath + "\\EP9"},
+      {.name = "the EA app's Maxis key",
+       .files = {{"Games/ea-app/system.reg", kMaxisHive}},
+       .folder = "Games/ea-app",
+       .key = posix::GameKey::kLegacyMaxis,
+       .installDir = "C:\\Program Files\\EA Games\\The Sims 2 Legacy"},
+      {.name = "Steam's key, in the second library",
+       .files = {{".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
+                 {".local/share/Steam/steamapps/compatdata/228980/pfx/system.reg",
+                  kFreshMachineHive},
+                 {legacy + "/system.reg", kSteamUninstallHive},
+                 {legacy + "/user.reg", kFreshUserHive}},
+       .folder = legacy,
+       .key = posix::GameKey::kLegacySteam,
+       .installDir = legacyPath},
+      {.name = "the disc key before the Legacy Collection's in one prefix",
+       .files = {{"Games/both/system.reg", Game()}, {"Games/both/user.reg", kLegacyUserHive}},
+       .folder = "Games/both",
+       .key = posix::GameKey::kEaGames,
+       .installDir = "C:\\Sims2\\"},
+      {.name = "of one kind, the prefix whose user.reg changed last",
+       .files = {{"Games/old/system.reg", kFreshMachineHive, 60},
+                 {"Games/old/user.reg", kLegacyUserHive, 60},
+                 {"Games/new/system.reg", kFreshMachineHive, 600},
+                 {"Games/new/user.reg", kLegacyUserHive, 6}},
+       .folder = "Games/new",
+       .key = posix::GameKey::kLegacyUser,
+       .installDir = legacyPath + "\\EP9"},
+      {.name = "a Legacy key whose packs have no path holds nothing",
+       .files = {{"Games/half/system.reg", kFreshMachineHive},
+                 {"Games/half/user.reg", packWithoutPath},
+                 {"PortProton/data/prefixes/TS2/system.reg", Game()}},
+       .folder = "PortProton/data/prefixes/TS2",
+       .key = posix::GameKey::kEaGames,
+       .installDir = "C:\\Sims2\\"},
+      {.name = "no keys yet: after every prefix with keys, of any kind",
+       .files = {{".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
+                 {legacy + "/system.reg", kFreshMachineHive},
+                 {"PortProton/data/prefixes/TS2/system.reg", Game()}},
+       .folder = "PortProton/data/prefixes/TS2",
+       .key = posix::GameKey::kEaGames,
+       .installDir = "C:\\Sims2\\"},
+      {.name = "no keys yet, and no other prefix with the game",
+       .files = {{".wine/system.reg", kFreshMachineHive},
+                 {".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
+                 {".local/share/Steam/steamapps/compatdata/228980/pfx/system.reg",
+                  kFreshMachineHive},
+                 {legacy + "/system.reg", kFreshMachineHive},
+                 {legacy + "/user.reg", kFreshUserHive}},
+       .folder = legacy},
+      {.name = "installed in the second library, never started",
+       .files = {{".wine/system.reg", kFreshMachineHive},
+                 {".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
+                 {"SSD/steamapps/appmanifest_3314070.acf", "\"AppState\"\n{\n}\n"}},
+       .folder = legacy},
+      {.name = "no game at all",
+       .files = {{".wine/system.reg", kFreshMachineHive},
+                 {".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
+                 {".local/share/Steam/steamapps/compatdata/228980/pfx/system.reg",
+                  kFreshMachineHive}},
+       .folder = ""},
+  };
+  for (const auto& row : rows) {
+    test::TempDir home;
+    Lay(home, row.files);
+    const posix::DiscoveryHome where{home.Path(), home.Join(".local/share"), home.Join(".config")};
+    const auto found = posix::DiscoverGamePrefix(where);
+    EXPECT_EQ(found ? found->folder : "", row.folder.empty() ? "" : home.Join(row.folder))
+        << row.name;
+    if (!found) continue;
+    EXPECT_EQ(static_cast<int>(found->key), static_cast<int>(row.key)) << row.name;
+    EXPECT_EQ(found->installDir, row.installDir) << row.name;
+    // What the lookups, started without WINEPREFIX, say where they looked.
+    const test::ScopedEnv env({{"WINEPREFIX", std::nullopt},
+                               {"HOME", home.Path()},
+                               {"XDG_CONFIG_HOME", std::nullopt},
+                               {"XDG_DATA_HOME", std::nullopt}});
+    EXPECT_EQ(RegistryWhereabouts(), "the registry of the Wine prefix " + home.Join(row.folder) +
+                                         (row.key == posix::GameKey::kNone ? kStartOnce : ""))
+        << row.name;
+  }
 }
 
 // Without WINEPREFIX the lookups answer from the discovered prefix, and
