@@ -568,8 +568,8 @@ std::optional<DiscoveredPrefix> DiscoverGamePrefix(const DiscoveryHome& where) {
     // A kind later in the order counts only when no earlier one has the game.
     if (best && best->kind != candidate.kind) break;
     GameKeys keys = FindGameKeys(candidate.folder);
-    const struct timespec changed = PrefixChangedAt(candidate.folder);
     if (keys.key != GameKey::kNone) {
+      const struct timespec changed = PrefixChangedAt(candidate.folder);
       if (!best || Later(changed, bestTime)) {
         best = DiscoveredPrefix{.kind = candidate.kind,
                                 .folder = candidate.folder,
@@ -577,10 +577,12 @@ std::optional<DiscoveredPrefix> DiscoverGamePrefix(const DiscoveryHome& where) {
                                 .key = keys.key};
         bestTime = changed;
       }
-    } else if (IsLegacySteamPrefix(candidate.folder) &&
-               (!notStarted || Later(changed, notStartedTime))) {
-      notStarted = DiscoveredPrefix{.kind = candidate.kind, .folder = candidate.folder};
-      notStartedTime = changed;
+    } else if (IsLegacySteamPrefix(candidate.folder)) {
+      const struct timespec changed = PrefixChangedAt(candidate.folder);
+      if (!notStarted || Later(changed, notStartedTime)) {
+        notStarted = DiscoveredPrefix{.kind = candidate.kind, .folder = candidate.folder};
+        notStartedTime = changed;
+      }
     }
   }
   if (best) return best;

@@ -322,7 +322,9 @@ enum class Match { kNone, kKey, kDescendant };
 template <typename Part>
 Match Compare(const std::vector<Part>& header, const std::vector<std::string>& wanted) {
   if (header.size() < wanted.size()) return Match::kNone;
-  for (size_t i = 0; i < wanted.size(); ++i) {
+  // From the deepest part up: the parts near the root ("Software") are the
+  // ones that most headers share.
+  for (size_t i = wanted.size(); i-- > 0;) {
     if (!text::EqualsIgnoreCase(header[i], wanted[i])) return Match::kNone;
   }
   return header.size() == wanted.size() ? Match::kKey : Match::kDescendant;
