@@ -10,6 +10,7 @@
 
 #include "app/DownloadToFile.h"
 #include "common/Error.h"
+#include "common/Game.h"
 #include "common/Leftovers.h"
 #include "common/Text.h"
 #include "common/modCommon.h"
@@ -26,7 +27,6 @@ namespace {
 
 constexpr const char kArchiveName[] = "DownloadedZIP.zip";
 constexpr const char kExtractFolderName[] = "DownloadedFiles";
-constexpr const char kDownloadsBelowDocuments[] = "\\EA Games\\The Sims 2\\Downloads\\";
 
 constexpr const char kUnableToDownload[] = "Unable to download file.";
 constexpr const char kPackageNotFound[] = "Package file not found.";
@@ -40,8 +40,6 @@ constexpr const char kFailed[] =
 constexpr int32_t kFlagsStop = platform::kMbIconStop;                                  // 16
 constexpr int32_t kFlagsInformation = platform::kMbIconInformation;                    // 64
 constexpr int32_t kFlagsQuestion = platform::kMbYesNo | platform::kMbIconInformation;  // 68
-
-constexpr int32_t kCsidlPersonal = 5;
 
 }  // namespace
 
@@ -77,7 +75,25 @@ int Form1::Run() {
     // be writing here now. (The catalog script's folder is cleaned by the
     // merge, under the lock that covers it.)
     RemoveLeftoverTemporaries(GetTempFolder());
-    RemoveLeftoverTemporaries(GetSpecialFolder(kCsidlPersonal) + kDownloadsBelowDocuments);
+
+    // Nothing is fetched or copied for a game that is not there: packages in
+    // a Downloads folder that no game reads, and a catalog that cannot take
+    // their stairs, would only look like an install.
+    const std::optional<GameInstall> game = FindGame();
+    if (!game) {
+      message("The Sims 2 was not found. " + WhereTheGameWasLookedFor(), kFlagsStop);
+      message(kFailed, kFlagsStop);
+      return kExitFailed;
+    }
+    const std::string script = CatalogScriptPath(*game);
+    if (!FileExists(script)) {
+      message("The catalog script of " + game->edition +
+                  " was not found. It was looked for at:\r\n" + script,
+              kFlagsStop);
+      message(kFailed, kFlagsStop);
+      return kExitFailed;
+    }
+    RemoveLeftoverTemporaries(DownloadsFolder(*game));
 
     // Quotes go wherever they stand; the scheme word is replaced only in the
     // exact case the web pages use, every occurrence.
@@ -107,13 +123,13 @@ int Form1::Run() {
         return;
       }
 
+      const std::string downloads = MakeDownloadsFolder(*game);
       // The loop ends at the first package that is already installed,
       // whatever the answer: the ones before it stay copied, the ones after
       // it and the read-mes are left alone.
       for (int32_t index = 0; index < File1.ListCount();) {
         const std::string source = File1.Path() + "\\" + File1.List(index);
-        const std::string target =
-            GetSpecialFolder(kCsidlPersonal) + kDownloadsBelowDocuments + File1.List(index);
+        const std::string target = downloads + File1.List(index);
         if (FileExists(target)) {
           if (message(kAlreadyInstalled, kFlagsQuestion) == platform::kIdYes) {
             platform::CopyFileReplacing(source, target);

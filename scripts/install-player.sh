@@ -173,9 +173,9 @@ else
   found=$(env -u WINEPREFIX "$build/bin/quorvane-find-game" || true)
 fi
 if [ -n "$found" ]; then
-  IFS=$'\t' read -r kind prefix game downloads <<<"$found"
+  IFS=$'\t' read -r kind prefix game downloads edition <<<"$found"
   [ -n "$pinned" ] && kind="pinned"
-  say "the game: $game"
+  say "the game: $edition, in $game"
   say "its Wine prefix ($kind): $prefix"
   say "stairs go to: $downloads"
 else

@@ -2,6 +2,9 @@
 // sandboxed machine (a Wine prefix of its own) against archives served on
 // loopback. Its boxes are answered on a pseudo-terminal, as a user at the
 // terminal answers them.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <future>
 #include <regex>
 
@@ -29,6 +32,36 @@ std::vector<Box> BoxesOn(const std::string& transcript) {
   return boxes;
 }
 
+// A text as Wine writes it into a hive: backslashes and quotes escaped,
+// every character beyond ASCII as "\\x" and four hex digits of UTF-16.
+std::string HiveText(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out +=
+          c == '\\' || c == '"' ? std::string{'\\', static_cast<char>(c)} : std::string(1, utf8[i]);
+      continue;
+    }
+    // The fixtures' names stay within the first 64K code points.
+    const int extra = c >= 0xE0 ? 2 : 1;
+    unsigned code = c & (extra == 2 ? 0x0Fu : 0x1Fu);
+    for (int k = 0; k < extra; ++k)
+      code = (code << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%04x", code);
+    out += escaped;
+  }
+  return out;
+}
+
+std::string Section(const std::string& key,
+                    const std::vector<std::pair<std::string, std::string>>& values) {
+  std::string text = "\n[" + HiveText(key) + "] 1700000000\n#time=1da0000000000000\n";
+  for (const auto& [name, value] : values) text += "\"" + name + "\"=\"" + HiveText(value) + "\"\n";
+  return text;
+}
+
 class PosixMachine : public Machine {
  public:
   PosixMachine() {
@@ -45,6 +78,69 @@ class PosixMachine : public Machine {
                                .stallFor = std::chrono::milliseconds(slow ? 300 : 0),
                                .stallAfter = archive.size() / 2});
     return server_.Url("/" + name).substr(sizeof "http://" - 1);
+  }
+
+  // The game below drive C:, its keys in the prefix's hives as the edition
+  // writes them. Steam's uninstall entry lives in a 64-bit prefix, where
+  // 32-bit programs see it below Wow6432Node, and names the game on drive Z:
+  // as Proton's keys do.
+  void Record(const Edition& edition) override {
+    const std::string prefix = dir_.Path() + "/prefix";
+    const std::string base = edition.base.empty() ? "" : "\\" + edition.base;
+    std::string native = prefix + "/drive_c/Games/The Sims 2" + base + "/";
+    std::replace(native.begin(), native.end(), '\\', '/');
+    std::string root = "C:\\Games\\The Sims 2";
+    if (edition.keys == Keys::kLegacySteam) {
+      std::filesystem::create_directory_symlink("/", prefix + "/dosdevices/z:");
+      root = "Z:" + std::regex_replace(prefix + "/drive_c/Games/The Sims 2", std::regex("/"), "\\");
+    }
+    script = native + "TSData/Res/Catalog/Scripts/modularstairs.txt";
+    downloads =
+        prefix + "/drive_c/users/player/Documents/EA Games/" + edition.userFolder + "/Downloads";
+    WriteAll(script, kCatalog);
+    std::filesystem::create_directories(PathOf(downloads));
+
+    const std::string end = edition.trailingSeparator ? "\\" : "";
+    const bool win64 = edition.keys == Keys::kLegacySteam;
+    std::string machine =
+        std::string("WINE REGISTRY Version 2\n\n#arch=") + (win64 ? "win64\n" : "win32\n");
+    std::string user =
+        "WINE REGISTRY Version 2\n\n#arch=win32\n" +
+        Section("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                {{"Personal", "C:\\users\\player\\Documents"}});
+    std::vector<std::pair<std::string, std::string>> named;
+    if (!edition.displayName.empty()) named.emplace_back("DisplayName", edition.displayName);
+    switch (edition.keys) {
+      case Keys::kDisc:
+        named.emplace_back("Install Dir", root + base + end);
+        machine += Section("Software\\EA GAMES\\The Sims 2", named);
+        break;
+      case Keys::kLegacyPacks: {
+        const std::string key = "Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25";
+        user += Section(key, named);
+        for (const char* pack : {"EP9", "EP1"})
+          user += Section(key + "\\Sims2" + pack + ".exe", {{"path", root + "\\" + pack}});
+        break;
+      }
+      case Keys::kLegacyMaxis:
+        machine += Section("Software\\Maxis\\The Sims 2 Legacy", {{"Install Dir", root + end}});
+        break;
+      case Keys::kLegacySteam:
+        machine += Section(
+            "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+            "Steam App 3314070",
+            {{"InstallLocation", root + end}});
+        break;
+      case Keys::kNone:
+        break;
+    }
+    WriteAll(prefix + "/system.reg", machine);
+    WriteAll(prefix + "/user.reg", user);
+  }
+
+  // An immutable file refuses every change, root's too.
+  void DenyWrites(const std::string& path, bool deny) override {
+    ASSERT_EQ(RunAttached({"chattr", deny ? "+i" : "-i", path}, EnvironmentWith({})), 0);
   }
 
   std::vector<Ended> Start(const std::vector<Launch>& launches) override {

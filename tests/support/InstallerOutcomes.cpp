@@ -39,10 +39,10 @@ std::string Package(const std::string& name) {
 
 // The names in `folder`, sorted (none when it is missing); those that
 // begin with `head` only.
-Names List(const fs::path& folder, const std::string& head = "") {
+Names List(const std::string& folder, const std::string& head = "") {
   Names names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec))
+  for (const auto& entry : fs::directory_iterator(PathOf(folder), ec))
     if (const std::string name = entry.path().filename().string(); name.starts_with(head))
       names.push_back(name);
   std::sort(names.begin(), names.end());
@@ -70,15 +70,57 @@ bool NoStairIdTwice(const std::string& catalog) {
 
 }  // namespace
 
+fs::path PathOf(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 void WriteAll(const std::string& path, const std::string& content) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
+  fs::create_directories(PathOf(path).parent_path());
+  std::ofstream(PathOf(path), std::ios::binary) << content;
 }
+
+// A creator's read-me as published, and the lines that it adds to kCatalog.
+constexpr char kCreatorsReadMe[] =
+    "#Chic Modular Open Stairs\r\n\r\ncatalogTextResource QV_ChicStairsMAIN_Open 139\r\n\r\n"
+    "modularStairs 4000\r\nobjectID landing     0x00639D13\r\nobjectID placeholder 0x00639D12\r\n"
+    "objectID step        0x00639D14\r\nobjectID topStep     0x00639D11\r\n"
+    "objectID bottomStep  0x00639D0F\r\ncatalogTextIndex 0\r\n";
+constexpr char kCreatorsLines[] =
+    "\r\n#Chic Modular Open Stairs\r\ncatalogTextResource QV_ChicStairsMAIN_Open 139\r\n"
+    "modularStairs 4000\r\nobjectID landing     0x00639D13\r\nobjectID placeholder 0x00639D12\r\n"
+    "objectID step        0x00639D14\r\nobjectID topStep     0x00639D11\r\n"
+    "objectID bottomStep  0x00639D0F\r\ncatalogTextIndex 0\r\n";
+constexpr char kOakLines[] =
+    "\r\n# Oak stairs\r\nmodularStairs 42\r\nobjectID 7001\r\ncatalogTextIndex 3\r\n";
+
+// `text` (ASCII and Latin-1 only) as Notepad saves "Unicode": UTF-16LE with its mark.
+std::string Utf16(const std::string& latin1) {
+  std::string out = "\xFF\xFE";
+  for (const char c : latin1) out += {c, '\0'};
+  return out;
+}
+
+// A catalog in which every stair id from 0 to 999 is taken.
+std::string EveryDrawableIdTaken() {
+  std::string catalog = kCatalog;
+  for (int id = 0; id < 1000; ++id) catalog += "modularStairs " + std::to_string(id) + "\r\n";
+  return catalog;
+}
+
+const Edition kUltimate = {.displayName = "The Sims\u2122 2 Ultimate Collection",
+                           .userFolder = "The Sims\u2122 2 Ultimate Collection",
+                           .base = "Double Deluxe\\Base",
+                           .trailingSeparator = false};
+const Edition kLegacy = {.keys = Keys::kLegacyPacks,
+                         .displayName = "The Sims 2 Legacy",
+                         .userFolder = "The Sims 2 Legacy",
+                         .base = "Base"};
+const Box kNotChanged = {"The catalog script could not be changed:", kStop, kOk, "", true};
 
 // clang-format off
 const std::vector<Row> kRows = {
@@ -94,20 +136,90 @@ const std::vector<Row> kRows = {
    {"Oak.package"}, {}, true, kPassword},
   {"NamesThatClimbOutLandFlat", {"../../../../a.package", "..\\..\\b.package", "/tmp/c.package", "ReadMe.txt"},
    kAddress, {kSuccess}, 0, {"a.package", "b.package", "c.package"}, {}, true},
-  {"NoDownloadsFolder", kOak, kAddress, {{"Run-time error '76':", kStop}}, 2, {}, {}, false, kNoDownloads},
   {.name = "RunsTogetherThenKilledRunsLeaveWholeFilesAndTheNextRunCleansUp", .kills = 12},
+
+  // Each edition and layout as players have it: the packages go to the
+  // edition's own Downloads folder, the read-me into its base game's catalog.
+  {.name = "UltimateCollection", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true, .edition = kUltimate, .appended = kOakLines},
+  {.name = "UltimateCollectionRepackedWithoutTheSign", .entries = kOak, .arguments = kAddress,
+   .boxes = {kSuccess}, .copied = {"Oak.package"}, .merged = true,
+   .edition = {.displayName = "The Sims 2 Ultimate Collection", .userFolder = "The Sims 2 Ultimate Collection",
+               .base = "Double Deluxe\\Base"}},
+  {.name = "GermanDiscEdition", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true, .edition = {.displayName = "Die Sims 2", .userFolder = "Die Sims 2"}},
+  {.name = "LegacyCollectionOnSteam", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true, .edition = kLegacy, .appended = kOakLines},
+  {.name = "LegacyCollectionInGerman", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true,
+   .edition = {.keys = Keys::kLegacyPacks, .displayName = "Die Sims 2 Verm\u00e4chtnis",
+               .userFolder = "Die Sims 2 Verm\u00e4chtnis", .base = "Base"}},
+  {.name = "LegacyCollectionFromTheEaApp", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true,
+   .edition = {.keys = Keys::kLegacyMaxis, .userFolder = "The Sims 2 Legacy", .base = "Base"}},
+  {.name = "LegacyCollectionFromSteamsUninstallEntry", .entries = kOak, .arguments = kAddress,
+   .boxes = {kSuccess}, .copied = {"Oak.package"}, .merged = true,
+   .edition = {.keys = Keys::kLegacySteam, .userFolder = "The Sims 2 Legacy", .base = "Base",
+               .trailingSeparator = false}},
+  // Players are told to make the Downloads folder by hand; many do not.
+  {.name = "NoDownloadsFolderIsMade", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true, .twist = kNoDownloads, .edition = kUltimate},
+  // What cannot end in stairs in the game ends without the success message,
+  // and copies nothing where that is known beforehand.
+  {.name = "NoGame", .entries = kOak, .arguments = kAddress,
+   .boxes = {{"The Sims 2 was not found. The installer looked in ", kStop, kOk, "", true}, kFinal}, .exitCode = 1,
+   .edition = {.keys = Keys::kNone}},
+  {.name = "NoCatalogScript", .entries = kOak, .arguments = kAddress,
+   .boxes = {{"The catalog script of The Sims 2 Legacy Collection was not found. It was looked for at:",
+              kStop, kOk, "", true}, kFinal},
+   .exitCode = 1, .twist = kNoScript, .edition = kLegacy},
+  {.name = "CatalogScriptDenied", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kDeniedWrite, .edition = kUltimate},
+  // Read-mes as creators publish them and as editors save them.
+  {.name = "CreatorsReadMe", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true, .readMe = kCreatorsReadMe, .appended = kCreatorsLines},
+  {.name = "CreatorsReadMeWithAUtf8Mark", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true, .readMe = std::string("\xEF\xBB\xBF") + kCreatorsReadMe,
+   .appended = kCreatorsLines},
+  {.name = "CreatorsReadMeInUtf16", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true,
+   .readMe = Utf16("# Escalier \xE9l\xE9gant\r\n") + Utf16(kCreatorsReadMe).substr(2),
+   .appended = std::string("\r\n# Escalier \xE9l\xE9gant") + (kCreatorsLines + 2)},
+  {.name = "EveryDrawableIdTaken", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
+   .copied = {"Oak.package"}, .merged = true, .readMe = "modularStairs 5\r\nobjectID 9\r\n",
+   .catalog = EveryDrawableIdTaken(), .appended = "modularStairs 1000\r\nobjectID 9\r\n"},
 };
 
 // clang-format on
 
 void CheckBusy(Machine& m, const Row& row);
 
+// Undoes DenyWrites however the check ends, so the test's folder can go.
+class Denied {
+ public:
+  Denied(Machine& m, const std::string& path, bool deny) : m_(m), path_(path), deny_(deny) {
+    if (deny_) m_.DenyWrites(path_, true);
+  }
+  ~Denied() {
+    if (deny_) m_.DenyWrites(path_, false);
+  }
+  Denied(const Denied&) = delete;
+  Denied& operator=(const Denied&) = delete;
+
+ private:
+  Machine& m_;
+  std::string path_;
+  bool deny_;
+};
+
 void Check(Machine& m, const Row& row) {
+  m.Record(row.edition);
   if (row.kills > 0) return CheckBusy(m, row);
   ZipWriter zip;
   for (const std::string& entry : row.entries) {
     const bool package = entry.ends_with(".package");
-    zip.Add(entry, package ? Package(entry.substr(entry.find_last_of("/\\") + 1)) : kReadMe)
+    const std::string readMe = row.readMe.empty() ? kReadMe : row.readMe;
+    zip.Add(entry, package ? Package(entry.substr(entry.find_last_of("/\\") + 1)) : readMe)
         .password = package && row.twist == kPassword ? kSecret : "";
   }
   std::string archive = zip.Build();
@@ -116,25 +228,40 @@ void Check(Machine& m, const Row& row) {
   if (const size_t at = arguments.find("{}"); at != std::string::npos)
     arguments.replace(at, 2, m.Serve(std::string(row.name) + ".zip", archive, false));
   for (const auto& name : row.before) WriteAll(m.downloads + "/" + name, "old");
-  if (row.twist == kNoDownloads) fs::remove_all(m.downloads);
+  if (row.twist == kNoDownloads) fs::remove_all(PathOf(m.downloads).parent_path());
+  if (!row.catalog.empty()) WriteAll(m.script, row.catalog);
+  if (row.twist == kNoScript) fs::remove(PathOf(m.script));
   const std::string catalog = ReadAll(m.script);
 
-  Ended ended = m.Start({{arguments, row.boxes}}).at(0);
+  Ended ended;
+  {
+    const Denied denied(m, m.script, row.twist == kDeniedWrite);
+    ended = m.Start({{arguments, row.boxes}}).at(0);
+  }
 
   EXPECT_EQ(ended.exitCode, row.exitCode);
   std::vector<Box> expected = row.boxes;
   for (Box& box : expected) box.flags &= box.flags == kInputBox ? ~0 : m.shown;
-  if (row.exitCode == 2 && !ended.boxes.empty())
-    ended.boxes[0].text.resize(expected[0].text.size());
+  for (size_t i = 0; i < expected.size() && i < ended.boxes.size(); ++i)
+    if (expected[i].head || (row.exitCode == 2 && i == 0))
+      ended.boxes[i].text.resize(std::min(ended.boxes[i].text.size(), expected[i].text.size()));
   EXPECT_EQ(ended.boxes, expected);
   std::map<std::string, std::string> installed;
   for (const auto& name : row.before) installed[name] = "old";
   for (const auto& name : row.copied) installed[name] = Package(name);
   for (const auto& [name, data] : installed) EXPECT_EQ(ReadAll(m.downloads + "/" + name), data);
   EXPECT_EQ(List(m.downloads).size(), installed.size());
-  EXPECT_THAT(ReadAll(m.script), ::testing::StartsWith(catalog));
+  const std::string script = ReadAll(m.script);
+  EXPECT_THAT(script, ::testing::StartsWith(catalog));
+  if (!row.merged) {
+    EXPECT_EQ(script, catalog) << "the catalog script changed";
+  } else if (!row.appended.empty()) {
+    EXPECT_EQ(script, catalog + row.appended);
+  }
   // The read-me's lines after its first: merged or not.
-  EXPECT_EQ(ReadAll(m.script).find(kReadMe + 12) != std::string::npos, row.merged);
+  if (row.readMe.empty()) {
+    EXPECT_EQ(script.find(kReadMe + 12) != std::string::npos, row.merged);
+  }
   // An error that stops the run skips the clean-up.
   EXPECT_EQ(List(m.temp),
             (row.exitCode == 2 ? Names{"DownloadedFiles", "DownloadedZIP.zip"} : Names{}));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct Box {
   int flags = kInformation;
   int answer = kOk;
   std::string typed = {};  // typed into an input box first
+  bool head = false;  // only the head of the text is given: the rest names this machine's paths
   bool operator==(const Box& other) const { return text == other.text && flags == other.flags; }
 };
 
@@ -39,14 +41,39 @@ struct Ended {
   std::vector<Box> boxes;  // in order, with the flags this system lets a user see
 };
 
+// Which keys record the game, as each edition writes them.
+enum class Keys {
+  kDisc,         // HKLM SOFTWARE\EA GAMES\The Sims 2: disc edition, Ultimate Collection
+  kLegacyPacks,  // HKCU ...\The Sims 2 Ultimate Collection 25 with its pack sub-keys (Steam)
+  kLegacyMaxis,  // HKLM SOFTWARE\Maxis\The Sims 2 Legacy (the EA app)
+  kLegacySteam,  // Steam's uninstall entry of app 3314070, in a 64-bit prefix
+  kNone,         // no game at all
+};
+
+// The game as one edition lays it out: its keys, the names they give, and
+// where its base game lies below its root. Texts are UTF-8.
+struct Edition {
+  Keys keys = Keys::kDisc;
+  std::string displayName = {};           // the keys' "DisplayName"; empty: none
+  std::string userFolder = "The Sims 2";  // below <Documents>\EA Games
+  std::string base = "";          // the base game below the root ("Double Deluxe\Base", "Base")
+  bool trailingSeparator = true;  // on the folder that "Install Dir" names
+};
+
 class Machine {
  public:
   virtual ~Machine() = default;
+  // Lays the game out as `edition` does, with the catalog script kCatalog
+  // and the Downloads folder made, and points `downloads` and `script` at
+  // them.
+  virtual void Record(const Edition& edition) = 0;
   // Serves `archive` as `name`; gives its address without the scheme,
   // "127.0.0.1:PORT/...". A slow one pauses half way through.
   virtual std::string Serve(const std::string& name, const std::string& archive, bool slow) = 0;
   // Starts every launch at once; returns when each has ended.
   virtual std::vector<Ended> Start(const std::vector<Launch>& launches) = 0;
+  // Makes the file refuse every change, or accept changes again.
+  virtual void DenyWrites(const std::string& path, bool deny) = 0;
 
   // Native paths: the runs' temporary folder, the Downloads folder, the
   // catalog script.
@@ -57,7 +84,10 @@ class Machine {
   std::string leftover, lookAlike;
 };
 
-enum Twist { kNoTwist, kDamaged, kPassword, kNoDownloads };
+// kNoDownloads: no Downloads folder (nor the per-user folder above it);
+// kNoScript: no catalog script; kDeniedWrite: a catalog script that refuses
+// to be changed.
+enum Twist { kNoTwist, kDamaged, kPassword, kNoDownloads, kNoScript, kDeniedWrite };
 
 // One run with an archive served. An exit code of 2 is an error that stops
 // the run: its box is compared by the head of its text. Or else several runs
@@ -75,15 +105,21 @@ struct Row {
   bool merged = false;                   // the read-me is merged; otherwise the script is untouched
   Twist twist = kNoTwist;
   int kills = 0;  // after runs started together, runs killed at seeded moments, then a complete one
+  Edition edition = {};
+  std::string readMe = {};   // the read-mes' bytes; empty: a small one with a free id
+  std::string catalog = {};  // the catalog script before; empty: kCatalog
+  std::string appended =
+      {};  // when merged: exactly what follows the old script; empty: not checked
   friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 extern const std::vector<Row> kRows;
 
 void Check(Machine& machine, const Row& row);
 // A file's whole content ("<missing>" when it cannot be read); a file
-// written whole, its folders made.
+// written whole, its folders made. Paths are UTF-8.
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& content);
+std::filesystem::path PathOf(const std::string& utf8);
 
 }  // namespace qv::test::e2e
 

@@ -80,18 +80,52 @@ Box Read(HWND box) {
   return seen;
 }
 
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size(), L'\0');
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                      wide.data(), static_cast<int>(wide.size()));
+  wide.resize(static_cast<size_t>(n > 0 ? n : 0));
+  return wide;
+}
+
+// Runs reg.exe, the registry tool that Wine brings ("wine reg"), with a
+// command line in UTF-16 so that names beyond the code page arrive whole;
+// gives its exit code.
+DWORD Reg(const std::string& arguments) {
+  std::wstring line = L"reg.exe " + Wide(arguments);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+    ADD_FAILURE() << "reg " << arguments << ": error " << ::GetLastError();
+    return 1;
+  }
+  ::WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  return code;
+}
+
+// A value that reg.exe stores as given: a backslash before the closing quote
+// would escape it, so a trailing one is doubled.
+std::string Quoted(const std::string& value) {
+  return "\"" + value + (value.ends_with("\\") ? "\\" : "") + "\"";
+}
+
+constexpr const char* kGameKeys[] = {
+    "HKLM\\SOFTWARE\\EA GAMES\\The Sims 2",
+    "HKCU\\Software\\Electronic Arts\\The Sims 2 Ultimate Collection 25",
+    "HKLM\\SOFTWARE\\Maxis\\The Sims 2 Legacy",
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 3314070"};
+
 class WineMachine : public Machine {
  public:
   WineMachine() {
-    char documents[MAX_PATH] = {};
-    ::SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, documents);
-    downloads = std::string(documents) + "\\EA Games\\The Sims 2\\Downloads";
-    fs::remove_all(downloads);
-    fs::create_directories(downloads);
     temp = dir_.Path() + "\\tmp";
     fs::create_directories(temp);
-    script = dir_.Path() + "\\The Sims 2\\TSData\\Res\\Catalog\\Scripts\\modularstairs.txt";
-    WriteAll(script, kCatalog);
     fs::create_directories(programs_);
     for (const char* file : {"\\quorvane-installer.exe", "\\unzip32.dll"})
       fs::copy_file(platform::ExecutableFolder() + file, programs_ + file);
@@ -99,6 +133,63 @@ class WineMachine : public Machine {
     leftover = ".qv-0000beef-0001.tmp";
     lookAlike = ".qv-notes.tmp";
   }
+  ~WineMachine() override {
+    for (const char* key : kGameKeys) Reg(std::string("delete \"") + key + "\" /f");
+  }
+
+  // The game in this test's folder, its keys written with reg.exe as the
+  // edition writes them (in the view of this program's own bitness, which
+  // is the installer's too).
+  void Record(const Edition& edition) override {
+    for (const char* key : kGameKeys) Reg(std::string("delete \"") + key + "\" /f");
+    const std::string root = dir_.Path() + "\\The Sims 2";
+    const std::string game = root + (edition.base.empty() ? "" : "\\" + edition.base);
+    const std::string end = edition.trailingSeparator ? "\\" : "";
+    script = game + "\\TSData\\Res\\Catalog\\Scripts\\modularstairs.txt";
+    WriteAll(script, kCatalog);
+    wchar_t documents[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, documents);
+    const std::u8string eaGames = (fs::path(documents) / "EA Games").u8string();
+    fs::remove_all(fs::path(eaGames));
+    downloads =
+        std::string(eaGames.begin(), eaGames.end()) + "\\" + edition.userFolder + "\\Downloads";
+    fs::create_directories(PathOf(downloads));
+
+    auto add = [](const std::string& key, const std::string& name, const std::string& value) {
+      EXPECT_EQ(
+          Reg("add \"" + key + "\" /v \"" + name + "\" /t REG_SZ /d " + Quoted(value) + " /f"), 0u)
+          << key << " " << name;
+    };
+    auto named = [&](const std::string& key) {
+      if (!edition.displayName.empty()) add(key, "DisplayName", edition.displayName);
+    };
+    switch (edition.keys) {
+      case Keys::kDisc:
+        named(kGameKeys[0]);
+        add(kGameKeys[0], "Install Dir", game + end);
+        break;
+      case Keys::kLegacyPacks:
+        named(kGameKeys[1]);
+        for (const char* pack : {"EP9", "EP1"})
+          add(std::string(kGameKeys[1]) + "\\Sims2" + pack + ".exe", "path", root + "\\" + pack);
+        break;
+      case Keys::kLegacyMaxis:
+        add(kGameKeys[2], "Install Dir", root + end);
+        break;
+      case Keys::kLegacySteam:
+        add(kGameKeys[3], "InstallLocation", root + end);
+        break;
+      case Keys::kNone:
+        break;
+    }
+  }
+
+  // The read-only attribute: the merge refuses such a script.
+  void DenyWrites(const std::string& path, bool deny) override {
+    ::SetFileAttributesW(PathOf(path).c_str(),
+                         deny ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+  }
+
   std::string Serve(const std::string& name, const std::string& archive, bool slow) override {
     WriteAll(state_ + "\\root\\e2e-" + name, archive);
     return "127.0.0.1:" + ReadAll(state_ + "\\port") + (slow ? "/slow/e2e-" : "/e2e-") + name;
@@ -171,7 +262,6 @@ class WineMachine : public Machine {
  private:
   TempDir dir_;
   std::string state_ = platform::GetEnvironment("QV_HTTP_STATE");
-  GameRegistry registry_{"", dir_.Path() + "\\The Sims 2\\"};
   std::string programs_ = dir_.Path() + "\\Program Files";
 };
 
