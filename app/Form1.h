@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -13,6 +14,26 @@
 #include "common/Error.h"
 
 namespace qv {
+
+// What the merge of one read-me came to. The merge shows no message: the run
+// reads this and tells the player.
+struct MergeResult {
+  enum class Outcome {
+    kMerged,             // the read-me's lines are in the catalog script now
+    kNothingToTakeOver,  // the read-me has no line the merge takes over; script untouched
+    kFailed,             // the read-me had lines to take over, and the script does not
+                         // hold them: it is as it was before the merge
+  };
+  Outcome outcome = Outcome::kNothingToTakeOver;
+  // Set exactly when the merge failed: what stopped it. Its number tells the
+  // kind: 70 no rights to write (or an immutable file), 75 a read-only
+  // script, 55 the file in use by another program, 61 disk full, 53 or 76 a
+  // script or read-me that is not there.
+  std::optional<Error> error;
+  // The catalog script the merge worked on; empty when its path could not
+  // be had.
+  std::string catalogScript;
+};
 
 class Form1 {
  public:
@@ -27,8 +48,9 @@ class Form1 {
   // normally.
   void Form_Load();
 
-  // Merges one read-me file into the game's catalog script.
-  void InstallFile(const std::string& FileToInstall);
+  // Merges one read-me file into the game's catalog script. Never raises:
+  // whatever stops the merge comes back in the result.
+  MergeResult InstallFile(const std::string& FileToInstall);
   // True when `Value` is an id in use.
   bool UsedYet(const std::string& Value);
   // Where the merge's drawn object ids come from: a number uniform in [0, 1).

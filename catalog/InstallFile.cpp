@@ -2,13 +2,16 @@
 //
 // A merge reads the catalog script twice (once for the ids in use, once to
 // copy it), then takes over the recognised lines of one read-me file, and
-// rewrites the script when it took over anything. It never reports failure:
-// any failure ends the merge and the install run goes on with its next file.
+// rewrites the script when it took over anything. It shows no message: it
+// tells its caller what came of it, and a failure ends the merge with the
+// script as it was.
 
 #include <bitset>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -39,6 +42,10 @@ constexpr std::string_view kComment = "#";
 constexpr std::string_view kObjectId = "objectID";
 constexpr std::string_view kModularStairs = "modularStairs";
 constexpr std::string_view kCatalogTextIndex = "catalogTextIndex";
+constexpr std::string_view kCatalogTextResource = "catalogTextResource";
+// What a Windows editor puts before the first line of a script it saves as
+// UTF-8.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 // After this many draws that all hit taken ids, the next free id is taken in
 // order instead. With a sound source and at least one id free, the chance of
@@ -53,6 +60,33 @@ constexpr size_t kWriteBlock = 64 * 1024;
 // an item shorter than the keyword never matches.
 bool BeginsWith(std::string_view item, std::string_view keyword) {
   return item.substr(0, keyword.size()) == keyword;
+}
+
+// Where the game's catalog script is: the game folder as the registry gives
+// it (ending with a backslash), then the script's place below it.
+std::string CatalogScriptPath() {
+  return GetRegistryString(platform::kHkeyLocalMachine, kGameKey, kInstallDirValue) +
+         kScriptBelowGame;
+}
+
+// What the read-me pass does with an item.
+enum class ReadmeLine {
+  kCommentOrObject,  // "#..." or "objectID...": taken over, maybe set off by an empty line
+  kStair,            // "modularStairs...": taken over with an id not in use
+  kAsItIs,           // "catalogTextIndex..." or "catalogTextResource...": taken over unchanged
+  kDropped,          // anything else, empty items included
+};
+
+ReadmeLine KindOf(std::string_view item) {
+  if (BeginsWith(item, kComment) || BeginsWith(item, kObjectId)) {
+    return ReadmeLine::kCommentOrObject;
+  }
+  if (BeginsWith(item, kModularStairs)) return ReadmeLine::kStair;
+  // The text resource line names the stairs and their price in the catalog.
+  if (BeginsWith(item, kCatalogTextIndex) || BeginsWith(item, kCatalogTextResource)) {
+    return ReadmeLine::kAsItIs;
+  }
+  return ReadmeLine::kDropped;
 }
 
 // The id of a stair line: everything after the keyword and one separator
@@ -71,22 +105,56 @@ std::string_view Trimmed(std::string_view line) {
   return line.substr(first, line.find_last_not_of(' ') - first + 1);
 }
 
-// Calls `onItem` for each item of the file at `path`, in order. An item is a
-// whole line without its line end and without leading and trailing spaces;
-// it is only valid during the call, so a pass copies what it keeps and a
-// script's 30,000 lines cost no allocation where nothing is kept. Pending
-// window messages are processed after every item read.
+// Calls `onItem` for each item of the file at `path`, in order, until it
+// returns false. An item is a whole line without its line end and without
+// leading and trailing spaces; it is only valid during the call, so a pass
+// copies what it keeps and a script's 30,000 lines cost no allocation where
+// nothing is kept. Pending window messages are processed after every item
+// read.
 template <typename OnItem>
-void ForEachItem(const std::string& path, OnItem&& onItem) {
+void ForEachItem(const std::string& path, catalog::Marks marks, OnItem&& onItem) {
   platform::File file = platform::File::OpenRead(path);
-  catalog::LineReader reader(file);
+  catalog::LineReader reader(file, marks);
   std::string line;
   while (reader.Next(line)) {
     const std::string_view item = Trimmed(line);
     platform::DoEvents();
-    onItem(item);
+    if (!onItem(item)) break;
   }
   file.Close();
+}
+
+// Whether the read-me holds a line that the merge takes over, for a merge
+// that failed before its read-me pass; reads up to the first such line. A
+// read-me that cannot be read counts as holding one: nothing shows that the
+// merge had nothing to do.
+bool HasLinesToTakeOver(const std::string& readme) noexcept {
+  bool found = false;
+  try {
+    ForEachItem(readme, catalog::Marks::kDecoded, [&](std::string_view item) {
+      found = KindOf(item) != ReadmeLine::kDropped;
+      return !found;
+    });
+  } catch (...) {
+    return true;
+  }
+  return found;
+}
+
+// The exception being handled as the error value, with the merge as its
+// source.
+Error CaughtError() {
+  try {
+    throw;
+  } catch (const Error& error) {
+    return error.WithSource(kSource);
+  } catch (const std::bad_alloc&) {
+    return Error(err::kOutOfMemory, "Out of memory", kSource);
+  } catch (const std::exception& unexpected) {
+    return Error(err::kInternal, std::string("Internal error: ") + unexpected.what(), kSource);
+  } catch (...) {
+    return Error(err::kInternal, "Internal error", kSource);
+  }
 }
 
 // The folder part of `path`, without its last separator.
@@ -110,7 +178,10 @@ void ReplaceScript(const std::string& scriptPath, const StringList& lines) {
   // Opening a read-only file for writing fails; a rename would not notice,
   // so ask first: a protected script stays as it is.
   if ((platform::GetAttributes(scriptPath) & platform::kAttrReadOnly) != 0) {
-    throw Error(err::kPathFileAccess, "the catalog script is read-only", kSource);
+    throw Error(err::kPathFileAccess,
+                std::string(err::Title(err::kPathFileAccess)) + ": the catalog script '" +
+                    scriptPath + "' is read-only",
+                kSource);
   }
   std::string temporaryPath;
   platform::File out = platform::File::CreateTemporaryIn(FolderOf(scriptPath), temporaryPath);
@@ -158,7 +229,8 @@ void RaiseCounter(TextBox& counter) {
 
 // The ids this merge must not write: the script's own (List2, tested with
 // UsedYet) and the ones it has written itself so far. Also knows which of the
-// 1000 drawable ids are gone, so it can tell when no draw can succeed.
+// 1000 drawable ids are gone, so it can tell when no draw can succeed; then
+// the ids go on above them.
 class IdLedger {
  public:
   explicit IdLedger(Form1& form) : form_(form) {}
@@ -172,13 +244,13 @@ class IdLedger {
     NoteDrawable(id);
   }
 
-  // A drawn id that is neither in the script nor written by this merge.
+  // A drawn id that is neither in the script nor written by this merge, or
+  // when all of "0" to "999" are, the first whole number above them that is
+  // free.
   std::string DrawFreeId() {
     std::string candidate;
     for (int draws = 0; draws < kMaxDraws; ++draws) {
-      if (drawableTaken_.all()) {
-        throw Error(err::kInvalidCall, "every object id from 0 to 999 is in use", kSource);
-      }
+      if (drawableTaken_.all()) return NextIdAboveDrawable();
       const float r = form_.Rnd ? form_.Rnd() : catalog::ClockSeededDraw();
       candidate = catalog::IdFromDraw(r);
       if (!Taken(candidate)) return candidate;
@@ -191,10 +263,17 @@ class IdLedger {
       candidate = std::to_string(number);
       if (!Taken(candidate)) return candidate;
     }
-    throw Error(err::kInvalidCall, "every object id from 0 to 999 is in use", kSource);
+    return NextIdAboveDrawable();
   }
 
  private:
+  // Ids are texts: "1000" is taken only when that very text is. Ids are
+  // only ever added during a merge, so the search never needs to go back.
+  std::string NextIdAboveDrawable() {
+    while (Taken(std::to_string(nextAbove_))) ++nextAbove_;
+    return std::to_string(nextAbove_);
+  }
+
   void NoteDrawable(std::string_view id) {
     const int number = catalog::DrawableIdNumber(id);
     if (number >= 0) drawableTaken_.set(static_cast<size_t>(number));
@@ -203,21 +282,23 @@ class IdLedger {
   Form1& form_;
   std::unordered_set<std::string> written_;
   std::bitset<catalog::kDrawableIdCount> drawableTaken_;
+  int64_t nextAbove_ = catalog::kDrawableIdCount;
 };
 
 }  // namespace
 
-void Form1::InstallFile(const std::string& FileToInstall) {
+MergeResult Form1::InstallFile(const std::string& FileToInstall) {
+  MergeResult result;
   bool bChanged = false;
+  bool readmeReached = false;
   List1.Clear();
   List2.Clear();
   usedIdIndex_.clear();
   usedIdIndexCount_ = 0;
 
   try {
-    const std::string sCatalogPath =
-        GetRegistryString(platform::kHkeyLocalMachine, kGameKey, kInstallDirValue) +
-        kScriptBelowGame;
+    const std::string sCatalogPath = CatalogScriptPath();
+    result.catalogScript = sCatalogPath;
     // From the first read to the rewrite, no other merge of this script may
     // run, in this process or any other: each would rewrite the script from
     // what it read, and the later one would drop the other's lines and could
@@ -229,58 +310,86 @@ void Form1::InstallFile(const std::string& FileToInstall) {
     RemoveLeftoverTemporaries(FolderOf(sCatalogPath) + Separator(sCatalogPath));
     IdLedger ids(*this);
 
-    // Id pass: the ids the script uses.
-    ForEachItem(sCatalogPath, [&](std::string_view item) {
+    // Id pass: the ids the script uses. A mark that an editor put before the
+    // first line stays in the copy, but the line's id is read behind it.
+    bool firstItem = true;
+    ForEachItem(sCatalogPath, catalog::Marks::kKept, [&](std::string_view item) {
+      if (firstItem && item.starts_with(kUtf8Mark)) item = Trimmed(item.substr(kUtf8Mark.size()));
+      firstItem = false;
       if (BeginsWith(item, kModularStairs)) {
         std::string id = StairId(item);
         ids.NoteScriptId(id);
         List2.AddItem(id);
       }
+      return true;
     });
 
     // Copy pass: the script's items, unchanged and in order.
-    ForEachItem(sCatalogPath, [&](std::string_view item) { List1.AddItem(item); });
+    ForEachItem(sCatalogPath, catalog::Marks::kKept, [&](std::string_view item) {
+      List1.AddItem(item);
+      return true;
+    });
 
     // Read-me pass. sLastKey starts as if an object line came last, so the
     // first comment line of a read-me is set off by an empty line.
+    readmeReached = true;
     std::string_view sLastKey = kObjectId;
-    ForEachItem(FileToInstall, [&](std::string_view item) {
-      if (BeginsWith(item, kComment) || BeginsWith(item, kObjectId)) {
-        if (item == kComment) item = {};
-        if (BeginsWith(item, kObjectId)) {
-          sLastKey = kObjectId;
-        } else {
-          if (sLastKey == kObjectId) {
-            List1.AddItem({});
-            bChanged = true;
+    ForEachItem(FileToInstall, catalog::Marks::kDecoded, [&](std::string_view item) {
+      switch (KindOf(item)) {
+        case ReadmeLine::kCommentOrObject:
+          if (item == kComment) item = {};
+          if (BeginsWith(item, kObjectId)) {
+            sLastKey = kObjectId;
+          } else {
+            if (sLastKey == kObjectId) {
+              List1.AddItem({});
+              bChanged = true;
+            }
+            sLastKey = kComment;
           }
-          sLastKey = kComment;
+          List1.AddItem(item);
+          bChanged = true;
+          break;
+        case ReadmeLine::kStair: {
+          sLastKey = kModularStairs;
+          std::string candidate = StairId(item);
+          // An empty id would be written as the keyword and a space, which
+          // reads back as the keyword alone and would fail every later merge;
+          // such a line gets a drawn id like a taken one.
+          if (candidate.empty() || ids.Taken(candidate)) candidate = ids.DrawFreeId();
+          ids.NoteWritten(candidate);
+          List1.AddItem(std::string(kModularStairs) + " " + candidate);
+          bChanged = true;
+          break;
         }
-        List1.AddItem(item);
-        bChanged = true;
-      } else if (BeginsWith(item, kModularStairs)) {
-        sLastKey = kModularStairs;
-        std::string candidate = StairId(item);
-        // An empty id would be written as the keyword and a space, which
-        // reads back as the keyword alone and would fail every later merge;
-        // such a line gets a drawn id like a taken one.
-        if (candidate.empty() || ids.Taken(candidate)) candidate = ids.DrawFreeId();
-        ids.NoteWritten(candidate);
-        List1.AddItem(std::string(kModularStairs) + " " + candidate);
-        bChanged = true;
-      } else if (BeginsWith(item, kCatalogTextIndex)) {
-        List1.AddItem(item);
-        bChanged = true;
+        case ReadmeLine::kAsItIs:
+          List1.AddItem(item);
+          bChanged = true;
+          break;
+        case ReadmeLine::kDropped:
+          break;
       }
+      return true;
     });
 
     if (bChanged) ReplaceScript(sCatalogPath, List1);
-  } catch (const std::exception&) {
-    // Absorbed: the merge ends quietly and the run goes on with its next
-    // read-me file. Every file it opened has been closed on the way out.
+    result.outcome =
+        bChanged ? MergeResult::Outcome::kMerged : MergeResult::Outcome::kNothingToTakeOver;
+  } catch (...) {
+    // The merge ends here; every file it opened has been closed on the way
+    // out and the script is as it was. It failed only if the read-me had
+    // something to take over: when the failure came before the read-me was
+    // read, a look at the read-me tells. A read-me that could not be read
+    // through is a failure, whatever it held.
+    Error error = CaughtError();
+    if (bChanged || readmeReached || HasLinesToTakeOver(FileToInstall)) {
+      result.outcome = MergeResult::Outcome::kFailed;
+      result.error = std::move(error);
+    }
   }
 
   if (bChanged) RaiseCounter(Text1);
+  return result;
 }
 
 bool Form1::UsedYet(const std::string& Value) {

@@ -8,6 +8,8 @@ const char* Title(int32_t number) noexcept {
       return "File not found";
     case kPathNotFound:
       return "Path not found";
+    case kFileInUse:
+      return "File already open";
     case kPermissionDenied:
       return "Permission denied";
     case kFileExists:

@@ -21,6 +21,7 @@ inline constexpr int32_t kDllLoad = 48;             // error in loading DLL
 inline constexpr int32_t kInternal = 51;            // internal error
 inline constexpr int32_t kBadFileName = 52;         // bad file name or number
 inline constexpr int32_t kFileNotFound = 53;        // file not found
+inline constexpr int32_t kFileInUse = 55;           // file already open (by another program)
 inline constexpr int32_t kDeviceIo = 57;            // device I/O error
 inline constexpr int32_t kFileExists = 58;          // file already exists
 inline constexpr int32_t kDiskFull = 61;            // disk full

@@ -2,7 +2,8 @@
 // read-me, split at the first "\n--readme--\n" (no separator: all read-me,
 // empty script). After the merge the script must be the old one, or the old
 // items in their order followed by new lines, every line ended by CR LF and
-// no stair id twice; nothing but the merge's lock file may be left beside it.
+// no stair id twice, as the merge's result says; nothing but the merge's lock
+// file may be left beside it.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -55,8 +56,11 @@ bool Sound(const std::string& before, const std::string& after) {
     if (before.compare(end, 2, "\r\n") == 0) ++end;
     const size_t first = std::min(line.find_first_not_of(' '), line.size());
     const std::string item = line.substr(first, line.find_last_not_of(' ') + 1 - first);
-    if (item.starts_with("modularStairs"))
-      ids.insert(item.substr(std::min<size_t>(14, item.size())));
+    // A mark before the first line hides no id.
+    std::string unmarked = start == 0 && item.starts_with("\xEF\xBB\xBF") ? item.substr(3) : item;
+    unmarked.erase(0, std::min(unmarked.find_first_not_of(' '), unmarked.size()));
+    if (unmarked.starts_with("modularStairs"))
+      ids.insert(unmarked.substr(std::min<size_t>(14, unmarked.size())));
     old += item + "\r\n";
   }
   if (!after.starts_with(old) || after.size() == old.size() || !after.ends_with("\r\n"))
@@ -90,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return static_cast<float>(state >> 8) / 16777216.0f;
   };
   form.Text1.Text = "0";
-  form.InstallFile(readMe.string());
+  const qv::MergeResult result = form.InstallFile(readMe.string());
   std::stringstream read;
   read << std::ifstream(scripts / "modularstairs.txt", std::ios::binary).rdbuf();
   const std::string after = read.str();
@@ -99,9 +103,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path name = entry.path().filename();
     alone = alone && (name == "modularstairs.txt" || name == "modularstairs.txt.lock");
   }
-  if (!alone || !Sound(before, after)) {
-    std::fprintf(stderr, "%s\n--- before\n%s\n--- after\n%s\n",
-                 alone ? "not a sound merge" : "a file left beside the script", before.c_str(),
+  // Nothing here can make a merge fail; one that took something over wrote
+  // it and counted the read-me, one that took nothing left all as it was.
+  const bool merged = result.outcome == qv::MergeResult::Outcome::kMerged;
+  const char* problem =
+      !alone                                    ? "a file left beside the script"
+      : !Sound(before, after)                   ? "not a sound merge"
+      : result.error                            ? result.error->Description().c_str()
+      : merged != (after != before)             ? "the result does not tell what the merge did"
+      : form.Text1.Text != (merged ? "1" : "0") ? "the counter does not follow the result"
+                                                : nullptr;
+  if (problem != nullptr) {
+    std::fprintf(stderr, "%s\n--- before\n%s\n--- after\n%s\n", problem, before.c_str(),
                  after.c_str());
     std::abort();
   }

@@ -397,6 +397,12 @@ TEST(Unzip32Extract, EntryNames) {
          "aux/x8", "a/com1\\x9", "../"},
         kUnsafe, "", kOk, "x1 x2 x3 x4 x5 x6 x7 x8 x9");
   Names("DotLast", {"a/."}, kOk, "a", kUnsafe, "");
+  // macOS's AppleDouble files, wherever their folder is; a file of that name stays.
+  Names("MacMetadataFolders",
+        {"__MACOSX/", "__MACOSX/._good.txt", "__MACOSX/stairs/._oak.package",
+         "stairs\\__MACOSX\\._oak.package", "a/__MACOSX/", "__MACOSX/a:b", "stairs/oak.package",
+         "b/__MACOSX"},
+        kOk, "stairs/oak.package b/__MACOSX", kOk, "oak.package __MACOSX");
 }
 
 TEST(Unzip32Extract, Options) {

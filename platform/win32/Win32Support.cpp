@@ -36,10 +36,13 @@ int32_t NumberForWin32(DWORD code) {
     case ERROR_DIRECTORY:
       return err::kPathNotFound;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
     case ERROR_WRITE_PROTECT:
       return err::kPermissionDenied;
+    // Another program has the file open (the game, an editor): waiting or
+    // closing it helps, more rights do not.
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return err::kFileInUse;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return err::kFileExists;

@@ -10,10 +10,19 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace qv::test {
@@ -65,6 +74,40 @@ bool RunOnTheHost(const std::string& command, const std::vector<std::string>& ar
 
 }  // namespace
 #endif
+
+namespace {
+
+// Sets or clears the immutable flag of the file `path`; an empty text, or
+// what went wrong.
+std::string SetImmutable(const std::string& path, bool on) {
+#ifdef _WIN32
+  const std::string command = on ? "chattr +i \\\"$0\\\"" : "chattr -i \\\"$0\\\"";
+  return RunOnTheHost(command, {UnixPath(path)}, path + ".flagged") ? "" : "chattr failed";
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  int flags = 0;
+  int result = ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+  if (result == 0) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    result = ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  }
+  const std::string failure = result == 0 ? "" : std::strerror(errno);
+  ::close(fd);
+  return failure;
+#endif
+}
+
+}  // namespace
+
+ScopedImmutable::ScopedImmutable(std::string path) : path_(std::move(path)) {
+  const std::string failure = SetImmutable(path_, true);
+  EXPECT_EQ(failure, "") << "cannot make " << path_ << " immutable";
+}
+
+ScopedImmutable::~ScopedImmutable() {
+  SetImmutable(path_, false);
+}
 
 bool UnderWine() {
 #ifdef _WIN32

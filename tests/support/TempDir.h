@@ -40,4 +40,18 @@ class TempDir {
   std::string path_;
 };
 
+// Makes the file `path` immutable (chattr +i) for the life of the object: no
+// one, root included, may write, replace or remove it (under Wine, made so by
+// the host). Fails the test when the file system has no such flag.
+class ScopedImmutable {
+ public:
+  explicit ScopedImmutable(std::string path);
+  ~ScopedImmutable();
+  ScopedImmutable(const ScopedImmutable&) = delete;
+  ScopedImmutable& operator=(const ScopedImmutable&) = delete;
+
+ private:
+  std::string path_;
+};
+
 }  // namespace qv::test

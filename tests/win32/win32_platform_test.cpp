@@ -58,13 +58,19 @@ TEST(Win32FileSystemTest, AttributesMasksAndErrorNumbers) {
       names.insert(name);
     EXPECT_EQ(names, row.expected) << row.path << ", mask " << row.mask;
   }
+  // Another program holding a file open, sharing it with no one.
+  const HANDLE held = ::CreateFileA(path("held.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const std::pair<qv::Error, int32_t> failures[] = {
       {Raised([&] { fs::GetAttributes(path("missing.txt")); }), qv::err::kFileNotFound},
       {Raised([&] { fs::GetAttributes(path("missing\\x.txt")); }), qv::err::kPathNotFound},
       {Raised([&] { fs::RemoveFile(path("readonly.txt")); }), qv::err::kPermissionDenied},
       {Raised([&] { fs::RemoveFolder(path("sub")); }), qv::err::kPathFileAccess},
       {Raised([&] { fs::ReadFolder(path("missing")); }), qv::err::kPathNotFound},
+      {Raised([&] { fs::File::OpenRead(path("held.txt")); }), qv::err::kFileInUse},
   };
+  ::CloseHandle(held);
   for (const auto& [error, number] : failures) {
     EXPECT_EQ(error.Number(), number) << error.Description();
     EXPECT_NE(error.Description().find(dir.Path()), std::string::npos) << error.Description();

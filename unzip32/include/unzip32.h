@@ -98,8 +98,10 @@ enum { UNZIP32_REPLACE_NO = 100, UNZIP32_REPLACE_YES = 102, UNZIP32_REPLACE_CANC
  * component made only of dots and spaces or ending in a dot or a space, one of
  * < > " | ? *, or a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
  * with any extension). With HonorDirectories 0 only the last component is
- * kept and checked the same way; folder entries are skipped. The rule is the
- * same on every platform.
+ * kept and checked the same way; folder entries are skipped. Either way an
+ * entry below a folder "__MACOSX" (at any depth, the folder entry itself
+ * included) is skipped silently: macOS's AppleDouble files "._<name>", no
+ * files of the archive's author. The rules are the same on every platform.
  *
  * Duplicate names. The first entry that maps onto an output path claims it;
  * a later entry of the same run that maps onto the same path, compared

@@ -65,6 +65,23 @@ std::string_view CheckComponent(std::string_view component) {
   return {};
 }
 
+// macOS's Archive Utility stores each file's resource fork and extended
+// attributes as an AppleDouble file "._<name>" below a folder "__MACOSX" at
+// the top of the archive. They are no files of the archive's author: where
+// dot-files show (Windows), "._oak.package" beside "oak.package" would be
+// taken for a second package. Any folder of that name counts, at any depth,
+// so that an archive repacked into a subfolder loses them too.
+bool BelowMacMetadataFolder(std::string_view name) {
+  constexpr std::string_view kFolder = "__MACOSX";
+  size_t start = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (!IsSeparator(name[i])) continue;
+    if (name.substr(start, i - start) == kFolder) return true;
+    start = i + 1;
+  }
+  return false;
+}
+
 CleanName Refuse(std::string_view reason) {
   CleanName result;
   result.kind = NameKind::Refused;
@@ -76,6 +93,12 @@ CleanName Refuse(std::string_view reason) {
 
 CleanName CleanEntryName(std::string_view name, bool honorDirectories) {
   if (name.empty()) return Refuse("empty name");
+  // Nothing is written for these, so no name rule needs to hold for them.
+  if (BelowMacMetadataFolder(name)) {
+    CleanName skipped;
+    skipped.kind = NameKind::Skipped;
+    return skipped;
+  }
   for (char c : name) {
     auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7f) return Refuse("control character in name");

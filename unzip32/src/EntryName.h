@@ -14,7 +14,8 @@ namespace unzip32 {
 enum class NameKind {
   File,       // write a file at `path`
   Directory,  // create the folder `path`
-  Skipped,    // nothing to do (a folder entry with honorDirectories false, or "./")
+  Skipped,    // nothing to do (a folder entry with honorDirectories false, "./", or an
+              // entry below a "__MACOSX" folder)
   Refused     // unsafe or unusable; `reason` says why
 };
 
@@ -28,6 +29,10 @@ struct CleanName {
 
 // Cleans one entry name as stored in the archive. Both '/' and '\' separate
 // components; a trailing separator marks a folder entry.
+//
+// Either way, an entry with a folder "__MACOSX" anywhere in its name (the
+// folder entry itself included; the name compared exactly) is skipped: the
+// AppleDouble files of macOS, no files of the archive's author.
 //
 // honorDirectories true keeps the folders of the name. Refused: an empty name;
 // NUL or other control characters; absolute names ("/x", "\x", "\\server\x");
