@@ -147,8 +147,10 @@ std::optional<std::u16string> ParseQuoted(std::string_view s, size_t& pos, char 
           }
           out += static_cast<char16_t>(cp);
         } else {
-          // \\, \", \[, \] and anything else stand for themselves.
-          AppendUtf16(out, static_cast<unsigned char>(e));
+          // \\, \", \[, \] and anything else stand for themselves, a
+          // character beyond ASCII too (read from its first byte again).
+          --pos;
+          AppendUtf16(out, ReadRawChar(s, pos));
         }
     }
   }
