@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/DownloadToFile.h"
 #include "common/Error.h"
@@ -148,8 +149,19 @@ int Form1::Run() {
       }
 
       Text1.Text = "0";
+      // Every read-me is merged that can be; the first that could not is
+      // told, since stairs whose lines are not in the catalog do not appear
+      // in the game, whatever was copied.
+      std::optional<MergeResult> failed;
       for (int32_t index = 0; index < File1.ListCount(); ++index) {
-        InstallFile(File1.Path() + "\\" + File1.List(index));
+        MergeResult merge = InstallFile(File1.Path() + "\\" + File1.List(index));
+        if (merge.outcome == MergeResult::Outcome::kFailed && !failed) failed = std::move(merge);
+      }
+      if (failed) {
+        message("The catalog script could not be changed:\r\n" + failed->catalogScript +
+                    "\r\n\r\n" + (failed->error ? failed->error->Description() : ""),
+                kFlagsStop);
+        return;
       }
       bSuccess = true;
     }();

@@ -50,7 +50,7 @@ class Form1 {
 
   // Merges one read-me file into the game's catalog script. Never raises:
   // whatever stops the merge comes back in the result.
-  MergeResult InstallFile(const std::string& FileToInstall);
+  [[nodiscard]] MergeResult InstallFile(const std::string& FileToInstall);
   // True when `Value` is an id in use.
   bool UsedYet(const std::string& Value);
   // Where the merge's drawn object ids come from: a number uniform in [0, 1).

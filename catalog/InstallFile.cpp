@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -21,21 +22,18 @@
 #include "catalog/DrawnIds.h"
 #include "catalog/LineReader.h"
 #include "common/Error.h"
+#include "common/Game.h"
 #include "common/Leftovers.h"
 #include "common/Text.h"
-#include "common/modPaths.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Lock.h"
-#include "platform/Registry.h"
 
 namespace qv {
 
 namespace {
 
 constexpr const char* kSource = "Form1::InstallFile";
-constexpr const char* kGameKey = "SOFTWARE\\EA GAMES\\The Sims 2";
-constexpr const char* kInstallDirValue = "Install Dir";
 constexpr const char* kScriptBelowGame = "TSData\\Res\\Catalog\\Scripts\\modularstairs.txt";
 
 constexpr std::string_view kComment = "#";
@@ -60,13 +58,6 @@ constexpr size_t kWriteBlock = 64 * 1024;
 // an item shorter than the keyword never matches.
 bool BeginsWith(std::string_view item, std::string_view keyword) {
   return item.substr(0, keyword.size()) == keyword;
-}
-
-// Where the game's catalog script is: the game folder as the registry gives
-// it (ending with a backslash), then the script's place below it.
-std::string CatalogScriptPath() {
-  return GetRegistryString(platform::kHkeyLocalMachine, kGameKey, kInstallDirValue) +
-         kScriptBelowGame;
 }
 
 // What the read-me pass does with an item.
@@ -297,7 +288,10 @@ MergeResult Form1::InstallFile(const std::string& FileToInstall) {
   usedIdIndexCount_ = 0;
 
   try {
-    const std::string sCatalogPath = CatalogScriptPath();
+    // The edition found as the run found it; with none the path is
+    // relative and fails at its first read, as a missing script does.
+    const std::optional<GameInstall> game = FindGame();
+    const std::string sCatalogPath = game ? CatalogScriptPath(*game) : kScriptBelowGame;
     result.catalogScript = sCatalogPath;
     // From the first read to the rewrite, no other merge of this script may
     // run, in this process or any other: each would rewrite the script from

@@ -310,7 +310,7 @@ TEST_F(Merge, AMergeThatCannotCompleteTellsWhy) {
     EXPECT_EQ(result_.error ? result_.error->Number() : 0, row.error)
         << (result_.error ? result_.error->Description() : "no error");
     EXPECT_EQ(result_.catalogScript,
-              installDir_ + "TSData\\Res\\Catalog\\Scripts\\modularstairs.txt");
+              dir_.Path() + "/game\\TSData\\Res\\Catalog\\Scripts\\modularstairs.txt");
     EXPECT_EQ(Beside(), there ? kScriptAndLock : Names{});
     EXPECT_EQ(form_.Text1.Text, row.counter);
     immutable.reset();

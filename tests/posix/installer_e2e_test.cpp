@@ -138,11 +138,6 @@ class PosixMachine : public Machine {
     WriteAll(prefix + "/user.reg", user);
   }
 
-  // An immutable file refuses every change, root's too.
-  void DenyWrites(const std::string& path, bool deny) override {
-    ASSERT_EQ(RunAttached({"chattr", deny ? "+i" : "-i", path}, EnvironmentWith({})), 0);
-  }
-
   std::vector<Ended> Start(const std::vector<Launch>& launches) override {
     std::vector<std::future<Ended>> runs;
     for (const Launch& launch : launches)

@@ -7,10 +7,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
 
+#include "support/TempDir.h"
 #include "support/ZipWriter.h"
 
 namespace qv::test::e2e {
@@ -184,7 +186,7 @@ const std::vector<Row> kRows = {
   {.name = "CreatorsReadMeInUtf16", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
    .copied = {"Oak.package"}, .merged = true,
    .readMe = Utf16("# Escalier \xE9l\xE9gant\r\n") + Utf16(kCreatorsReadMe).substr(2),
-   .appended = std::string("\r\n# Escalier \xE9l\xE9gant") + (kCreatorsLines + 2)},
+   .appended = std::string("\r\n# Escalier \xE9l\xE9gant\r\n") + (kCreatorsLines + 2)},
   {.name = "EveryDrawableIdTaken", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
    .copied = {"Oak.package"}, .merged = true, .readMe = "modularStairs 5\r\nobjectID 9\r\n",
    .catalog = EveryDrawableIdTaken(), .appended = "modularStairs 1000\r\nobjectID 9\r\n"},
@@ -193,24 +195,6 @@ const std::vector<Row> kRows = {
 // clang-format on
 
 void CheckBusy(Machine& m, const Row& row);
-
-// Undoes DenyWrites however the check ends, so the test's folder can go.
-class Denied {
- public:
-  Denied(Machine& m, const std::string& path, bool deny) : m_(m), path_(path), deny_(deny) {
-    if (deny_) m_.DenyWrites(path_, true);
-  }
-  ~Denied() {
-    if (deny_) m_.DenyWrites(path_, false);
-  }
-  Denied(const Denied&) = delete;
-  Denied& operator=(const Denied&) = delete;
-
- private:
-  Machine& m_;
-  std::string path_;
-  bool deny_;
-};
 
 void Check(Machine& m, const Row& row) {
   m.Record(row.edition);
@@ -235,7 +219,8 @@ void Check(Machine& m, const Row& row) {
 
   Ended ended;
   {
-    const Denied denied(m, m.script, row.twist == kDeniedWrite);
+    std::optional<ScopedImmutable> denied;
+    if (row.twist == kDeniedWrite) denied.emplace(m.script);
     ended = m.Start({{arguments, row.boxes}}).at(0);
   }
 

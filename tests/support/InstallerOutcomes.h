@@ -72,8 +72,6 @@ class Machine {
   virtual std::string Serve(const std::string& name, const std::string& archive, bool slow) = 0;
   // Starts every launch at once; returns when each has ended.
   virtual std::vector<Ended> Start(const std::vector<Launch>& launches) = 0;
-  // Makes the file refuse every change, or accept changes again.
-  virtual void DenyWrites(const std::string& path, bool deny) = 0;
 
   // Native paths: the runs' temporary folder, the Downloads folder, the
   // catalog script.

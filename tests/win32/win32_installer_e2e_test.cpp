@@ -184,12 +184,6 @@ class WineMachine : public Machine {
     }
   }
 
-  // The read-only attribute: the merge refuses such a script.
-  void DenyWrites(const std::string& path, bool deny) override {
-    ::SetFileAttributesW(PathOf(path).c_str(),
-                         deny ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
-  }
-
   std::string Serve(const std::string& name, const std::string& archive, bool slow) override {
     WriteAll(state_ + "\\root\\e2e-" + name, archive);
     return "127.0.0.1:" + ReadAll(state_ + "\\port") + (slow ? "/slow/e2e-" : "/e2e-") + name;
