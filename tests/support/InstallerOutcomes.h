@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct Box {
   std::string typed = {};  // typed into an input box first
   bool head = false;  // only the head of the text is given: the rest names this machine's paths
   bool operator==(const Box& other) const { return text == other.text && flags == other.flags; }
+  friend void PrintTo(const Box& box, std::ostream* out) {
+    *out << "\"" << box.text << "\" (flags " << box.flags << ")";
+  }
 };
 
 struct Launch {

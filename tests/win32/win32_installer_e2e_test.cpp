@@ -72,8 +72,9 @@ Box Read(HWND box) {
   }
   if (seen.flags == kInputBox) return seen;
   if (::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO)) seen.flags = MB_YESNO;
-  // The icon is drawn once the box is shown.
-  for (int attempt = 0; icon != nullptr && attempt < 20; ++attempt, ::Sleep(50)) {
+  // The icon is drawn once the box is shown; on a busy machine that can take
+  // a few seconds.
+  for (int attempt = 0; icon != nullptr && attempt < 100; ++attempt, ::Sleep(50)) {
     ::RedrawWindow(icon, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     if (const int flag = IconFlag(icon)) return {seen.text, seen.flags | flag};
   }
