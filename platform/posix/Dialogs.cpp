@@ -494,6 +494,18 @@ uint32_t NotificationId(const std::string& output) {
   return value;
 }
 
+// Whether a session bus is there to carry a notification: named in the
+// environment, or at the place a systemd session keeps it. Without one the
+// helpers would only fail, or start a bus of their own through dbus-launch
+// on an X display, where no notification service listens.
+bool SessionBusKnown() {
+  if (!Env("DBUS_SESSION_BUS_ADDRESS").empty()) return true;
+  const std::string runtime = Env("XDG_RUNTIME_DIR");
+  struct stat info {};
+  return !runtime.empty() && ::stat((runtime + "/bus").c_str(), &info) == 0 &&
+         S_ISSOCK(info.st_mode);
+}
+
 // Shows the boxes of a run as one notification of the freedesktop
 // notification service, replaced at every box. notify-send goes first;
 // gdbus speaks the protocol itself where notify-send is missing or too old
@@ -513,6 +525,7 @@ class Notifier {
     if (!body_.empty()) body_ += '\n';
     body_ += EscapeMarkup(ToUtf8(box.line));
     const Box shown{ToUtf8(box.summary), body_, box.icon, box.urgent};
+    if (sender_ == Sender::kUnknown && !SessionBusKnown()) sender_ = Sender::kNone;
     if (sender_ == Sender::kUnknown) {
       for (const Sender candidate :
            {Sender::kNotifySend, Sender::kGdbus, Sender::kPlainNotifySend}) {
