@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need, from Debian's
 # packages and (the zip writers of the interoperability test) the npm
-# registry. Idempotent and quiet: nothing is fetched when all is there.
+# registry, and makes the Debian minimal root of the bundle's test with
+# debootstrap (scripts/debian-test-root.sh, kept in a cache outside the work
+# tree). Idempotent and quiet: nothing is fetched when all is there.
 # Usage: scripts/install-deps.sh [linux] [win32] [player]   (default: linux)
 # (player: only what scripts/install-player.sh needs to build and register
 # the installer)
@@ -27,7 +29,14 @@ for group in "${groups[@]}"; do
                  clang libclang-rt-dev clang-format clang-tidy
                  libarchive-tools p7zip-full diffutils
                  # the player's install and its test: the link handler, a display
-                 xdg-utils desktop-file-utils xvfb xauth)
+                 xdg-utils desktop-file-utils xvfb xauth
+                 # the boxes of KDE desktops, answered from the keyboard; the
+                 # notifications where no box can be shown, on a bus of the
+                 # test's own
+                 kdialog xdotool libnotify-bin libglib2.0-bin dbus-daemon
+                 # the bundle's test: a Debian minimal root, an https server's
+                 # certificates, a network namespace, a browser
+                 debootstrap openssl iproute2 firefox-esr)
       # the zip writers of the interoperability test
       programs+=(node:nodejs npm:npm javac:default-jdk-headless jar:default-jdk-headless) ;;
     win32)
@@ -80,3 +89,13 @@ if [ ${#programs[@]} -gt 0 ]; then
     cp "$from/package-lock.json" "$to/installed-lock.json"
   fi
 fi
+
+# The bundle's test root, made once per recipe: the tests themselves use no
+# network.
+for group in "${groups[@]}"; do
+  if [ "$group" = linux ]; then
+    SUDO=
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO scripts/debian-test-root.sh >/dev/null
+  fi
+done

@@ -1,11 +1,18 @@
 // Message boxes and the input box on POSIX. The first box of a run picks one
 // front end:
 //  1. graphical boxes through zenity, when a display is there and zenity is
-//     on the PATH;
-//  2. else the controlling terminal (/dev/tty), when one can be opened;
-//  3. else no person can answer: each box becomes one line on standard error
-//     and gets the safe answer, so nothing is replaced without a Yes.
-// Texts are 8-bit and written as they are.
+//     on the PATH (GNOME and most other desktops);
+//  2. else through kdialog, on a display with kdialog on the PATH (KDE
+//     Plasma, the Steam Deck's desktop mode: they bring no zenity);
+//  3. else the controlling terminal (/dev/tty), when one can be opened;
+//  4. else no person can answer: each box becomes one line on standard error
+//     and gets the safe answer, so nothing is replaced without a Yes. A
+//     program that a browser starts has no terminal and its standard error
+//     goes nowhere anyone looks, so the boxes of the run so far are also
+//     sent as one desktop notification, which each box updates: what stays
+//     on the screen is the outcome.
+// Texts are 8-bit and written as they are, except where a receiver needs
+// more (kdialog reads rich text, D-Bus wants UTF-8).
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AppInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/DialogsInternal.h"
 
@@ -82,7 +90,7 @@ class Fd {
   int fd_;
 };
 
-// ---- zenity ---------------------------------------------------------------
+// ---- helper programs ------------------------------------------------------
 
 // The full path of `program` in one of the PATH folders, or "".
 std::string FindOnPath(const std::string& program) {
@@ -112,8 +120,11 @@ struct ProcessResult {
 };
 
 // Runs `program` with `args` directly, without a shell, so no text of a box
-// can be taken as a command; collects its standard output.
-ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+// can be taken as a command; collects its standard output. A quiet program's
+// standard error goes to /dev/null: the complaints of a helper that finds no
+// notification service are nothing the player can act on.
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         bool quiet = false) {
   ProcessResult result;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
@@ -130,8 +141,11 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   if (pid == 0) {
     // Only async-signal-safe calls from here on.
     ::dup2(writeEnd.Get(), STDOUT_FILENO);
-    const int devNull = ::open("/dev/null", O_RDONLY);
-    if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
+    const int devNull = ::open("/dev/null", O_RDWR);
+    if (devNull >= 0) {
+      ::dup2(devNull, STDIN_FILENO);
+      if (quiet) ::dup2(devNull, STDERR_FILENO);
+    }
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
@@ -150,6 +164,13 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   return result;
 }
+
+std::string StripNewline(std::string text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+// ---- zenity ---------------------------------------------------------------
 
 class ZenityFrontEnd : public DialogFrontEnd {
  public:
@@ -209,11 +230,93 @@ class ZenityFrontEnd : public DialogFrontEnd {
   }
 
  private:
-  static std::string StripNewline(std::string text) {
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
+  std::string program_;
+};
+
+// ---- kdialog --------------------------------------------------------------
+
+// kdialog takes a text with a tag in it for rich text, and turns every "\n"
+// it finds (a backslash and an n) into a line break. A text that is rich
+// text from its first character on, with everything escaped, is shown
+// exactly: markup, backslashes, line ends and runs of spaces included.
+std::string KdialogText(const std::string& text) {
+  std::string rich = "<qt>";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    switch (c) {
+      case '&':
+        rich += "&amp;";
+        break;
+      case '<':
+        rich += "&lt;";
+        break;
+      case '>':
+        rich += "&gt;";
+        break;
+      case '\\':
+        rich += "&#92;";
+        break;
+      case '\r':
+        if (i + 1 < text.size() && text[i + 1] == '\n') break;  // CR LF is one line end
+        rich += "<br>";
+        break;
+      case '\n':
+        rich += "<br>";
+        break;
+      case ' ':
+        // Rich text folds runs of spaces into one.
+        rich += i > 0 && text[i - 1] == ' ' ? "&nbsp;" : " ";
+        break;
+      default:
+        rich += c;
+    }
+  }
+  return rich + "</qt>";
+}
+
+class KdialogFrontEnd : public DialogFrontEnd {
+ public:
+  explicit KdialogFrontEnd(std::string program) : program_(std::move(program)) {}
+
+  int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
+    const int32_t buttons = flags & kMbButtonMask;
+    const bool exclamation = (flags & kMbIconMask) == kMbIconExclamation;
+    // kdialog's question boxes carry a question mark, their "warning"
+    // variants the exclamation sign; its message boxes the three icons.
+    const char* kind = "--msgbox";
+    if (buttons == kMbYesNo) {
+      kind = exclamation ? "--warningyesno" : "--yesno";
+    } else if (buttons == kMbYesNoCancel) {
+      kind = exclamation ? "--warningyesnocancel" : "--yesnocancel";
+    } else if ((flags & kMbIconMask) == kMbIconStop) {
+      kind = "--error";
+    } else if (exclamation) {
+      kind = "--sorry";
+    }
+    // The "=" form: a caption that starts with "-" is still the caption.
+    const ProcessResult run = RunProgram(program_, {"--title=" + caption, kind, KdialogText(text)});
+    // 0 is Yes (or OK), 1 No, 2 Cancel; Escape and the window's close
+    // button give 2 in every kind of box. Anything else, a kdialog that
+    // could not open the display included, gets the safe answer.
+    if (buttons != kMbYesNo && buttons != kMbYesNoCancel) return kIdOk;
+    if (run.status == 0) return kIdYes;
+    if (run.status == 1) return kIdNo;
+    return SafeAnswer(flags);
   }
 
+  std::string InputBox(const std::string& prompt, const std::string& title,
+                       const std::string& defaultText) override {
+    // The installer's only input box asks for an archive password. kdialog's
+    // password box proposes no text: OK on an empty field keeps the proposed
+    // one, as Enter does on the terminal.
+    const ProcessResult run =
+        RunProgram(program_, {"--title=" + title, "--password", KdialogText(prompt)});
+    if (run.status != 0) return {};
+    const std::string typed = StripNewline(run.output);
+    return typed.empty() ? defaultText : typed;
+  }
+
+ private:
   std::string program_;
 };
 
@@ -308,22 +411,211 @@ class TerminalFrontEnd : public DialogFrontEnd {
   Fd tty_;
 };
 
+// ---- desktop notifications ------------------------------------------------
+
+// D-Bus carries UTF-8 only, and a helper refuses a whole message over one
+// bad byte. A byte outside a valid UTF-8 sequence is taken as Latin-1, which
+// keeps the letters of a Western code page readable.
+std::string ToUtf8(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = 0;
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+    }
+    bool valid = length > 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    }
+    if (valid) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      out += static_cast<char>(0xC0 | (lead >> 6));
+      out += static_cast<char>(0x80 | (lead & 0x3F));
+      ++i;
+    }
+  }
+  return out;
+}
+
+// Notification bodies may hold simple markup, which servers render.
+std::string EscapeMarkup(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// gdbus reads each argument as a GVariant in its text form: a string must be
+// a quoted literal, or a quote or backslash in it would change its meaning.
+std::string GVariantString(const std::string& text) {
+  std::string literal = "'";
+  for (const char c : text) {
+    if (c == '\'' || c == '\\') {
+      literal += '\\';
+      literal += c;
+    } else if (c == '\n') {
+      literal += "\\n";
+    } else {
+      literal += c;
+    }
+  }
+  return literal + "'";
+}
+
+// The notification id in a helper's output: notify-send prints it alone,
+// gdbus prints the reply as "(uint32 7,)". 0 (a new notification every
+// time) when there is none.
+uint32_t NotificationId(const std::string& output) {
+  const std::string kTyped = "uint32 ";
+  const size_t typed = output.find(kTyped);
+  uint32_t value = 0;
+  for (size_t i = typed == std::string::npos ? 0 : typed + kTyped.size();
+       i < output.size() && output[i] >= '0' && output[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<uint32_t>(output[i] - '0');
+  }
+  return value;
+}
+
+// Whether a session bus is there to carry a notification: named in the
+// environment, or at the place a systemd session keeps it. Without one the
+// helpers would only fail, or start a bus of their own through dbus-launch
+// on an X display, where no notification service listens.
+bool SessionBusKnown() {
+  if (!Env("DBUS_SESSION_BUS_ADDRESS").empty()) return true;
+  const std::string runtime = Env("XDG_RUNTIME_DIR");
+  struct stat info {};
+  return !runtime.empty() && ::stat((runtime + "/bus").c_str(), &info) == 0 &&
+         S_ISSOCK(info.st_mode);
+}
+
+// Shows the boxes of a run as one notification of the freedesktop
+// notification service, replaced at every box. notify-send goes first;
+// gdbus speaks the protocol itself where notify-send is missing or too old
+// to give the notification's id (before libnotify 0.8); an old notify-send
+// alone still shows each box, as a notification of its own. Which one works
+// is found at the first box and kept for the run.
+class Notifier {
+ public:
+  struct Box {
+    std::string summary;
+    std::string line;  // what the box said, and the answer it got
+    const char* icon;  // a freedesktop icon name
+    bool urgent;       // critical: most servers keep it until it is closed
+  };
+
+  void Tell(const Box& box) {
+    if (!body_.empty()) body_ += '\n';
+    body_ += EscapeMarkup(ToUtf8(box.line));
+    const Box shown{ToUtf8(box.summary), body_, box.icon, box.urgent};
+    if (sender_ == Sender::kUnknown && !SessionBusKnown()) sender_ = Sender::kNone;
+    if (sender_ == Sender::kUnknown) {
+      for (const Sender candidate :
+           {Sender::kNotifySend, Sender::kGdbus, Sender::kPlainNotifySend}) {
+        if (Send(candidate, shown)) {
+          sender_ = candidate;
+          return;
+        }
+      }
+      sender_ = Sender::kNone;  // no service to tell: the next box need not try again
+      return;
+    }
+    if (sender_ != Sender::kNone) Send(sender_, shown);
+  }
+
+ private:
+  enum class Sender { kUnknown, kNotifySend, kGdbus, kPlainNotifySend, kNone };
+
+  bool Send(Sender sender, const Box& box) {
+    const std::string program = FindOnPath(sender == Sender::kGdbus ? "gdbus" : "notify-send");
+    if (program.empty()) return false;
+    std::vector<std::string> args;
+    if (sender == Sender::kGdbus) {
+      args = {"call",
+              "--session",
+              "--timeout=10",
+              "--dest=org.freedesktop.Notifications",
+              "--object-path=/org/freedesktop/Notifications",
+              "--method=org.freedesktop.Notifications.Notify",
+              GVariantString(kApplicationTitle),
+              "uint32 " + std::to_string(id_),
+              GVariantString(box.icon),
+              GVariantString(box.summary),
+              GVariantString(box.line),
+              "@as []",
+              std::string("@a{sv} {'urgency': <byte ") + (box.urgent ? "2" : "1") + ">}",
+              "int32 -1"};
+    } else {
+      args = {std::string("--app-name=") + kApplicationTitle, std::string("--icon=") + box.icon,
+              std::string("--urgency=") + (box.urgent ? "critical" : "normal")};
+      if (sender == Sender::kNotifySend) {
+        args.emplace_back("--print-id");
+        if (id_ != 0) args.push_back("--replace-id=" + std::to_string(id_));
+      }
+      args.emplace_back("--");
+      args.push_back(box.summary);
+      args.push_back(box.line);
+    }
+    const ProcessResult run = RunProgram(program, args, /*quiet=*/true);
+    if (run.status != 0) return false;
+    if (sender != Sender::kPlainNotifySend) id_ = NotificationId(run.output);
+    return true;
+  }
+
+  std::string body_;
+  uint32_t id_ = 0;
+  Sender sender_ = Sender::kUnknown;
+};
+
 // ---- nobody there ---------------------------------------------------------
 
 class NonInteractiveFrontEnd : public DialogFrontEnd {
  public:
   int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
     WriteLine(caption, text);
-    return SafeAnswer(flags);
+    const int32_t answer = SafeAnswer(flags);
+    const int32_t buttons = flags & kMbButtonMask;
+    const int32_t icon = flags & kMbIconMask;
+    if (buttons == kMbYesNo || buttons == kMbYesNoCancel) {
+      notifier_.Tell({caption, Lines(text) + (answer == kIdNo ? " (No" : " (Cancel") + kUnasked,
+                      "dialog-question", false});
+    } else {
+      notifier_.Tell({caption, Lines(text),
+                      icon == kMbIconStop          ? "dialog-error"
+                      : icon == kMbIconExclamation ? "dialog-warning"
+                                                   : "dialog-information",
+                      icon == kMbIconStop});
+    }
+    return answer;
   }
 
   std::string InputBox(const std::string& prompt, const std::string& title,
                        const std::string& /*defaultText*/) override {
     WriteLine(title, prompt);
+    notifier_.Tell({title, Lines(prompt) + " (no answer" + kUnasked, "dialog-password", false});
     return {};
   }
 
  private:
+  static constexpr const char* kUnasked = ": no box could be shown to ask)";
+
   static void WriteLine(const std::string& caption, const std::string& text) {
     std::string flat;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -332,6 +624,18 @@ class NonInteractiveFrontEnd : public DialogFrontEnd {
     }
     WriteAll(STDERR_FILENO, "[" + caption + "] " + flat + "\n");
   }
+
+  // The text with CR LF (or a lone CR) as a line end of the notification.
+  static std::string Lines(const std::string& text) {
+    std::string lines;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+      lines += text[i] == '\r' ? '\n' : text[i];
+    }
+    return lines;
+  }
+
+  Notifier notifier_;
 };
 
 }  // namespace
@@ -340,6 +644,8 @@ std::shared_ptr<DialogFrontEnd> CreateDefaultFrontEnd() {
   if (!Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty()) {
     std::string zenity = FindOnPath("zenity");
     if (!zenity.empty()) return std::make_shared<ZenityFrontEnd>(std::move(zenity));
+    std::string kdialog = FindOnPath("kdialog");
+    if (!kdialog.empty()) return std::make_shared<KdialogFrontEnd>(std::move(kdialog));
   }
   Fd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
   if (tty.Get() >= 0) return std::make_shared<TerminalFrontEnd>(std::move(tty));

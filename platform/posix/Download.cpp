@@ -14,9 +14,19 @@
 //    the target is as it was before and no temporary file is left.
 // Proxies come from the environment (http_proxy, https_proxy, no_proxy...),
 // as libcurl reads them by itself.
+//
+// https: hosting sites answer an http: address with a redirect to https:.
+// libcurl looks for the trusted certificates where the system it was built
+// for keeps them; the Linux bundle carries Debian's libcurl to systems that
+// keep them elsewhere (Fedora, openSUSE), so the certificates are looked for
+// here, in the places of the common distributions. Where there are none the
+// https download fails, and standard error says why.
 #include "platform/Download.h"
 
 #include <curl/curl.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <chrono>
@@ -26,6 +36,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string_view>
 
 #include "platform/FileSystem.h"
 #include "platform/posix/DownloadCodes.h"
@@ -94,6 +105,92 @@ bool SplitFolder(const std::string& file, std::string& folder) {
   const bool root = slash == 0 || (slash == 2 && file[1] == ':');
   folder = file.substr(0, root ? slash + 1 : slash);
   return true;
+}
+
+// The system's trusted certificates: a file of PEM certificates, a folder of
+// them under their hash names (OpenSSL's c_rehash layout), or both.
+struct TrustStore {
+  std::string file;
+  std::string folder;
+  bool Empty() const { return file.empty() && folder.empty(); }
+};
+
+// Certificate files, each distribution's own first; the later ones are the
+// files that the earlier names link to on the same systems.
+constexpr const char* kTrustFiles[] = {
+    "/etc/ssl/certs/ca-certificates.crt",                 // Debian, Ubuntu, Arch, SteamOS
+    "/etc/pki/tls/certs/ca-bundle.crt",                   // Fedora, RHEL
+    "/etc/ssl/ca-bundle.pem",                             // openSUSE
+    "/etc/pki/ca-trust/extracted/pem/tls-ca-bundle.pem",  // Fedora, RHEL
+    "/var/lib/ca-certificates/ca-bundle.pem",             // openSUSE
+    "/etc/ssl/cert.pem",                                  // Alpine; a link on Arch
+};
+// Hashed folders, for a system that has no single file.
+constexpr const char* kTrustFolders[] = {
+    "/etc/ssl/certs",                    // Debian, Ubuntu, Arch, openSUSE
+    "/var/lib/ca-certificates/openssl",  // openSUSE
+};
+
+bool NonEmptyFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+         ::access(path.c_str(), R_OK) == 0;
+}
+
+// A folder in OpenSSL's c_rehash layout: certificates under names made of
+// their subject's hash ("9d04f354.0"). A folder without them (Fedora's
+// /etc/pki/tls/certs holds the bundle file only) serves nothing.
+bool HashedFolder(const std::string& path) {
+  DIR* folder = ::opendir(path.c_str());
+  if (folder == nullptr) return false;
+  bool hashed = false;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    hashed = name.size() >= 10 && name[8] == '.' &&
+             name.find_first_not_of("0123456789abcdef") == 8 &&
+             name.find_first_not_of("0123456789", 9) == std::string_view::npos;
+    if (hashed) break;
+  }
+  ::closedir(folder);
+  return hashed;
+}
+
+// SSL_CERT_FILE and SSL_CERT_DIR, which OpenSSL itself honours, name the
+// store first; then the places above: a file where there is one, which
+// holds every certificate, else a hashed folder.
+TrustStore FindTrustStore() {
+  TrustStore store;
+  if (const char* file = std::getenv("SSL_CERT_FILE"); file && NonEmptyFile(file)) {
+    store.file = file;
+  }
+  if (const char* folder = std::getenv("SSL_CERT_DIR"); folder && HashedFolder(folder)) {
+    store.folder = folder;
+  }
+  if (!store.Empty()) return store;
+  for (const char* file : kTrustFiles) {
+    if (NonEmptyFile(file)) {
+      store.file = file;
+      return store;
+    }
+  }
+  for (const char* folder : kTrustFolders) {
+    if (HashedFolder(folder)) {
+      store.folder = folder;
+      return store;
+    }
+  }
+  return store;
+}
+
+void SayNoTrustStore() {
+  std::string text =
+      "quorvane-installer: no trusted certificates found, so no https download can be checked "
+      "(looked for SSL_CERT_FILE, SSL_CERT_DIR";
+  for (const char* file : kTrustFiles) text += std::string(", ") + file;
+  for (const char* folder : kTrustFolders) text += std::string(", ") + folder + "/";
+  text += "); install the system's CA certificates (ca-certificates)\n";
+  // Best effort: there is nothing to do when standard error is gone.
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
 // Checks the URL before anything touches the disk: it must parse, and its
@@ -293,10 +390,22 @@ int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
   option(curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Progress));
   option(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer));
   if (headers) option(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  // Set either way: with none found nothing is trusted, rather than a place
+  // that only the build machine had.
+  const TrustStore trust = FindTrustStore();
+  option(curl_easy_setopt(h, CURLOPT_CAINFO, trust.file.empty() ? nullptr : trust.file.c_str()));
+  option(
+      curl_easy_setopt(h, CURLOPT_CAPATH, trust.folder.empty() ? nullptr : trust.folder.c_str()));
   if (set != CURLE_OK) return set == CURLE_UNSUPPORTED_PROTOCOL ? kUnknownProtocol : kUnexpected;
 
   const CURLcode result = Perform(h, transfer);
-  if (result != CURLE_OK) return FromCurl(result, transfer);
+  if (result != CURLE_OK) {
+    if (trust.Empty() &&
+        (result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE)) {
+      SayNoTrustStore();
+    }
+    return FromCurl(result, transfer);
+  }
 
   // libcurl lets a final 3xx without a Location through as a success; only
   // a 2xx answer carries the resource.

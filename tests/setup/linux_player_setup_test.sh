@@ -41,17 +41,18 @@ export TMPDIR=$work/tmp/
 unset WINEPREFIX XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID \
   BROWSER WAYLAND_DISPLAY
 mkdir -p "$home" "$XDG_DATA_DIRS" "$XDG_CONFIG_DIRS"
-# The installer shows its boxes as zenity dialogs where zenity is installed.
-# This test reads them from standard error, the front end of a run without
-# zenity and without a terminal: where zenity is there, it gets a PATH of its
-# own without it.
-if command -v zenity >/dev/null; then
+# The installer shows its boxes as zenity or kdialog dialogs where one of
+# them is installed. This test reads them from standard error, the front end
+# of a run without either and without a terminal: where one is there, it
+# gets a PATH of its own without them.
+if command -v zenity >/dev/null || command -v kdialog >/dev/null; then
   mkdir -p "$work/path"
   IFS=: read -ra folders <<<"$PATH"
   for folder in "${folders[@]}"; do
     for program in "$folder"/*; do
       name=${program##*/}
-      [ "$name" = zenity ] || [ -e "$work/path/$name" ] || ln -s "$program" "$work/path/$name"
+      case "$name" in zenity | kdialog) continue ;; esac
+      [ -e "$work/path/$name" ] || ln -s "$program" "$work/path/$name"
     done
   done
   export PATH=$work/path
