@@ -27,8 +27,8 @@
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
-#include "platform/posix/CodePage.h"
-#include "platform/posix/PathMap.h"
+#include "platform/wine/CodePage.h"
+#include "platform/wine/PathMap.h"
 
 namespace qv::platform {
 
@@ -215,7 +215,7 @@ using ImplPtr = std::unique_ptr<File::Impl>;
 ImplPtr OpenReadImpl(const std::string& path) {
   auto impl = std::make_unique<File::Impl>();
   impl->path = path;
-  impl->native = posix::ToNativePath(path);
+  impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kOpenRead, "open", path, impl->native);
   impl->fd = ::open(impl->native.c_str(), O_RDONLY | O_CLOEXEC);
   if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "open", path, impl->native);
@@ -375,7 +375,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
   std::vector<std::string> names;
   if (!pattern.empty() && !text::HasWildcard(pattern)) {
     // One named entry, listed alone when it passes the mask.
-    const std::string native = posix::ToNativePath(path);
+    const std::string native = wine::ToNativePath(path);
     CheckFault(Operation::kList, "list", path, native);
     struct stat st {};
     if (::lstat(native.c_str(), &st) != 0) {
@@ -388,7 +388,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
   } else {
     // "*.*" matches every name on Windows, those without a dot too.
     if (pattern.empty() || pattern == "*.*") pattern = "*";
-    const std::string native = posix::ToNativePath(folder.empty() ? std::string(".") : folder);
+    const std::string native = wine::ToNativePath(folder.empty() ? std::string(".") : folder);
     std::vector<FolderEntry> entries;
     if (!ReadEntries(folder, native, entries)) return {};
     const bool root = IsDriveRoot(folder) || native == "/";
@@ -419,7 +419,7 @@ std::string ListNext() {
 }
 
 uint32_t GetAttributes(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kGetAttributes, "read the attributes of", path, native);
   struct stat st {};
   if (::lstat(native.c_str(), &st) != 0) {
@@ -429,7 +429,7 @@ uint32_t GetAttributes(const std::string& path) {
 }
 
 void SetAttributes(const std::string& path, uint32_t attributes) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   const char* action = "set the attributes of";
   CheckFault(Operation::kSetAttributes, action, path, native);
   struct stat st {};
@@ -450,14 +450,14 @@ void SetAttributes(const std::string& path, uint32_t attributes) {
 }
 
 void RemoveFile(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kRemoveFile, "delete", path, native);
   // unlink removes a symbolic link itself, even one that points at a folder.
   if (::unlink(native.c_str()) != 0) RaiseErrno(errno, PathKind::kFile, "delete", path, native);
 }
 
 void RemoveFolder(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kRemoveFolder, "remove folder", path, native);
   if (::rmdir(native.c_str()) != 0) {
     RaiseErrno(errno, PathKind::kFolder, "remove folder", path, native);
@@ -465,7 +465,7 @@ void RemoveFolder(const std::string& path) {
 }
 
 void CreateFolder(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kCreateFolder, "create folder", path, native);
   if (::mkdir(native.c_str(), 0777) != 0) {
     const int code = errno;
@@ -478,11 +478,11 @@ void CreateFolder(const std::string& path) {
 std::string FolderPathBelow(const std::string& parent, std::u16string_view name) {
   // A name the code page cannot hold goes as UTF-8, which is how Wine names
   // the folder on the host; the path mapping keeps a UTF-8 component as it is.
-  return parent + "\\" + (posix::AnsiHolds(name) ? WideToAnsi(name) : posix::Utf16ToUtf8(name));
+  return parent + "\\" + (wine::AnsiHolds(name) ? WideToAnsi(name) : wine::Utf16ToUtf8(name));
 }
 
 void CopyFileReplacing(const std::string& source, const std::string& target) {
-  const std::string nativeTarget = posix::ToNativePath(target);
+  const std::string nativeTarget = wine::ToNativePath(target);
   CheckFault(Operation::kCopy, "copy to", target, nativeTarget);
   ImplPtr in = OpenReadImpl(source);
   // Written beside the target under a temporary name and renamed over it at
@@ -532,7 +532,7 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
 }
 
 std::vector<FolderEntry> ReadFolder(const std::string& folder) {
-  const std::string native = posix::ToNativePath(folder);
+  const std::string native = wine::ToNativePath(folder);
   std::vector<FolderEntry> entries;
   if (!ReadEntries(folder, native, entries)) {
     Raise(err::kPathNotFound, "list folder", folder, native, "no such folder");
@@ -556,7 +556,7 @@ File File::OpenRead(const std::string& path) {
 File File::CreateWrite(const std::string& path) {
   auto impl = std::make_unique<Impl>();
   impl->path = path;
-  impl->native = posix::ToNativePath(path);
+  impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kCreateWrite, "create", path, impl->native);
   impl->fd = ::open(impl->native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "create", path, impl->native);
@@ -564,7 +564,7 @@ File File::CreateWrite(const std::string& path) {
 }
 
 File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
-  ImplPtr impl = CreateTemporaryImpl(posix::ToNativePath(folder), folder);
+  ImplPtr impl = CreateTemporaryImpl(wine::ToNativePath(folder), folder);
   path = impl->native;
   return File(std::move(impl));
 }
@@ -598,7 +598,7 @@ bool IsTemporaryName(const std::string& name) {
 }
 
 bool RemoveAbandonedTemporary(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kRemoveFile, "delete", path, native);
   const int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -614,7 +614,7 @@ bool RemoveAbandonedTemporary(const std::string& path) {
 }
 
 void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {
-  ReplaceNative(posix::ToNativePath(replacement), posix::ToNativePath(target), target);
+  ReplaceNative(wine::ToNativePath(replacement), wine::ToNativePath(target), target);
 }
 
 }  // namespace qv::platform

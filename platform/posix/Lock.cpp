@@ -23,7 +23,7 @@
 #include <utility>
 
 #include "common/Error.h"
-#include "platform/posix/PathMap.h"
+#include "platform/wine/PathMap.h"
 
 namespace qv::platform {
 
@@ -131,14 +131,14 @@ ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
   if (tempFolder.empty() || tempFolder.find('\0') != std::string::npos) {
     throw Error(err::kPathNotFound, "Path not found: no temporary folder for the run's lock");
   }
-  std::string native = posix::ToNativePath(tempFolder);
+  std::string native = wine::ToNativePath(tempFolder);
   if (native.back() != '/') native += '/';
   native += kRunLockName;
   return ExclusiveLock(Take(native, native, /*shared=*/false));
 }
 
 ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
-  return ExclusiveLock(Take(path + ".lock", posix::ToNativePath(path + ".lock"), /*shared=*/true));
+  return ExclusiveLock(Take(path + ".lock", wine::ToNativePath(path + ".lock"), /*shared=*/true));
 }
 
 ExclusiveLock::ExclusiveLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -17,7 +17,7 @@
 #include <utility>
 
 #include "platform/Registry.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 namespace qv::platform {
 
@@ -78,9 +78,9 @@ std::optional<std::string> FromWineShellFolders() {
 }
 
 std::optional<std::string> FromPrefixUsers() {
-  const std::string user = posix::UserName();
+  const std::string user = wine::UserName();
   if (user.empty()) return std::nullopt;
-  const std::string folder = posix::WinePrefixFolder() + "/drive_c/users/" + user + "/Documents";
+  const std::string folder = wine::WinePrefixFolder() + "/drive_c/users/" + user + "/Documents";
   if (!IsFolder(folder)) return std::nullopt;
   return folder;
 }
@@ -131,7 +131,7 @@ std::optional<std::string> FromUserDirsFile(const std::string& file, const std::
 }
 
 std::optional<std::string> FromXdg() {
-  const std::string home = posix::HomeFolder();
+  const std::string home = wine::HomeFolder();
   std::string config = Env("XDG_CONFIG_HOME");
   if (config.empty() || config[0] != '/') {
     if (home.empty()) return std::nullopt;

@@ -11,7 +11,7 @@
 #include "common/modPaths.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
-#include "platform/posix/PrefixDiscovery.h"
+#include "platform/wine/PrefixDiscovery.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
@@ -387,8 +387,8 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
     const std::string folder = fs::path(home.Join(row.path)).parent_path();
     if (*row.kind) expected.push_back(row.kind + (" " + folder));
   }
-  const posix::DiscoveryHome where{home.Path(), home.Join("xdg data"), home.Join("xdg config")};
-  for (const auto& candidate : posix::ListPrefixCandidates(where))
+  const wine::DiscoveryHome where{home.Path(), home.Join("xdg data"), home.Join("xdg config")};
+  for (const auto& candidate : wine::ListPrefixCandidates(where))
     listed.push_back(PrefixKindName(candidate.kind) + (" " + candidate.folder));
   EXPECT_EQ(listed, expected);
 }
@@ -411,7 +411,7 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
        {".config/PortProton.conf", "|"},
        {"PortProton/data/prefixes/OK/system.reg", Game()}});
   const auto found =
-      posix::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
+      wine::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
   ASSERT_TRUE(found);
   EXPECT_EQ(found->folder, home.Join("Games/b"));
 }
@@ -442,13 +442,13 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
     const char* name;
     std::vector<File> files;
     std::string folder;  // below the home; "": none found
-    posix::GameKey key = posix::GameKey::kNone;
+    wine::GameKey key = wine::GameKey::kNone;
     std::string installDir = {};
   } rows[] = {
       {.name = "the Ultimate Collection, its name with the trademark sign",
        .files = {{".wine/system.reg", kFreshMachineHive}, {"Games/uc/system.reg", ucHive}},
        .folder = "Games/uc",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir =
            "C:\\Program Files\\EA GAMES\\The Sims 2 Ultimate Collection\\Double Deluxe\\Base"},
       {.name = "the Legacy Collection's own key in user.reg",
@@ -456,12 +456,12 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                  {".local/share/bottles/bottles/TS2/system.reg", kFreshMachineHive},
                  {".local/share/bottles/bottles/TS2/user.reg", kLegacyUserHive}},
        .folder = ".local/share/bottles/bottles/TS2",
-       .key = posix::GameKey::kLegacyUser,
+       .key = wine::GameKey::kLegacyUser,
        .installDir = legacyPath + "\\EP9"},
       {.name = "the EA app's Maxis key",
        .files = {{"Games/ea-app/system.reg", kMaxisHive}},
        .folder = "Games/ea-app",
-       .key = posix::GameKey::kLegacyMaxis,
+       .key = wine::GameKey::kLegacyMaxis,
        .installDir = "C:\\Program Files\\EA Games\\The Sims 2 Legacy"},
       {.name = "Steam's key, in the second library",
        .files = {{".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
@@ -470,12 +470,12 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                  {legacy + "/system.reg", kSteamUninstallHive},
                  {legacy + "/user.reg", kFreshUserHive}},
        .folder = legacy,
-       .key = posix::GameKey::kLegacySteam,
+       .key = wine::GameKey::kLegacySteam,
        .installDir = legacyPath},
       {.name = "the disc key before the Legacy Collection's in one prefix",
        .files = {{"Games/both/system.reg", Game()}, {"Games/both/user.reg", kLegacyUserHive}},
        .folder = "Games/both",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir = "C:\\Sims2\\"},
       {.name = "of one kind, the prefix whose user.reg changed last",
        .files = {{"Games/old/system.reg", kFreshMachineHive, 60},
@@ -483,21 +483,21 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                  {"Games/new/system.reg", kFreshMachineHive, 600},
                  {"Games/new/user.reg", kLegacyUserHive, 6}},
        .folder = "Games/new",
-       .key = posix::GameKey::kLegacyUser,
+       .key = wine::GameKey::kLegacyUser,
        .installDir = legacyPath + "\\EP9"},
       {.name = "a Legacy key whose packs have no path holds nothing",
        .files = {{"Games/half/system.reg", kFreshMachineHive},
                  {"Games/half/user.reg", packWithoutPath},
                  {"PortProton/data/prefixes/TS2/system.reg", Game()}},
        .folder = "PortProton/data/prefixes/TS2",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir = "C:\\Sims2\\"},
       {.name = "no keys yet: after every prefix with keys, of any kind",
        .files = {{".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
                  {legacy + "/system.reg", kFreshMachineHive},
                  {"PortProton/data/prefixes/TS2/system.reg", Game()}},
        .folder = "PortProton/data/prefixes/TS2",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir = "C:\\Sims2\\"},
       {.name = "no keys yet, and no other prefix with the game",
        .files = {{".wine/system.reg", kFreshMachineHive},
@@ -522,8 +522,8 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
   for (const auto& row : rows) {
     test::TempDir home;
     Lay(home, row.files);
-    const posix::DiscoveryHome where{home.Path(), home.Join(".local/share"), home.Join(".config")};
-    const auto found = posix::DiscoverGamePrefix(where);
+    const wine::DiscoveryHome where{home.Path(), home.Join(".local/share"), home.Join(".config")};
+    const auto found = wine::DiscoverGamePrefix(where);
     EXPECT_EQ(found ? found->folder : "", row.folder.empty() ? "" : home.Join(row.folder))
         << row.name;
     if (!found) continue;
@@ -535,7 +535,7 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                                {"XDG_CONFIG_HOME", std::nullopt},
                                {"XDG_DATA_HOME", std::nullopt}});
     EXPECT_EQ(RegistryWhereabouts(), "the registry of the Wine prefix " + home.Join(row.folder) +
-                                         (row.key == posix::GameKey::kNone ? kStartOnce : ""))
+                                         (row.key == wine::GameKey::kNone ? kStartOnce : ""))
         << row.name;
   }
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 // One Unicode code point as a byte of code page 1252; '?' where it has none.
 char AnsiFromCodePoint(uint32_t codePoint);
@@ -20,6 +20,11 @@ uint32_t CodePointFromAnsi(unsigned char byte);
 // Code page 1252 text as UTF-8.
 std::string AnsiToUtf8(std::string_view text);
 
+// UTF-16 text in code page 1252, as the system's conversion gives it: a
+// character the code page has none for, a surrogate pair included, becomes
+// one '?'.
+std::string Utf16ToAnsi(std::u16string_view text);
+
 // Whether code page 1252 holds every character of `text`.
 bool AnsiHolds(std::u16string_view text);
 
@@ -29,4 +34,4 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // Whether `text` is well-formed UTF-8 (pure ASCII included).
 bool IsUtf8(std::string_view text);
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

@@ -1,4 +1,4 @@
-#include "platform/posix/PrefixDiscovery.h"
+#include "platform/wine/PrefixDiscovery.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -13,10 +13,10 @@
 
 #include "common/Text.h"
 #include "platform/Registry.h"
-#include "platform/posix/WineHive.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WineHive.h"
+#include "platform/wine/WinePrefix.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 namespace {
 
@@ -599,4 +599,4 @@ std::optional<DiscoveredPrefix> DiscoverGamePrefix(const DiscoveryHome& where) {
   return std::nullopt;
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

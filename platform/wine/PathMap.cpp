@@ -1,4 +1,4 @@
-#include "platform/posix/PathMap.h"
+#include "platform/wine/PathMap.h"
 
 #include <dirent.h>
 #include <limits.h>
@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "common/Text.h"
-#include "platform/posix/CodePage.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/CodePage.h"
+#include "platform/wine/WinePrefix.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 namespace {
 
@@ -145,4 +145,4 @@ std::string ToNativePath(const std::string& path) {
   return result;
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

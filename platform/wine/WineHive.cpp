@@ -1,4 +1,4 @@
-#include "platform/posix/WineHive.h"
+#include "platform/wine/WineHive.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "common/Text.h"
-#include "platform/CodePage.h"
 #include "platform/Registry.h"
-#include "platform/posix/CodePage.h"
+#include "platform/wine/CodePage.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 namespace {
 
@@ -161,7 +160,7 @@ std::optional<std::u16string> ParseQuoted(std::string_view s, size_t& pos, char 
 std::optional<std::string> ParseQuotedAnsi(std::string_view s, size_t& pos, char quote) {
   std::optional<std::u16string> text = ParseQuoted(s, pos, quote);
   if (!text) return std::nullopt;
-  return WideToAnsi(*text);
+  return Utf16ToAnsi(*text);
 }
 
 // "a,b,0c" as bytes; nullopt when malformed.
@@ -220,7 +219,7 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
     auto text = ParseQuoted(valueText, pos, '"');
     if (!text) return std::nullopt;
     value.type = kRegSz;
-    value.data = WideToAnsi(*text) + '\0';  // stored with its terminating NUL
+    value.data = Utf16ToAnsi(*text) + '\0';  // stored with its terminating NUL
     value.text = UpToNul(std::move(*text));
     return value;
   }
@@ -236,7 +235,7 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
     auto text = ParseQuoted(valueText, pos, '"');
     if (!text) return std::nullopt;
     value.type = type;
-    value.data = WideToAnsi(*text) + '\0';
+    value.data = Utf16ToAnsi(*text) + '\0';
     if (IsStringType(type)) value.text = UpToNul(std::move(*text));
     return value;
   }
@@ -282,7 +281,7 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
   // the data is UTF-16 then and the ANSI call converts it.
   if (IsStringType(value.type)) {
     std::u16string text = Utf16FromBytes(*bytes);
-    value.data = WideToAnsi(text);
+    value.data = Utf16ToAnsi(text);
     value.text = UpToNul(std::move(text));
   } else {
     value.data = std::move(*bytes);
@@ -579,4 +578,4 @@ std::vector<HiveLookup> ReadHiveTextKeys(std::string_view text,
   return ReadHive(lines, keyPaths, machineHive);
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

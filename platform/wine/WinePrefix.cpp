@@ -1,4 +1,4 @@
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/posix/PrefixDiscovery.h"
+#include "platform/wine/PrefixDiscovery.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 namespace {
 
@@ -60,4 +60,4 @@ std::string WinePrefixFolder() {
   return lastPrefix;
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine
