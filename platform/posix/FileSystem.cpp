@@ -27,6 +27,7 @@
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
+#include "platform/posix/PosixSupport.h"
 #include "platform/wine/CodePage.h"
 #include "platform/wine/PathMap.h"
 
@@ -35,9 +36,8 @@ namespace qv::platform {
 namespace {
 
 using fault::Operation;
-
-// What the caller was doing, for the error text ("cannot remove ...").
-enum class PathKind { kFile, kFolder };
+using posix::PathKind;
+using posix::UniqueFd;
 
 std::string Quoted(const std::string& path, const std::string& native) {
   std::string out = "'" + path + "'";
@@ -45,51 +45,10 @@ std::string Quoted(const std::string& path, const std::string& native) {
   return out;
 }
 
-bool FolderExists(const std::string& native) {
-  struct stat st {};
-  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string ParentOf(const std::string& native) {
-  std::string trimmed = native;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const size_t slash = trimmed.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return trimmed.substr(0, slash);
-}
-
 std::string BaseNameOf(const std::string& native) {
-  std::string trimmed = native;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::string trimmed = posix::TrimTrailingSeparators(native);
   const size_t slash = trimmed.rfind('/');
   return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-}
-
-// The error number for an errno value. A missing file is "file not found"
-// only when its folder is there; otherwise the path itself is wrong.
-int32_t NumberFor(int code, PathKind kind, const std::string& native) {
-  switch (code) {
-    case ENOENT:
-    case ENOTDIR:
-      if (kind == PathKind::kFile && code == ENOENT && FolderExists(ParentOf(native))) {
-        return err::kFileNotFound;
-      }
-      return err::kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return err::kPermissionDenied;
-    case EEXIST:
-      return err::kFileExists;
-    case ENOSPC:
-    case EDQUOT:
-      return err::kDiskFull;
-    case EIO:
-      return err::kDeviceIo;
-    default:
-      return err::kPathFileAccess;
-  }
 }
 
 [[noreturn]] void Raise(int32_t number, const std::string& action, const std::string& path,
@@ -100,7 +59,7 @@ int32_t NumberFor(int code, PathKind kind, const std::string& native) {
 
 [[noreturn]] void RaiseErrno(int code, PathKind kind, const std::string& action,
                              const std::string& path, const std::string& native) {
-  Raise(NumberFor(code, kind, native), action, path, native, std::strerror(code));
+  Raise(posix::NumberForErrno(code, kind, native), action, path, native, std::strerror(code));
 }
 
 void CheckFault(Operation operation, const std::string& action, const std::string& path,
@@ -137,15 +96,15 @@ bool Listed(uint32_t attributes, uint32_t mask) {
 bool ReadEntries(const std::string& path, const std::string& native,
                  std::vector<FolderEntry>& entries) {
   CheckFault(Operation::kList, "list folder", path, native);
-  DIR* dir = ::opendir(native.c_str());
-  if (dir == nullptr) {
+  const posix::UniqueFolderListing dir(::opendir(native.c_str()));
+  if (!dir.Valid()) {
     const int code = errno;
     if (code == ENOENT || code == ENOTDIR) return false;
     RaiseErrno(code, PathKind::kFolder, "list folder", path, native);
   }
-  const int fd = ::dirfd(dir);
+  const int fd = ::dirfd(dir.Get());
   errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.Get())) {
     const std::string name(entry->d_name);
     struct stat st {};
     // An entry removed between readdir and fstatat is simply gone.
@@ -154,9 +113,7 @@ bool ReadEntries(const std::string& path, const std::string& native,
     }
     errno = 0;
   }
-  const int code = errno;
-  ::closedir(dir);
-  if (code != 0) RaiseErrno(code, PathKind::kFolder, "list folder", path, native);
+  if (errno != 0) RaiseErrno(errno, PathKind::kFolder, "list folder", path, native);
   return true;
 }
 
@@ -184,28 +141,14 @@ bool StillNamed(int fd, const std::string& native) {
          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 // The descriptor behind a File. CopyFileReplacing works on it directly.
 
 struct File::Impl {
-  int fd = -1;
+  UniqueFd fd;
   std::string path;    // as the caller gave it, for messages
   std::string native;  // as opened
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 namespace {
@@ -217,10 +160,10 @@ ImplPtr OpenReadImpl(const std::string& path) {
   impl->path = path;
   impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kOpenRead, "open", path, impl->native);
-  impl->fd = ::open(impl->native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "open", path, impl->native);
+  impl->fd.Reset(::open(impl->native.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!impl->fd.Valid()) RaiseErrno(errno, PathKind::kFile, "open", path, impl->native);
   struct stat st {};
-  if (::fstat(impl->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(impl->fd.Get(), &st) == 0 && S_ISDIR(st.st_mode)) {
     // Windows refuses to open a folder as a file; say so at once rather
     // than at the first read.
     Raise(err::kPathFileAccess, "open", path, impl->native, "it is a folder");
@@ -229,8 +172,7 @@ ImplPtr OpenReadImpl(const std::string& path) {
 }
 
 ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& forMessages) {
-  std::string folder = nativeFolder;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string folder = posix::TrimTrailingSeparators(nativeFolder);
   CheckFault(Operation::kCreateWrite, "create a file in", forMessages, folder);
   // A leading dot keeps the half-written file out of every listing that
   // leaves hidden files out.
@@ -238,8 +180,8 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
   auto impl = std::make_unique<File::Impl>();
   for (;;) {
     name = folder + "/.qv-XXXXXX.tmp";
-    impl->fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
-    if (impl->fd < 0) {
+    impl->fd.Reset(::mkostemps(name.data(), 4, O_CLOEXEC));
+    if (!impl->fd.Valid()) {
       RaiseErrno(errno, PathKind::kFolder, "create a file in", forMessages, folder);
     }
     // Locked for as long as it is written: a later run removes a temporary
@@ -247,24 +189,24 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
     // died. One taken for a leftover in the moment before this lock (locked
     // by the remover, or no longer at its name) is left to it, and a fresh
     // one made. A file system without locks gets its temporaries unlocked.
-    if (::flock(impl->fd, LOCK_EX | LOCK_NB) == 0) {
-      if (StillNamed(impl->fd, name)) break;
+    if (::flock(impl->fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+      if (StillNamed(impl->fd.Get(), name)) break;
     } else if (errno != EWOULDBLOCK && errno != EINTR) {
       break;
     }
-    ::close(std::exchange(impl->fd, -1));
+    impl->fd.Reset();
   }
   // mkstemp makes the file 0600; give it the mode an ordinary new file gets.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(impl->fd, 0666 & ~mask);
+  ::fchmod(impl->fd.Get(), 0666 & ~mask);
   impl->path = name;
   impl->native = name;
   return impl;
 }
 
 File::Impl& Opened(const ImplPtr& impl) {
-  if (!impl || impl->fd < 0) {
+  if (!impl || !impl->fd.Valid()) {
     throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
   }
   return *impl;
@@ -272,7 +214,7 @@ File::Impl& Opened(const ImplPtr& impl) {
 
 size_t ReadSome(File::Impl& impl, void* data, size_t size) {
   for (;;) {
-    const ssize_t got = ::read(impl.fd, data, size);
+    const ssize_t got = ::read(impl.fd.Get(), data, size);
     if (got >= 0) return static_cast<size_t>(got);
     if (errno != EINTR) RaiseErrno(errno, PathKind::kFile, "read", impl.path, impl.native);
   }
@@ -282,7 +224,7 @@ void WriteAll(File::Impl& impl, const void* data, size_t size) {
   CheckFault(Operation::kWrite, "write", impl.path, impl.native);
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t put = ::write(impl.fd, bytes, size);
+    const ssize_t put = ::write(impl.fd.Get(), bytes, size);
     if (put < 0) {
       if (errno == EINTR) continue;
       RaiseErrno(errno, PathKind::kFile, "write", impl.path, impl.native);
@@ -295,14 +237,14 @@ void WriteAll(File::Impl& impl, const void* data, size_t size) {
 void Sync(File::Impl& impl) {
   // EINVAL/EROFS: a file system that cannot sync (a pipe, a read-only mount)
   // has nothing to push down.
-  if (::fsync(impl.fd) != 0 && errno != EINVAL && errno != EROFS) {
+  if (::fsync(impl.fd.Get()) != 0 && errno != EINVAL && errno != EROFS) {
     RaiseErrno(errno, PathKind::kFile, "write", impl.path, impl.native);
   }
 }
 
 void CloseImpl(File::Impl& impl) {
-  if (impl.fd < 0) return;
-  const int fd = std::exchange(impl.fd, -1);
+  if (!impl.fd.Valid()) return;
+  const int fd = impl.fd.Release();
   // Some file systems report a failed write only here; the descriptor is
   // gone either way (also on EINTR), so it is not retried.
   if (::close(fd) != 0 && errno != EINTR) {
@@ -320,10 +262,10 @@ void ReplaceNative(const std::string& nativeReplacement, const std::string& nati
   }
   if (durability == Durability::kVisible) return;
   // The rename is only durable once the folder that holds it is on disk.
-  const int fd = ::open(ParentOf(nativeTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  FdCloser closer{fd};
-  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+  const UniqueFd folder(
+      ::open(posix::ParentOf(nativeTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.Valid()) return;
+  if (::fsync(folder.Get()) != 0 && errno != EINVAL && errno != EROFS) {
     RaiseErrno(errno, PathKind::kFolder, "replace", forMessages, nativeTarget);
   }
 }
@@ -469,8 +411,7 @@ void CreateFolder(const std::string& path) {
   CheckFault(Operation::kCreateFolder, "create folder", path, native);
   if (::mkdir(native.c_str(), 0777) != 0) {
     const int code = errno;
-    struct stat info {};
-    if (code == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    if (code == EEXIST && posix::IsFolder(native)) return;
     RaiseErrno(code, PathKind::kFolder, "create folder", path, native);
   }
 }
@@ -488,7 +429,7 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
   // Written beside the target under a temporary name and renamed over it at
   // the end, so a failed copy (disk full, a read error) never leaves a
   // truncated target behind: the old file stays whole until the rename.
-  ImplPtr out = CreateTemporaryImpl(ParentOf(nativeTarget), target);
+  ImplPtr out = CreateTemporaryImpl(posix::ParentOf(nativeTarget), target);
   const std::string temporary = out->native;
   try {
     // The kernel copies without a round trip through user space where it
@@ -496,7 +437,8 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
     CheckFault(Operation::kWrite, "write", out->path, out->native);
     bool copied = false;
     for (;;) {
-      const ssize_t moved = ::copy_file_range(in->fd, nullptr, out->fd, nullptr, 1 << 30, 0);
+      const ssize_t moved =
+          ::copy_file_range(in->fd.Get(), nullptr, out->fd.Get(), nullptr, 1 << 30, 0);
       if (moved > 0) {
         copied = true;
         continue;
@@ -517,7 +459,7 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
     // Keep the permission bits of the source, as a copy on Windows keeps
     // the read-only attribute.
     struct stat st {};
-    if (::fstat(in->fd, &st) == 0) ::fchmod(out->fd, st.st_mode & 0777);
+    if (::fstat(in->fd.Get(), &st) == 0) ::fchmod(out->fd.Get(), st.st_mode & 0777);
     // A copy is whole or absent, like a copy on Windows; it is not pushed to
     // the disk one by one, which would cost a disk flush per package. It is
     // renamed while still open, and so still locked: no other run's clean-up
@@ -558,8 +500,8 @@ File File::CreateWrite(const std::string& path) {
   impl->path = path;
   impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kCreateWrite, "create", path, impl->native);
-  impl->fd = ::open(impl->native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "create", path, impl->native);
+  impl->fd.Reset(::open(impl->native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!impl->fd.Valid()) RaiseErrno(errno, PathKind::kFile, "create", path, impl->native);
   return File(std::move(impl));
 }
 
@@ -600,15 +542,14 @@ bool IsTemporaryName(const std::string& name) {
 bool RemoveAbandonedTemporary(const std::string& path) {
   const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kRemoveFile, "delete", path, native);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) {
     if (errno == ENOENT) return false;
     RaiseErrno(errno, PathKind::kFile, "delete", path, native);
   }
-  FdCloser closer{fd};
   // Held by its writer: still being written.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-  if (!StillNamed(fd, native)) return false;
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;
+  if (!StillNamed(fd.Get(), native)) return false;
   if (::unlink(native.c_str()) != 0) RaiseErrno(errno, PathKind::kFile, "delete", path, native);
   return true;
 }

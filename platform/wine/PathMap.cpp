@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "common/Text.h"
+#include "platform/posix/PosixSupport.h"
 #include "platform/wine/CodePage.h"
 #include "platform/wine/WinePrefix.h"
 
@@ -45,26 +45,21 @@ std::string DriveFolder(char letter) {
   std::string link = WinePrefixFolder() + "/dosdevices/";
   link += text::ToLowerAscii(letter);
   link += ':';
-  char* resolved = ::realpath(link.c_str(), nullptr);
-  if (resolved == nullptr) return link;  // a missing drive: fails where it is used
-  std::string folder(resolved);
-  std::free(resolved);
-  return folder;
+  return posix::RealPathOr(link);  // a missing drive: fails where it is used
 }
 
 // An entry of `folder` whose name equals `name` but for case, or nothing.
 std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name) {
-  DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
-  if (dir == nullptr) return std::nullopt;
+  const posix::UniqueFolderListing dir(::opendir(folder.empty() ? "/" : folder.c_str()));
+  if (!dir.Valid()) return std::nullopt;
   std::optional<std::string> best;
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.Get())) {
     std::string_view candidate(entry->d_name);
     if (!text::EqualsIgnoreCase(candidate, name)) continue;
     // Several spellings can live side by side on a case-sensitive file
     // system; take the smallest so every run picks the same one.
     if (!best || candidate < *best) best = std::string(candidate);
   }
-  ::closedir(dir);
   return best;
 }
 
@@ -102,7 +97,7 @@ std::string ToNativePath(const std::string& path) {
   } else {
     base = CurrentFolder();
   }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  base = posix::TrimTrailingSeparators(std::move(base));
   if (base == "/") base.clear();
 
   // Fast path: when the whole path exists as written there is nothing to

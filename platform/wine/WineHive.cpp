@@ -9,6 +9,7 @@
 
 #include "common/Text.h"
 #include "platform/Registry.h"
+#include "platform/posix/PosixSupport.h"
 #include "platform/wine/CodePage.h"
 
 namespace qv::platform::wine {
@@ -362,13 +363,8 @@ std::string_view TrimLeft(std::string_view s) {
 class FileLines {
  public:
   explicit FileLines(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
-  ~FileLines() {
-    if (file_) std::fclose(file_);
-  }
-  FileLines(const FileLines&) = delete;
-  FileLines& operator=(const FileLines&) = delete;
 
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_.Valid(); }
 
   // The next line without its line end into `line`; an over-long line comes
   // back empty. False at the end of the file.
@@ -400,13 +396,13 @@ class FileLines {
 
  private:
   bool Fill() {
-    if (!file_) return false;
-    size_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+    if (!file_.Valid()) return false;
+    size_ = std::fread(buffer_, 1, sizeof buffer_, file_.Get());
     pos_ = 0;
     return size_ > 0;
   }
 
-  std::FILE* file_;
+  posix::UniqueStream file_;
   char buffer_[1 << 16];
   size_t pos_ = 0;
   size_t size_ = 0;
