@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "common/modPaths.h"
@@ -254,6 +255,65 @@ TEST_F(WinePrefixTest, StringsComeAsUtf16) {
   }
 }
 
+// The documents folder: the prefix's "Personal" shell folder without the
+// separators it ends with (a drive's root keeps its own), else the prefix's
+// folder of the user, else what the desktop's user-dirs.dirs names (a quoted
+// "$HOME/..." or absolute path; the last line that names one counts), else
+// ~/Documents.
+TEST_F(WinePrefixTest, DocumentsFolderComesFromThePrefixThenTheDesktop) {
+  const struct {
+    const char* name;
+    std::string personal = {};  // the shell folder in user.reg, as Wine escapes it; "": none
+    bool userFolder = false;    // the prefix holds drive_c/users/tester/Documents
+    std::string userDirs = {};  // ~/.config/user-dirs.dirs; "": none, "|": a named pipe
+    std::string expected;       // "{home}" and "{prefix}" stand for those folders
+  } rows[] = {
+      {.name = "the shell folder",
+       .personal = R"(C:\\users\\me\\Documents\\/)",
+       .userFolder = true,
+       .userDirs = "XDG_DOCUMENTS_DIR=\"/srv\"\n",
+       .expected = "C:\\users\\me\\Documents"},
+      {.name = "a drive's root as the shell folder", .personal = R"(D:\\\\)", .expected = "D:\\"},
+      {.name = "the prefix's folder of the user",
+       .userFolder = true,
+       .userDirs = "XDG_DOCUMENTS_DIR=\"/srv\"\n",
+       .expected = "{prefix}/drive_c/users/tester/Documents"},
+      {.name = "the desktop's, below the home",
+       .userDirs = "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                   "  XDG_DOCUMENTS_DIR=\"$HOME/My Documents//\"\n",
+       .expected = "{home}/My Documents"},
+      {.name = "the home itself", .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME\"", .expected = "{home}"},
+      {.name = "an absolute one with escapes, on a last line without its end",
+       .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/first\"\nXDG_DOCUMENTS_DIR=\"/srv/the \\\"docs\\\"\"",
+       .expected = "/srv/the \"docs\""},
+      {.name = "a line that names none keeps the one before",
+       .userDirs = "XDG_DOCUMENTS_DIR=\"/srv/a\"\nXDG_DOCUMENTS_DIR=\"docs\"\n"
+                   "XDG_DOCUMENTS_DIR=$HOME/b\nXDG_DOCUMENTS_DIR=\"/srv/open\n",
+       .expected = "/srv/a"},
+      {.name = "nothing in user-dirs.dirs", .userDirs = "\n", .expected = "{home}/Documents"},
+      {.name = "a named pipe is not read", .userDirs = "|", .expected = "{home}/Documents"},
+  };
+  for (const auto& row : rows) {
+    const test::TempDir dir;
+    const test::ScopedEnv env({{"WINEPREFIX", dir.Join("prefix")}, {"HOME", dir.Join("home")}});
+    if (!row.personal.empty()) {
+      dir.Write("prefix/user.reg", Hive(kShellFolders + "\"Personal\"=\"" + row.personal + "\"\n"));
+    }
+    if (row.userFolder) dir.MakeFolder("prefix/drive_c/users/tester/Documents");
+    if (row.userDirs == "|") {
+      dir.MakeFolder("home/.config");
+      ASSERT_EQ(::mkfifo(dir.Join("home/.config/user-dirs.dirs").c_str(), 0600), 0);
+    } else if (!row.userDirs.empty()) {
+      dir.Write("home/.config/user-dirs.dirs", row.userDirs);
+    }
+    std::string expected = row.expected;
+    for (const auto& [name, folder] : {std::pair{"{home}", "home"}, {"{prefix}", "prefix"}}) {
+      if (expected.starts_with(name)) expected.replace(0, std::strlen(name), dir.Join(folder));
+    }
+    EXPECT_EQ(GetSpecialFolder(5), expected) << row.name;
+  }
+}
+
 // The hives of the Legacy Collection's prefix, as the game and Steam leave
 // them once it has started (Proton prefixes are 64-bit).
 const std::string kLegacyUserHive =
@@ -410,10 +470,13 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
        {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
        {".config/PortProton.conf", "|"},
        {"PortProton/data/prefixes/OK/system.reg", Game()}});
+  const auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = openFiles();
   const auto found =
       wine::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
   ASSERT_TRUE(found);
   EXPECT_EQ(found->folder, home.Join("Games/b"));
+  EXPECT_EQ(openFiles(), before) << "every file and folder read is closed again";
 }
 
 // Every edition in the layouts its launchers leave. A prefix with any of
