@@ -41,6 +41,18 @@ std::string TrimTrailingSeparators(std::string path, std::string_view separators
   return path;
 }
 
+std::vector<std::string> SplitPath(std::string_view path, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(separator, start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
 std::string ParentOf(const std::string& native) {
   const std::string trimmed = TrimTrailingSeparators(native);
   const size_t slash = trimmed.rfind('/');

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/UniqueHandle.h"
 
@@ -54,6 +55,10 @@ std::optional<std::string> ReadSmallFile(const std::string& path, size_t largest
 // `path` without the separators it ends with (any of `separators`); a path
 // of separators alone keeps its first one, the root.
 std::string TrimTrailingSeparators(std::string path, std::string_view separators = "/");
+
+// The components of `path` between `separator`s; empty ones (a doubled or
+// trailing separator) are dropped, as they name the same entry.
+std::vector<std::string> SplitPath(std::string_view path, char separator);
 
 // The folder that holds `native`: "." for a bare name, "/" for an entry of
 // the root.

@@ -73,32 +73,23 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::optional<Utf8Lead> ReadUtf8Lead(unsigned char byte) {
+  if (byte < 0x80) return Utf8Lead{.continuations = 0, .bits = byte};
+  if (byte >= 0xC2 && byte <= 0xDF) return Utf8Lead{.continuations = 1, .bits = byte & 0x1Fu};
+  if (byte >= 0xE0 && byte <= 0xEF) return Utf8Lead{.continuations = 2, .bits = byte & 0x0Fu};
+  if (byte >= 0xF0 && byte <= 0xF4) return Utf8Lead{.continuations = 3, .bits = byte & 0x07u};
+  return std::nullopt;
+}
+
 bool IsUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    size_t extra = 0;
-    uint32_t cp = lead;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-      cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      cp = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      cp = lead & 0x07u;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
+    const std::optional<Utf8Lead> lead = ReadUtf8Lead(static_cast<unsigned char>(text[i]));
+    if (!lead || i + lead->continuations >= text.size()) return false;
+    const size_t extra = lead->continuations;
+    uint32_t cp = lead->bits;
     for (size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (next & 0x3Fu);
+      if (!IsUtf8Continuation(text[i + k])) return false;
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
     }
     // Over-long forms, surrogates and code points beyond Unicode are no UTF-8.
     if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||

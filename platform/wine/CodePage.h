@@ -3,7 +3,9 @@
 // are UTF-8, as Wine writes them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,21 @@ std::string Utf16ToAnsi(std::u16string_view text);
 
 // Whether code page 1252 holds every character of `text`.
 bool AnsiHolds(std::u16string_view text);
+
+// What the first byte of a UTF-8 sequence says: how many continuation bytes
+// follow it (0 for ASCII) and the bits of the code point it carries.
+struct Utf8Lead {
+  size_t continuations;
+  uint32_t bits;
+};
+
+// Nothing for a byte that starts no sequence: a continuation byte, or one
+// of C0, C1 and F5 to FF, which only over-long or out-of-range forms use.
+std::optional<Utf8Lead> ReadUtf8Lead(unsigned char byte);
+
+inline bool IsUtf8Continuation(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0u) == 0x80u;
+}
 
 // UTF-16 text as UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);

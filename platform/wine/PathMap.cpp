@@ -63,18 +63,6 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, const std
   return best;
 }
 
-std::vector<std::string> SplitComponents(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) parts.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
 }  // namespace
 
 std::string ToNativePath(const std::string& path) {
@@ -103,7 +91,7 @@ std::string ToNativePath(const std::string& path) {
   // Fast path: when the whole path exists as written there is nothing to
   // look up, which is by far the common case.
   std::string result = base;
-  std::vector<std::string> components = SplitComponents(rest);
+  std::vector<std::string> components = posix::SplitPath(rest, '/');
   if (windowsForm) {
     // The game's ANSI text is code page 1252, as Wine gives it to Windows
     // programs, while Wine names the files on the host in UTF-8: the

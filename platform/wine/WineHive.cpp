@@ -35,37 +35,22 @@ unsigned HexDigit(char c) {
 // writes a hive, but a hand-edited file may hold UTF-8; a byte that starts no
 // valid sequence is taken as it is.
 uint32_t ReadRawChar(std::string_view s, size_t& pos) {
-  const auto lead = static_cast<unsigned char>(s[pos]);
-  size_t extra = 0;
-  uint32_t cp = lead;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    extra = 1;
-    cp = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    extra = 2;
-    cp = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    extra = 3;
-    cp = lead & 0x07u;
-  }
-  if (extra == 0) {
-    ++pos;
-    return lead;
-  }
-  for (size_t i = 1; i <= extra; ++i) {
-    if (pos + i >= s.size()) {
-      ++pos;
-      return lead;
+  const auto byte = static_cast<unsigned char>(s[pos]);
+  const std::optional<Utf8Lead> lead = ReadUtf8Lead(byte);
+  const size_t extra = lead ? lead->continuations : 0;
+  if (extra > 0 && pos + extra < s.size()) {
+    uint32_t cp = lead->bits;
+    size_t i = 1;
+    for (; i <= extra && IsUtf8Continuation(s[pos + i]); ++i) {
+      cp = (cp << 6) | (static_cast<unsigned char>(s[pos + i]) & 0x3Fu);
     }
-    const auto next = static_cast<unsigned char>(s[pos + i]);
-    if ((next & 0xC0u) != 0x80u) {
-      ++pos;
-      return lead;
+    if (i > extra) {
+      pos += extra + 1;
+      return cp;
     }
-    cp = (cp << 6) | (next & 0x3Fu);
   }
-  pos += extra + 1;
-  return cp;
+  ++pos;
+  return byte;
 }
 
 // Appends one code point as UTF-16. Sequences that name no character (a
@@ -290,18 +275,10 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
   return value;
 }
 
-// Splits a key path at backslashes, dropping empty parts (a doubled or
-// trailing backslash names the same key).
-std::vector<std::string> SplitPath(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) parts.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
+// The names of a key path; a doubled or trailing backslash names the same
+// key.
+std::vector<std::string> SplitKeyPath(std::string_view path) {
+  return posix::SplitPath(path, '\\');
 }
 
 // A 32-bit program on 64-bit Windows reads HKLM\Software\X from
@@ -490,7 +467,7 @@ std::vector<HiveLookup> ReadHive(Lines& lines, const std::vector<std::string>& k
       if (!seenHeader) {
         seenHeader = true;
         for (size_t i = 0; i < keyPaths.size(); ++i) {
-          const std::vector<std::string> asked = SplitPath(keyPaths[i]);
+          const std::vector<std::string> asked = SplitKeyPath(keyPaths[i]);
           if (asked.empty()) continue;  // the root is no key to look up
           std::vector<std::string> wanted = machineHive && win64 ? ThirtyTwoBitView(asked) : asked;
           // In a 64-bit machine hive, where the views differ, the key as
@@ -509,7 +486,7 @@ std::vector<HiveLookup> ReadHive(Lines& lines, const std::vector<std::string>& k
         size_t pos = 1;
         std::optional<std::string> name = ParseQuotedAnsi(view, pos, ']');
         if (!name) continue;
-        MatchHeader(SplitPath(*name), sought, current);
+        MatchHeader(SplitKeyPath(*name), sought, current);
       }
       if (std::all_of(sought.begin(), sought.end(),
                       [](const Sought& one) { return one.state == Sought::State::kAfter; })) {
