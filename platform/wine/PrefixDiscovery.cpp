@@ -425,86 +425,117 @@ const char* PrefixKindName(PrefixKind kind) {
 
 namespace {
 
-// The candidates, and in `steamLibraries` every Steam library once.
-std::vector<PrefixCandidate> ListCandidates(const DiscoveryHome& where,
-                                            std::vector<std::string>& steamLibraries) {
-  CandidateList list;
-  const std::string& home = where.home;
-  if (home.empty() || home[0] != '/') return {};
+// Parses a launcher's game file into the prefixes it names.
+using PrefixParser = std::vector<std::string> (*)(const std::string& content,
+                                                  const std::string& home);
 
-  list.Offer(PrefixKind::kWine, home + "/.wine");
-
-  for (const std::string& games :
-       {where.configHome + "/lutris/games", where.dataHome + "/lutris/games"}) {
-    for (const std::string& file : FilesEndingIn(games, ".yml")) {
-      if (auto content = ReadConfigFile(file)) {
-        for (const std::string& prefix : LutrisPrefixes(*content, home)) {
-          list.Offer(PrefixKind::kLutris, prefix);
-        }
+// Every prefix that a launcher's game files name: the files ending in
+// `suffix` in each of `folders`, read with `parse`.
+void OfferNamedPrefixes(CandidateList& list, PrefixKind kind,
+                        const std::vector<std::string>& folders, std::string_view suffix,
+                        PrefixParser parse, const std::string& home) {
+  for (const std::string& folder : folders) {
+    for (const std::string& file : FilesEndingIn(folder, suffix)) {
+      if (const std::optional<std::string> content = ReadConfigFile(file)) {
+        for (const std::string& prefix : parse(*content, home)) list.Offer(kind, prefix);
       }
     }
   }
-  for (const std::string& folder : SubFolders(home + "/Games")) {
+}
+
+void OfferLutris(CandidateList& list, const DiscoveryHome& where) {
+  OfferNamedPrefixes(list, PrefixKind::kLutris,
+                     {where.configHome + "/lutris/games", where.dataHome + "/lutris/games"}, ".yml",
+                     &LutrisPrefixes, where.home);
+  for (const std::string& folder : SubFolders(where.home + "/Games")) {
     list.Offer(PrefixKind::kLutris, folder);
   }
+}
 
+void OfferBottles(CandidateList& list, const DiscoveryHome& where) {
   for (const std::string& bottles :
        {where.dataHome + "/bottles/bottles",
-        home + "/.var/app/com.usebottles.bottles/data/bottles/bottles"}) {
+        where.home + "/.var/app/com.usebottles.bottles/data/bottles/bottles"}) {
     for (const std::string& bottle : SubFolders(bottles)) list.Offer(PrefixKind::kBottles, bottle);
   }
+}
 
-  std::set<std::string> libraries;
+// Every Steam installation there is (native, Flatpak, Snap), each followed
+// by the libraries that its libraryfolders.vdf lists.
+std::vector<std::string> SteamLibraryFolders(const DiscoveryHome& where) {
+  const std::string& home = where.home;
+  std::vector<std::string> folders;
   for (const std::string& steam : {home + "/.steam/steam", where.dataHome + "/Steam",
                                    home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam",
                                    home + "/.var/app/com.valvesoftware.Steam/data/Steam",
                                    home + "/snap/steam/common/.local/share/Steam"}) {
     if (!IsFolder(steam)) continue;
-    std::vector<std::string> folders = {steam};
+    folders.push_back(steam);
     if (auto vdf = ReadConfigFile(steam + "/steamapps/libraryfolders.vdf")) {
       for (std::string& library : SteamLibraries(*vdf)) folders.push_back(std::move(library));
     }
-    for (const std::string& library : folders) {
-      if (!libraries.insert(RealPathOr(TrimTrailingSeparators(library))).second) continue;
-      steamLibraries.push_back(TrimTrailingSeparators(library));
-      for (const std::string& game : SubFolders(library + "/steamapps/compatdata")) {
-        list.Offer(PrefixKind::kSteam, game + "/pfx");
-      }
-      // The Legacy Collection's own, also where the listing was cut short.
-      list.Offer(PrefixKind::kSteam, library + "/steamapps/compatdata/" + kLegacySteamApp + "/pfx");
-    }
   }
+  return folders;
+}
 
-  OfferHeroicTree(list, home + "/Games/Heroic/Prefixes", kHeroicPrefixDepth);
-  for (const std::string& configs :
-       {where.configHome + "/heroic/GamesConfig",
-        home + "/.var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig"}) {
-    for (const std::string& file : FilesEndingIn(configs, ".json")) {
-      if (auto content = ReadConfigFile(file)) {
-        for (const std::string& prefix : HeroicPrefixes(*content, home)) {
-          list.Offer(PrefixKind::kHeroic, prefix);
-        }
-      }
+// The Proton prefix of every game in every library, each library once;
+// the libraries go into `steamLibraries`.
+void OfferSteam(CandidateList& list, const DiscoveryHome& where,
+                std::vector<std::string>& steamLibraries) {
+  std::set<std::string> seen;
+  for (const std::string& library : SteamLibraryFolders(where)) {
+    if (!seen.insert(RealPathOr(TrimTrailingSeparators(library))).second) continue;
+    steamLibraries.push_back(TrimTrailingSeparators(library));
+    for (const std::string& game : SubFolders(library + "/steamapps/compatdata")) {
+      list.Offer(PrefixKind::kSteam, game + "/pfx");
     }
+    // The Legacy Collection's own, also where the listing was cut short.
+    list.Offer(PrefixKind::kSteam, library + "/steamapps/compatdata/" + kLegacySteamApp + "/pfx");
   }
+}
 
-  // PortProton names its folder in PortProton.conf (one line) and otherwise
-  // lives in one of a few folders of the home.
-  std::vector<std::string> portProton;
+void OfferHeroic(CandidateList& list, const DiscoveryHome& where) {
+  OfferHeroicTree(list, where.home + "/Games/Heroic/Prefixes", kHeroicPrefixDepth);
+  OfferNamedPrefixes(
+      list, PrefixKind::kHeroic,
+      {where.configHome + "/heroic/GamesConfig",
+       where.home + "/.var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig"},
+      ".json", &HeroicPrefixes, where.home);
+}
+
+// PortProton names its folder in PortProton.conf (one line) and otherwise
+// lives in one of a few folders of the home.
+void OfferPortProton(CandidateList& list, const DiscoveryHome& where) {
+  const std::string& home = where.home;
+  std::vector<std::string> roots;
   if (auto conf = ReadConfigFile(where.configHome + "/PortProton.conf")) {
     const std::string_view first = Trim(std::string_view(*conf).substr(0, conf->find('\n')));
-    if (!first.empty()) portProton.push_back(ExpandHome(std::string(first), home));
+    if (!first.empty()) roots.push_back(ExpandHome(std::string(first), home));
   }
-  for (const char* folder : {"/PortProton", "/PortWINE/PortProton"}) {
-    portProton.push_back(home + folder);
+  for (const std::string& root :
+       {home + "/PortProton", home + "/PortWINE/PortProton", where.dataHome + "/PortProton",
+        home + "/.var/app/ru.linux_gaming.PortProton"}) {
+    roots.push_back(root);
   }
-  portProton.push_back(where.dataHome + "/PortProton");
-  portProton.push_back(home + "/.var/app/ru.linux_gaming.PortProton");
-  for (const std::string& root : portProton) {
+  for (const std::string& root : roots) {
     for (const std::string& prefix : SubFolders(TrimTrailingSeparators(root) + "/data/prefixes")) {
       list.Offer(PrefixKind::kPortProton, prefix);
     }
   }
+}
+
+// The candidates in the order of PrefixDiscovery.h, and in `steamLibraries`
+// every Steam library once.
+std::vector<PrefixCandidate> ListCandidates(const DiscoveryHome& where,
+                                            std::vector<std::string>& steamLibraries) {
+  if (where.home.empty() || where.home[0] != '/') return {};
+  CandidateList list;
+  list.Offer(PrefixKind::kWine, where.home + "/.wine");
+  OfferLutris(list, where);
+  OfferBottles(list, where);
+  OfferSteam(list, where, steamLibraries);
+  OfferHeroic(list, where);
+  OfferPortProton(list, where);
   return list.Take();
 }
 
