@@ -63,34 +63,24 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, const std
   return best;
 }
 
-}  // namespace
-
-std::string ToNativePath(const std::string& path) {
-  if (path.empty()) return {};
-  std::string slashed = path;
-  for (char& c : slashed) {
-    if (c == '\\') c = '/';
-  }
-  const bool trailingSeparator = slashed.back() == '/';
-
-  // The part already known to be native and existing, and the rest to map.
+// The native folder that a path (with "/" separators) starts from, without
+// a trailing slash: the drive's folder for "X:...", "" (the root, to which
+// components are appended as "/name") for an absolute path, else the
+// current folder.
+std::string StartFolder(const std::string& slashed, bool windowsForm) {
   std::string base;
-  std::string_view rest(slashed);
-  const bool windowsForm = slashed.size() >= 2 && slashed[1] == ':' && IsDriveLetter(slashed[0]);
   if (windowsForm) {
     base = DriveFolder(slashed[0]);
-    rest.remove_prefix(2);
-  } else if (slashed.front() == '/') {
-    base = "";  // the root: components are appended as "/name"
-  } else {
+  } else if (slashed.front() != '/') {
     base = CurrentFolder();
   }
   base = posix::TrimTrailingSeparators(std::move(base));
   if (base == "/") base.clear();
+  return base;
+}
 
-  // Fast path: when the whole path exists as written there is nothing to
-  // look up, which is by far the common case.
-  std::string result = base;
+// The components of the part after the start folder, as the host names them.
+std::vector<std::string> HostComponents(std::string_view rest, bool windowsForm) {
   std::vector<std::string> components = posix::SplitPath(rest, '/');
   if (windowsForm) {
     // The game's ANSI text is code page 1252, as Wine gives it to Windows
@@ -102,29 +92,57 @@ std::string ToNativePath(const std::string& path) {
       if (!IsUtf8(component)) component = AnsiToUtf8(component);
     }
   }
+  return components;
+}
+
+// `base` followed by the components as written.
+std::string Joined(const std::string& base, const std::vector<std::string>& components) {
+  std::string result = base;
   for (const std::string& component : components) result += "/" + component;
-  if (result.empty()) result = "/";
-  if (!EntryExists(result)) {
-    result = base;
-    bool lookingUp = true;
-    for (const std::string& component : components) {
-      std::string next = result;
-      next += '/';
-      next += component;
-      if (lookingUp && component != "." && component != ".." && !EntryExists(next)) {
-        if (auto other = FindIgnoringCase(result, component)) {
-          next = result + "/" + *other;
-        } else {
-          // Nothing below a missing entry can exist; keep the spelling of
-          // the rest so new files and folders get the names asked for.
-          lookingUp = false;
-        }
+  return result.empty() ? "/" : result;
+}
+
+// `base` followed by the components, each in the case of an existing entry
+// where one exists in another case only.
+std::string JoinedInExistingCase(const std::string& base,
+                                 const std::vector<std::string>& components) {
+  std::string result = base;
+  bool lookingUp = true;
+  for (const std::string& component : components) {
+    std::string next = result;
+    next += '/';
+    next += component;
+    if (lookingUp && component != "." && component != ".." && !EntryExists(next)) {
+      if (auto other = FindIgnoringCase(result, component)) {
+        next = result + "/" + *other;
+      } else {
+        // Nothing below a missing entry can exist; keep the spelling of
+        // the rest so new files and folders get the names asked for.
+        lookingUp = false;
       }
-      result = std::move(next);
     }
-    if (result.empty()) result = "/";
+    result = std::move(next);
   }
-  if (trailingSeparator && result.back() != '/') result += '/';
+  return result.empty() ? "/" : result;
+}
+
+}  // namespace
+
+std::string ToNativePath(const std::string& path) {
+  if (path.empty()) return {};
+  std::string slashed = path;
+  for (char& c : slashed) {
+    if (c == '\\') c = '/';
+  }
+  const bool windowsForm = slashed.size() >= 2 && slashed[1] == ':' && IsDriveLetter(slashed[0]);
+  const std::string base = StartFolder(slashed, windowsForm);
+  const std::vector<std::string> components =
+      HostComponents(std::string_view(slashed).substr(windowsForm ? 2 : 0), windowsForm);
+  // Fast path: when the whole path exists as written there is nothing to
+  // look up, which is by far the common case.
+  std::string result = Joined(base, components);
+  if (!EntryExists(result)) result = JoinedInExistingCase(base, components);
+  if (slashed.back() == '/' && result.back() != '/') result += '/';
   return result;
 }
 
