@@ -21,12 +21,12 @@
 #include <random>
 #include <string>
 
-#include "platform/posix/PrefixDiscovery.h"
+#include "platform/wine/PrefixDiscovery.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using qv::platform::posix::DiscoveryHome;
+using qv::platform::wine::DiscoveryHome;
 
 void Write(const fs::path& path, const std::string& content) {
   fs::create_directories(path.parent_path());
@@ -119,9 +119,9 @@ class CrowdedHome {
 
 void Discover(benchmark::State& state, const CrowdedHome& home) {
   const DiscoveryHome where = home.Where();
-  const size_t candidates = qv::platform::posix::ListPrefixCandidates(where).size();
+  const size_t candidates = qv::platform::wine::ListPrefixCandidates(where).size();
   for (auto _ : state) {
-    auto found = qv::platform::posix::DiscoverGamePrefix(where);
+    auto found = qv::platform::wine::DiscoverGamePrefix(where);
     if (!found) state.SkipWithError("the game was not found");
     benchmark::DoNotOptimize(found);
   }

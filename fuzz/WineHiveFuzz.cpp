@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "common/Text.h"
-#include "platform/posix/WineHive.h"
+#include "platform/wine/WineHive.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 bool operator==(const HiveValue& a, const HiveValue& b) {
   return a.type == b.type && a.data == b.data && a.text == b.text;
@@ -44,10 +44,10 @@ bool Sound(const HiveKey& key) {
   return true;
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace qv::platform::posix;
+  using namespace qv::platform::wine;
   const char* folder = std::getenv("TMPDIR");
   static const std::string file = std::string(folder && *folder ? folder : "/tmp") +
                                   "/wine_hive_fuzz-" + std::to_string(::getpid()) + ".reg";

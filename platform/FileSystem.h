@@ -1,6 +1,6 @@
 // Files and folders. Every path is in Windows form ("C:\a\b", "\" separators)
 // or, on POSIX, a native path; the POSIX layer maps Windows paths onto the
-// Wine prefix at the moment it touches them (see posix/PathMap.h).
+// Wine prefix at the moment it touches them (see wine/PathMap.h).
 // Failures raise qv::Error with a stable number (53, 70, 75, 76...).
 #pragma once
 

@@ -27,17 +27,17 @@
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
-#include "platform/posix/CodePage.h"
-#include "platform/posix/PathMap.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/wine/CodePage.h"
+#include "platform/wine/PathMap.h"
 
 namespace qv::platform {
 
 namespace {
 
 using fault::Operation;
-
-// What the caller was doing, for the error text ("cannot remove ...").
-enum class PathKind { kFile, kFolder };
+using posix::PathKind;
+using posix::UniqueFd;
 
 std::string Quoted(const std::string& path, const std::string& native) {
   std::string out = "'" + path + "'";
@@ -45,51 +45,10 @@ std::string Quoted(const std::string& path, const std::string& native) {
   return out;
 }
 
-bool FolderExists(const std::string& native) {
-  struct stat st {};
-  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string ParentOf(const std::string& native) {
-  std::string trimmed = native;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const size_t slash = trimmed.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return trimmed.substr(0, slash);
-}
-
 std::string BaseNameOf(const std::string& native) {
-  std::string trimmed = native;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::string trimmed = posix::TrimTrailingSeparators(native);
   const size_t slash = trimmed.rfind('/');
   return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-}
-
-// The error number for an errno value. A missing file is "file not found"
-// only when its folder is there; otherwise the path itself is wrong.
-int32_t NumberFor(int code, PathKind kind, const std::string& native) {
-  switch (code) {
-    case ENOENT:
-    case ENOTDIR:
-      if (kind == PathKind::kFile && code == ENOENT && FolderExists(ParentOf(native))) {
-        return err::kFileNotFound;
-      }
-      return err::kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return err::kPermissionDenied;
-    case EEXIST:
-      return err::kFileExists;
-    case ENOSPC:
-    case EDQUOT:
-      return err::kDiskFull;
-    case EIO:
-      return err::kDeviceIo;
-    default:
-      return err::kPathFileAccess;
-  }
 }
 
 [[noreturn]] void Raise(int32_t number, const std::string& action, const std::string& path,
@@ -100,7 +59,7 @@ int32_t NumberFor(int code, PathKind kind, const std::string& native) {
 
 [[noreturn]] void RaiseErrno(int code, PathKind kind, const std::string& action,
                              const std::string& path, const std::string& native) {
-  Raise(NumberFor(code, kind, native), action, path, native, std::strerror(code));
+  Raise(posix::NumberForErrno(code, kind, native), action, path, native, std::strerror(code));
 }
 
 void CheckFault(Operation operation, const std::string& action, const std::string& path,
@@ -137,15 +96,15 @@ bool Listed(uint32_t attributes, uint32_t mask) {
 bool ReadEntries(const std::string& path, const std::string& native,
                  std::vector<FolderEntry>& entries) {
   CheckFault(Operation::kList, "list folder", path, native);
-  DIR* dir = ::opendir(native.c_str());
-  if (dir == nullptr) {
+  const posix::UniqueFolderListing dir(::opendir(native.c_str()));
+  if (!dir.Valid()) {
     const int code = errno;
     if (code == ENOENT || code == ENOTDIR) return false;
     RaiseErrno(code, PathKind::kFolder, "list folder", path, native);
   }
-  const int fd = ::dirfd(dir);
+  const int fd = ::dirfd(dir.Get());
   errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.Get())) {
     const std::string name(entry->d_name);
     struct stat st {};
     // An entry removed between readdir and fstatat is simply gone.
@@ -154,9 +113,7 @@ bool ReadEntries(const std::string& path, const std::string& native,
     }
     errno = 0;
   }
-  const int code = errno;
-  ::closedir(dir);
-  if (code != 0) RaiseErrno(code, PathKind::kFolder, "list folder", path, native);
+  if (errno != 0) RaiseErrno(errno, PathKind::kFolder, "list folder", path, native);
   return true;
 }
 
@@ -184,28 +141,14 @@ bool StillNamed(int fd, const std::string& native) {
          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 // The descriptor behind a File. CopyFileReplacing works on it directly.
 
 struct File::Impl {
-  int fd = -1;
+  UniqueFd fd;
   std::string path;    // as the caller gave it, for messages
   std::string native;  // as opened
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 namespace {
@@ -215,12 +158,12 @@ using ImplPtr = std::unique_ptr<File::Impl>;
 ImplPtr OpenReadImpl(const std::string& path) {
   auto impl = std::make_unique<File::Impl>();
   impl->path = path;
-  impl->native = posix::ToNativePath(path);
+  impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kOpenRead, "open", path, impl->native);
-  impl->fd = ::open(impl->native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "open", path, impl->native);
+  impl->fd.Reset(::open(impl->native.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!impl->fd.Valid()) RaiseErrno(errno, PathKind::kFile, "open", path, impl->native);
   struct stat st {};
-  if (::fstat(impl->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(impl->fd.Get(), &st) == 0 && S_ISDIR(st.st_mode)) {
     // Windows refuses to open a folder as a file; say so at once rather
     // than at the first read.
     Raise(err::kPathFileAccess, "open", path, impl->native, "it is a folder");
@@ -229,8 +172,7 @@ ImplPtr OpenReadImpl(const std::string& path) {
 }
 
 ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& forMessages) {
-  std::string folder = nativeFolder;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string folder = posix::TrimTrailingSeparators(nativeFolder);
   CheckFault(Operation::kCreateWrite, "create a file in", forMessages, folder);
   // A leading dot keeps the half-written file out of every listing that
   // leaves hidden files out.
@@ -238,8 +180,8 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
   auto impl = std::make_unique<File::Impl>();
   for (;;) {
     name = folder + "/.qv-XXXXXX.tmp";
-    impl->fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
-    if (impl->fd < 0) {
+    impl->fd.Reset(::mkostemps(name.data(), 4, O_CLOEXEC));
+    if (!impl->fd.Valid()) {
       RaiseErrno(errno, PathKind::kFolder, "create a file in", forMessages, folder);
     }
     // Locked for as long as it is written: a later run removes a temporary
@@ -247,24 +189,24 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
     // died. One taken for a leftover in the moment before this lock (locked
     // by the remover, or no longer at its name) is left to it, and a fresh
     // one made. A file system without locks gets its temporaries unlocked.
-    if (::flock(impl->fd, LOCK_EX | LOCK_NB) == 0) {
-      if (StillNamed(impl->fd, name)) break;
+    if (::flock(impl->fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+      if (StillNamed(impl->fd.Get(), name)) break;
     } else if (errno != EWOULDBLOCK && errno != EINTR) {
       break;
     }
-    ::close(std::exchange(impl->fd, -1));
+    impl->fd.Reset();
   }
   // mkstemp makes the file 0600; give it the mode an ordinary new file gets.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(impl->fd, 0666 & ~mask);
+  ::fchmod(impl->fd.Get(), 0666 & ~mask);
   impl->path = name;
   impl->native = name;
   return impl;
 }
 
 File::Impl& Opened(const ImplPtr& impl) {
-  if (!impl || impl->fd < 0) {
+  if (!impl || !impl->fd.Valid()) {
     throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
   }
   return *impl;
@@ -272,7 +214,7 @@ File::Impl& Opened(const ImplPtr& impl) {
 
 size_t ReadSome(File::Impl& impl, void* data, size_t size) {
   for (;;) {
-    const ssize_t got = ::read(impl.fd, data, size);
+    const ssize_t got = ::read(impl.fd.Get(), data, size);
     if (got >= 0) return static_cast<size_t>(got);
     if (errno != EINTR) RaiseErrno(errno, PathKind::kFile, "read", impl.path, impl.native);
   }
@@ -282,7 +224,7 @@ void WriteAll(File::Impl& impl, const void* data, size_t size) {
   CheckFault(Operation::kWrite, "write", impl.path, impl.native);
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t put = ::write(impl.fd, bytes, size);
+    const ssize_t put = ::write(impl.fd.Get(), bytes, size);
     if (put < 0) {
       if (errno == EINTR) continue;
       RaiseErrno(errno, PathKind::kFile, "write", impl.path, impl.native);
@@ -295,14 +237,14 @@ void WriteAll(File::Impl& impl, const void* data, size_t size) {
 void Sync(File::Impl& impl) {
   // EINVAL/EROFS: a file system that cannot sync (a pipe, a read-only mount)
   // has nothing to push down.
-  if (::fsync(impl.fd) != 0 && errno != EINVAL && errno != EROFS) {
+  if (::fsync(impl.fd.Get()) != 0 && errno != EINVAL && errno != EROFS) {
     RaiseErrno(errno, PathKind::kFile, "write", impl.path, impl.native);
   }
 }
 
 void CloseImpl(File::Impl& impl) {
-  if (impl.fd < 0) return;
-  const int fd = std::exchange(impl.fd, -1);
+  if (!impl.fd.Valid()) return;
+  const int fd = impl.fd.Release();
   // Some file systems report a failed write only here; the descriptor is
   // gone either way (also on EINTR), so it is not retried.
   if (::close(fd) != 0 && errno != EINTR) {
@@ -320,10 +262,10 @@ void ReplaceNative(const std::string& nativeReplacement, const std::string& nati
   }
   if (durability == Durability::kVisible) return;
   // The rename is only durable once the folder that holds it is on disk.
-  const int fd = ::open(ParentOf(nativeTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  FdCloser closer{fd};
-  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+  const UniqueFd folder(
+      ::open(posix::ParentOf(nativeTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.Valid()) return;
+  if (::fsync(folder.Get()) != 0 && errno != EINVAL && errno != EROFS) {
     RaiseErrno(errno, PathKind::kFolder, "replace", forMessages, nativeTarget);
   }
 }
@@ -375,7 +317,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
   std::vector<std::string> names;
   if (!pattern.empty() && !text::HasWildcard(pattern)) {
     // One named entry, listed alone when it passes the mask.
-    const std::string native = posix::ToNativePath(path);
+    const std::string native = wine::ToNativePath(path);
     CheckFault(Operation::kList, "list", path, native);
     struct stat st {};
     if (::lstat(native.c_str(), &st) != 0) {
@@ -388,7 +330,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
   } else {
     // "*.*" matches every name on Windows, those without a dot too.
     if (pattern.empty() || pattern == "*.*") pattern = "*";
-    const std::string native = posix::ToNativePath(folder.empty() ? std::string(".") : folder);
+    const std::string native = wine::ToNativePath(folder.empty() ? std::string(".") : folder);
     std::vector<FolderEntry> entries;
     if (!ReadEntries(folder, native, entries)) return {};
     const bool root = IsDriveRoot(folder) || native == "/";
@@ -419,7 +361,7 @@ std::string ListNext() {
 }
 
 uint32_t GetAttributes(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kGetAttributes, "read the attributes of", path, native);
   struct stat st {};
   if (::lstat(native.c_str(), &st) != 0) {
@@ -429,7 +371,7 @@ uint32_t GetAttributes(const std::string& path) {
 }
 
 void SetAttributes(const std::string& path, uint32_t attributes) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   const char* action = "set the attributes of";
   CheckFault(Operation::kSetAttributes, action, path, native);
   struct stat st {};
@@ -450,14 +392,14 @@ void SetAttributes(const std::string& path, uint32_t attributes) {
 }
 
 void RemoveFile(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kRemoveFile, "delete", path, native);
   // unlink removes a symbolic link itself, even one that points at a folder.
   if (::unlink(native.c_str()) != 0) RaiseErrno(errno, PathKind::kFile, "delete", path, native);
 }
 
 void RemoveFolder(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kRemoveFolder, "remove folder", path, native);
   if (::rmdir(native.c_str()) != 0) {
     RaiseErrno(errno, PathKind::kFolder, "remove folder", path, native);
@@ -465,12 +407,11 @@ void RemoveFolder(const std::string& path) {
 }
 
 void CreateFolder(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kCreateFolder, "create folder", path, native);
   if (::mkdir(native.c_str(), 0777) != 0) {
     const int code = errno;
-    struct stat info {};
-    if (code == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    if (code == EEXIST && posix::IsFolder(native)) return;
     RaiseErrno(code, PathKind::kFolder, "create folder", path, native);
   }
 }
@@ -478,17 +419,17 @@ void CreateFolder(const std::string& path) {
 std::string FolderPathBelow(const std::string& parent, std::u16string_view name) {
   // A name the code page cannot hold goes as UTF-8, which is how Wine names
   // the folder on the host; the path mapping keeps a UTF-8 component as it is.
-  return parent + "\\" + (posix::AnsiHolds(name) ? WideToAnsi(name) : posix::Utf16ToUtf8(name));
+  return parent + "\\" + (wine::AnsiHolds(name) ? WideToAnsi(name) : wine::Utf16ToUtf8(name));
 }
 
 void CopyFileReplacing(const std::string& source, const std::string& target) {
-  const std::string nativeTarget = posix::ToNativePath(target);
+  const std::string nativeTarget = wine::ToNativePath(target);
   CheckFault(Operation::kCopy, "copy to", target, nativeTarget);
   ImplPtr in = OpenReadImpl(source);
   // Written beside the target under a temporary name and renamed over it at
   // the end, so a failed copy (disk full, a read error) never leaves a
   // truncated target behind: the old file stays whole until the rename.
-  ImplPtr out = CreateTemporaryImpl(ParentOf(nativeTarget), target);
+  ImplPtr out = CreateTemporaryImpl(posix::ParentOf(nativeTarget), target);
   const std::string temporary = out->native;
   try {
     // The kernel copies without a round trip through user space where it
@@ -496,7 +437,8 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
     CheckFault(Operation::kWrite, "write", out->path, out->native);
     bool copied = false;
     for (;;) {
-      const ssize_t moved = ::copy_file_range(in->fd, nullptr, out->fd, nullptr, 1 << 30, 0);
+      const ssize_t moved =
+          ::copy_file_range(in->fd.Get(), nullptr, out->fd.Get(), nullptr, 1 << 30, 0);
       if (moved > 0) {
         copied = true;
         continue;
@@ -517,7 +459,7 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
     // Keep the permission bits of the source, as a copy on Windows keeps
     // the read-only attribute.
     struct stat st {};
-    if (::fstat(in->fd, &st) == 0) ::fchmod(out->fd, st.st_mode & 0777);
+    if (::fstat(in->fd.Get(), &st) == 0) ::fchmod(out->fd.Get(), st.st_mode & 0777);
     // A copy is whole or absent, like a copy on Windows; it is not pushed to
     // the disk one by one, which would cost a disk flush per package. It is
     // renamed while still open, and so still locked: no other run's clean-up
@@ -532,7 +474,7 @@ void CopyFileReplacing(const std::string& source, const std::string& target) {
 }
 
 std::vector<FolderEntry> ReadFolder(const std::string& folder) {
-  const std::string native = posix::ToNativePath(folder);
+  const std::string native = wine::ToNativePath(folder);
   std::vector<FolderEntry> entries;
   if (!ReadEntries(folder, native, entries)) {
     Raise(err::kPathNotFound, "list folder", folder, native, "no such folder");
@@ -556,15 +498,15 @@ File File::OpenRead(const std::string& path) {
 File File::CreateWrite(const std::string& path) {
   auto impl = std::make_unique<Impl>();
   impl->path = path;
-  impl->native = posix::ToNativePath(path);
+  impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kCreateWrite, "create", path, impl->native);
-  impl->fd = ::open(impl->native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (impl->fd < 0) RaiseErrno(errno, PathKind::kFile, "create", path, impl->native);
+  impl->fd.Reset(::open(impl->native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!impl->fd.Valid()) RaiseErrno(errno, PathKind::kFile, "create", path, impl->native);
   return File(std::move(impl));
 }
 
 File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
-  ImplPtr impl = CreateTemporaryImpl(posix::ToNativePath(folder), folder);
+  ImplPtr impl = CreateTemporaryImpl(wine::ToNativePath(folder), folder);
   path = impl->native;
   return File(std::move(impl));
 }
@@ -598,23 +540,22 @@ bool IsTemporaryName(const std::string& name) {
 }
 
 bool RemoveAbandonedTemporary(const std::string& path) {
-  const std::string native = posix::ToNativePath(path);
+  const std::string native = wine::ToNativePath(path);
   CheckFault(Operation::kRemoveFile, "delete", path, native);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) {
     if (errno == ENOENT) return false;
     RaiseErrno(errno, PathKind::kFile, "delete", path, native);
   }
-  FdCloser closer{fd};
   // Held by its writer: still being written.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-  if (!StillNamed(fd, native)) return false;
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;
+  if (!StillNamed(fd.Get(), native)) return false;
   if (::unlink(native.c_str()) != 0) RaiseErrno(errno, PathKind::kFile, "delete", path, native);
   return true;
 }
 
 void ReplaceFileAtomically(const std::string& replacement, const std::string& target) {
-  ReplaceNative(posix::ToNativePath(replacement), posix::ToNativePath(target), target);
+  ReplaceNative(wine::ToNativePath(replacement), wine::ToNativePath(target), target);
 }
 
 }  // namespace qv::platform

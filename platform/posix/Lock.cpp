@@ -23,7 +23,8 @@
 #include <utility>
 
 #include "common/Error.h"
-#include "platform/posix/PathMap.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/wine/PathMap.h"
 
 namespace qv::platform {
 
@@ -36,10 +37,9 @@ constexpr off_t kLockedByte = 0x7FFFFFFE;
 
 constexpr const char kRunLockName[] = ".quorvane-run.lock";
 
-[[noreturn]] void Raise(int code, const std::string& action, const std::string& path) {
-  const int32_t number = code == ENOENT || code == ENOTDIR                  ? err::kFileNotFound
-                         : code == EACCES || code == EPERM || code == EROFS ? err::kPermissionDenied
-                                                                            : err::kPathFileAccess;
+[[noreturn]] void Raise(int code, const std::string& action, const std::string& path,
+                        const std::string& native) {
+  const int32_t number = posix::NumberForErrno(code, posix::PathKind::kFile, native);
   throw Error(number, std::string(err::Title(number)) + ": cannot " + action + " '" + path +
                           "': " + std::strerror(code));
 }
@@ -73,20 +73,19 @@ int LockBoth(int fd, bool writable) {
 }  // namespace
 
 struct ExclusiveLock::Impl {
-  int fd = -1;
+  posix::UniqueFd fd;
   std::string native;
   // The run's lock file goes when the run ends. It is removed while still
-  // locked, so a waiter that then gets the lock sees that its file is no
-  // longer the one at the path and starts over on a fresh one.
+  // locked (the descriptor closes after this body), so a waiter that then
+  // gets the lock sees that its file is no longer the one at the path and
+  // starts over on a fresh one.
   bool removeOnRelease = false;
 
   Impl() = default;
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
   ~Impl() {
-    if (fd < 0) return;
-    if (removeOnRelease) ::unlink(native.c_str());
-    ::close(fd);
+    if (fd.Valid() && removeOnRelease) ::unlink(native.c_str());
   }
 };
 
@@ -103,22 +102,24 @@ std::unique_ptr<ExclusiveLock::Impl> Take(const std::string& path, const std::st
     impl->removeOnRelease = !shared;
     const int flags = O_CLOEXEC | O_NOCTTY;
     bool writable = true;
-    impl->fd = ::open(native.c_str(), O_RDWR | O_CREAT | flags, shared ? 0666 : 0600);
-    if (impl->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS) && shared) {
+    impl->fd.Reset(::open(native.c_str(), O_RDWR | O_CREAT | flags, shared ? 0666 : 0600));
+    if (!impl->fd.Valid() && (errno == EACCES || errno == EPERM || errno == EROFS) && shared) {
       // Made by another user who gave us no write permission.
       writable = false;
-      impl->fd = ::open(native.c_str(), O_RDONLY | flags);
+      impl->fd.Reset(::open(native.c_str(), O_RDONLY | flags));
     }
-    if (impl->fd < 0) Raise(errno, "open for locking", path);
+    if (!impl->fd.Valid()) Raise(errno, "open for locking", path, native);
     // The umask may have taken the others' write bit; give it back where
     // the file is ours (where it is not, its owner did the same).
-    if (shared && writable) ::fchmod(impl->fd, 0666);
+    if (shared && writable) ::fchmod(impl->fd.Get(), 0666);
     struct stat st {};
-    if (::fstat(impl->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      Raise(EISDIR, "lock", path);
+    if (::fstat(impl->fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      Raise(EISDIR, "lock", path, native);
     }
-    if (const int code = LockBoth(impl->fd, writable); code != 0) Raise(code, "lock", path);
-    if (SameFile(impl->fd, native)) return impl;
+    if (const int code = LockBoth(impl->fd.Get(), writable); code != 0) {
+      Raise(code, "lock", path, native);
+    }
+    if (SameFile(impl->fd.Get(), native)) return impl;
     // Replaced or removed while we waited: not the file to hold. The next
     // turn opens what the path names now.
     impl->removeOnRelease = false;
@@ -131,14 +132,14 @@ ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
   if (tempFolder.empty() || tempFolder.find('\0') != std::string::npos) {
     throw Error(err::kPathNotFound, "Path not found: no temporary folder for the run's lock");
   }
-  std::string native = posix::ToNativePath(tempFolder);
+  std::string native = wine::ToNativePath(tempFolder);
   if (native.back() != '/') native += '/';
   native += kRunLockName;
   return ExclusiveLock(Take(native, native, /*shared=*/false));
 }
 
 ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
-  return ExclusiveLock(Take(path + ".lock", posix::ToNativePath(path + ".lock"), /*shared=*/true));
+  return ExclusiveLock(Take(path + ".lock", wine::ToNativePath(path + ".lock"), /*shared=*/true));
 }
 
 ExclusiveLock::ExclusiveLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

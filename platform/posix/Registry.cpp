@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "common/Text.h"
-#include "platform/posix/PrefixDiscovery.h"
-#include "platform/posix/WineHive.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/PrefixDiscovery.h"
+#include "platform/wine/WineHive.h"
+#include "platform/wine/WinePrefix.h"
 
 namespace qv::platform {
 
@@ -25,7 +25,7 @@ constexpr int32_t kErrorInvalidParameter = 87;
 }  // namespace
 
 struct RegistryKey::Impl {
-  posix::HiveValues values;
+  wine::HiveValues values;
   std::vector<std::string> subKeys;
 };
 
@@ -53,15 +53,15 @@ int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t /*optio
   } else {
     return kErrorFileNotFound;
   }
-  posix::HiveLookup lookup =
-      posix::ReadHiveFile(posix::WinePrefixFolder() + hive, subKey, root == kHkeyLocalMachine);
+  wine::HiveLookup lookup =
+      wine::ReadHiveFile(wine::WinePrefixFolder() + hive, subKey, root == kHkeyLocalMachine);
   // The 32-bit view first, as Windows gives it to this program. A key that
   // exists only in a 64-bit prefix's other view is taken too: Wine's own
   // regedit there is a 64-bit program, and keys that players or launcher
   // scripts add by hand land in its view.
-  posix::HiveKey* key = lookup.thirtyTwoBit.found   ? &lookup.thirtyTwoBit
-                        : lookup.sixtyFourBit.found ? &lookup.sixtyFourBit
-                                                    : nullptr;
+  wine::HiveKey* key = lookup.thirtyTwoBit.found   ? &lookup.thirtyTwoBit
+                       : lookup.sixtyFourBit.found ? &lookup.sixtyFourBit
+                                                   : nullptr;
   if (key == nullptr) return kErrorFileNotFound;
   auto impl = std::make_unique<RegistryKey::Impl>();
   impl->values = std::move(key->values);
@@ -77,7 +77,7 @@ int32_t RegQueryValueExA(const RegistryKey& key, const std::string& valueName, u
   const auto& values = key.impl()->values;
   const auto it = values.find(text::ToLowerAscii(valueName));
   if (it == values.end()) return kErrorFileNotFound;
-  const posix::HiveValue& value = it->second;
+  const wine::HiveValue& value = it->second;
   const auto size = static_cast<uint32_t>(value.data.size());
   if (type) *type = value.type;
   if (data != nullptr) {
@@ -108,20 +108,19 @@ int32_t RegQueryStringW(const RegistryKey& key, const std::string& valueName,
   const auto& values = key.impl()->values;
   const auto it = values.find(text::ToLowerAscii(valueName));
   if (it == values.end()) return kErrorFileNotFound;
-  const posix::HiveValue& value = it->second;
+  const wine::HiveValue& value = it->second;
   if (value.type != kRegSz && value.type != kRegExpandSz) return kErrorFileNotFound;
   text = value.text;
   return kErrorSuccess;
 }
 
 std::string RegistryWhereabouts() {
-  const std::string prefix = posix::WinePrefixFolder();
+  const std::string prefix = wine::WinePrefixFolder();
   std::string words = "the registry of the Wine prefix " + prefix;
   // Steam makes the Legacy Collection's prefix, but the game itself records
   // where it is installed, at its first start: until then its prefix holds
   // none of the keys, and looking elsewhere would only find a wrong game.
-  if (posix::IsLegacySteamPrefix(prefix) &&
-      posix::FindGameKeys(prefix).key == posix::GameKey::kNone) {
+  if (wine::IsLegacySteamPrefix(prefix) && wine::FindGameKeys(prefix).key == wine::GameKey::kNone) {
     words +=
         " (Steam's prefix for The Sims 2 Legacy Collection: the game records where it is "
         "installed only when it first starts, so start the game once from Steam, then try again)";

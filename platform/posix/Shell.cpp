@@ -7,17 +7,15 @@
 
 #include "platform/Shell.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
 
+#include "platform/Process.h"
 #include "platform/Registry.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/wine/WinePrefix.h"
 
 namespace qv::platform {
 
@@ -36,18 +34,11 @@ void ItemIdList::Reset(std::unique_ptr<Impl> impl) noexcept {
 
 namespace {
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::string(value) : std::string();
-}
-
-bool IsFolder(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
+// A user-dirs.dirs holds a dozen short lines.
+constexpr size_t kLargestUserDirsFile = size_t{1} << 20;
 
 std::string StripTrailingSeparators(std::string path) {
-  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+  path = posix::TrimTrailingSeparators(std::move(path), "/\\");
   // "C:\" keeps its backslash: without it the path means the current folder
   // of drive C.
   if (path.size() == 2 && path[1] == ':') path += '\\';
@@ -78,61 +69,53 @@ std::optional<std::string> FromWineShellFolders() {
 }
 
 std::optional<std::string> FromPrefixUsers() {
-  const std::string user = posix::UserName();
+  const std::string user = wine::UserName();
   if (user.empty()) return std::nullopt;
-  const std::string folder = posix::WinePrefixFolder() + "/drive_c/users/" + user + "/Documents";
-  if (!IsFolder(folder)) return std::nullopt;
+  const std::string folder = wine::WinePrefixFolder() + "/drive_c/users/" + user + "/Documents";
+  if (!posix::IsFolder(folder)) return std::nullopt;
   return folder;
 }
 
-// The value of XDG_DOCUMENTS_DIR in a user-dirs.dirs file: a shell-quoted
-// "$HOME/..." or absolute path. Anything else is ignored, as xdg-user-dirs
-// itself does.
-std::optional<std::string> FromUserDirsFile(const std::string& file, const std::string& home) {
-  std::FILE* stream = std::fopen(file.c_str(), "rb");
-  if (!stream) return std::nullopt;
-  std::optional<std::string> result;
-  std::string line;
-  int c = 0;
-  bool done = false;
-  while (!done) {
-    c = std::fgetc(stream);
-    if (c != EOF && c != '\n') {
-      line += static_cast<char>(c);
-      continue;
-    }
-    done = c == EOF;
-    size_t pos = line.find_first_not_of(" \t");
-    const std::string_view key = "XDG_DOCUMENTS_DIR=\"";
-    if (pos != std::string::npos && line.compare(pos, key.size(), key) == 0) {
-      pos += key.size();
-      std::string value;
-      bool closed = false;
-      for (; pos < line.size(); ++pos) {
-        if (line[pos] == '"') {
-          closed = true;
-          break;
-        }
-        if (line[pos] == '\\' && pos + 1 < line.size()) ++pos;
-        value += line[pos];
-      }
-      if (closed) {
-        if (value.compare(0, 6, "$HOME/") == 0 || value == "$HOME") {
-          if (!home.empty()) result = StripTrailingSeparators(home + value.substr(5));
-        } else if (!value.empty() && value[0] == '/') {
-          result = StripTrailingSeparators(value);
-        }
-      }
-    }
-    line.clear();
+// The folder that one line of a user-dirs.dirs file names as
+// XDG_DOCUMENTS_DIR: a shell-quoted "$HOME/..." or absolute path. Anything
+// else is ignored, as xdg-user-dirs itself does.
+std::optional<std::string> DocumentsDirIn(std::string_view line, const std::string& home) {
+  size_t pos = line.find_first_not_of(" \t");
+  const std::string_view key = "XDG_DOCUMENTS_DIR=\"";
+  if (pos == std::string_view::npos || line.substr(pos, key.size()) != key) return std::nullopt;
+  std::string value;
+  for (pos += key.size(); pos < line.size() && line[pos] != '"'; ++pos) {
+    if (line[pos] == '\\' && pos + 1 < line.size()) ++pos;
+    value += line[pos];
   }
-  std::fclose(stream);
+  if (pos >= line.size()) return std::nullopt;  // not closed
+  if (value.compare(0, 6, "$HOME/") == 0 || value == "$HOME") {
+    if (home.empty()) return std::nullopt;
+    return StripTrailingSeparators(home + value.substr(5));
+  }
+  if (!value.empty() && value[0] == '/') return StripTrailingSeparators(value);
+  return std::nullopt;
+}
+
+// The documents folder of a user-dirs.dirs file; its last line that names
+// one counts.
+std::optional<std::string> FromUserDirsFile(const std::string& file, const std::string& home) {
+  const std::optional<std::string> content = posix::ReadSmallFile(file, kLargestUserDirsFile);
+  if (!content) return std::nullopt;
+  std::optional<std::string> result;
+  const std::string_view text(*content);
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (auto folder = DocumentsDirIn(text.substr(start, end - start), home)) result = folder;
+    start = end + 1;
+  }
   return result;
 }
 
 std::optional<std::string> FromXdg() {
-  const std::string home = posix::HomeFolder();
-  std::string config = Env("XDG_CONFIG_HOME");
+  const std::string home = wine::HomeFolder();
+  std::string config = GetEnvironment("XDG_CONFIG_HOME");
   if (config.empty() || config[0] != '/') {
     if (home.empty()) return std::nullopt;
     config = home + "/.config";

@@ -10,6 +10,7 @@
 
 #include "common/Error.h"
 #include "platform/FaultInjection.h"
+#include "platform/Lock.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
@@ -110,6 +111,9 @@ TEST_F(FileSystemTest, FailuresCarryTheNumberAndThePath) {
     EXPECT_EQ(row.error.Number(), row.expected) << row.error.Description();
     EXPECT_NE(row.error.Description().find(box_), std::string::npos);
   }
+  // A lock's file is told apart the same way: here its folder is missing.
+  const Error lock = Raised([] { ExclusiveLock::TakeFileLock("D:\\no\\script.txt"); });
+  EXPECT_EQ(lock.Number(), err::kPathNotFound) << lock.Description();
   RemoveFile("d:\\LINK");  // the link itself, through the case mapping
   RemoveFolder("D:\\sub\\");
   EXPECT_EQ(List("D:\\", 16), "A.TXT b.txt c.package noext ro.txt");

@@ -6,12 +6,13 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "common/modPaths.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
-#include "platform/posix/PrefixDiscovery.h"
+#include "platform/wine/PrefixDiscovery.h"
 #include "support/CatalogFixtures.h"
 #include "support/TempDir.h"
 
@@ -254,6 +255,65 @@ TEST_F(WinePrefixTest, StringsComeAsUtf16) {
   }
 }
 
+// The documents folder: the prefix's "Personal" shell folder without the
+// separators it ends with (a drive's root keeps its own), else the prefix's
+// folder of the user, else what the desktop's user-dirs.dirs names (a quoted
+// "$HOME/..." or absolute path; the last line that names one counts), else
+// ~/Documents.
+TEST_F(WinePrefixTest, DocumentsFolderComesFromThePrefixThenTheDesktop) {
+  const struct {
+    const char* name;
+    std::string personal = {};  // the shell folder in user.reg, as Wine escapes it; "": none
+    bool userFolder = false;    // the prefix holds drive_c/users/tester/Documents
+    std::string userDirs = {};  // ~/.config/user-dirs.dirs; "": none, "|": a named pipe
+    std::string expected;       // "{home}" and "{prefix}" stand for those folders
+  } rows[] = {
+      {.name = "the shell folder",
+       .personal = R"(C:\\users\\me\\Documents\\/)",
+       .userFolder = true,
+       .userDirs = "XDG_DOCUMENTS_DIR=\"/srv\"\n",
+       .expected = "C:\\users\\me\\Documents"},
+      {.name = "a drive's root as the shell folder", .personal = R"(D:\\\\)", .expected = "D:\\"},
+      {.name = "the prefix's folder of the user",
+       .userFolder = true,
+       .userDirs = "XDG_DOCUMENTS_DIR=\"/srv\"\n",
+       .expected = "{prefix}/drive_c/users/tester/Documents"},
+      {.name = "the desktop's, below the home",
+       .userDirs = "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                   "  XDG_DOCUMENTS_DIR=\"$HOME/My Documents//\"\n",
+       .expected = "{home}/My Documents"},
+      {.name = "the home itself", .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME\"", .expected = "{home}"},
+      {.name = "an absolute one with escapes, on a last line without its end",
+       .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/first\"\nXDG_DOCUMENTS_DIR=\"/srv/the \\\"docs\\\"\"",
+       .expected = "/srv/the \"docs\""},
+      {.name = "a line that names none keeps the one before",
+       .userDirs = "XDG_DOCUMENTS_DIR=\"/srv/a\"\nXDG_DOCUMENTS_DIR=\"docs\"\n"
+                   "XDG_DOCUMENTS_DIR=$HOME/b\nXDG_DOCUMENTS_DIR=\"/srv/open\n",
+       .expected = "/srv/a"},
+      {.name = "nothing in user-dirs.dirs", .userDirs = "\n", .expected = "{home}/Documents"},
+      {.name = "a named pipe is not read", .userDirs = "|", .expected = "{home}/Documents"},
+  };
+  for (const auto& row : rows) {
+    const test::TempDir dir;
+    const test::ScopedEnv env({{"WINEPREFIX", dir.Join("prefix")}, {"HOME", dir.Join("home")}});
+    if (!row.personal.empty()) {
+      dir.Write("prefix/user.reg", Hive(kShellFolders + "\"Personal\"=\"" + row.personal + "\"\n"));
+    }
+    if (row.userFolder) dir.MakeFolder("prefix/drive_c/users/tester/Documents");
+    if (row.userDirs == "|") {
+      dir.MakeFolder("home/.config");
+      ASSERT_EQ(::mkfifo(dir.Join("home/.config/user-dirs.dirs").c_str(), 0600), 0);
+    } else if (!row.userDirs.empty()) {
+      dir.Write("home/.config/user-dirs.dirs", row.userDirs);
+    }
+    std::string expected = row.expected;
+    for (const auto& [name, folder] : {std::pair{"{home}", "home"}, {"{prefix}", "prefix"}}) {
+      if (expected.starts_with(name)) expected.replace(0, std::strlen(name), dir.Join(folder));
+    }
+    EXPECT_EQ(GetSpecialFolder(5), expected) << row.name;
+  }
+}
+
 // The hives of the Legacy Collection's prefix, as the game and Steam leave
 // them once it has started (Proton prefixes are 64-bit).
 const std::string kLegacyUserHive =
@@ -387,8 +447,8 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
     const std::string folder = fs::path(home.Join(row.path)).parent_path();
     if (*row.kind) expected.push_back(row.kind + (" " + folder));
   }
-  const posix::DiscoveryHome where{home.Path(), home.Join("xdg data"), home.Join("xdg config")};
-  for (const auto& candidate : posix::ListPrefixCandidates(where))
+  const wine::DiscoveryHome where{home.Path(), home.Join("xdg data"), home.Join("xdg config")};
+  for (const auto& candidate : wine::ListPrefixCandidates(where))
     listed.push_back(PrefixKindName(candidate.kind) + (" " + candidate.folder));
   EXPECT_EQ(listed, expected);
 }
@@ -410,10 +470,13 @@ TEST(PrefixDiscoveryTest, ChoosesThePrefixThatHoldsTheGame) {
        {".config/heroic/GamesConfig/bad.json", "{\"winePrefix\": \"\\u12"},
        {".config/PortProton.conf", "|"},
        {"PortProton/data/prefixes/OK/system.reg", Game()}});
+  const auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = openFiles();
   const auto found =
-      posix::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
+      wine::DiscoverGamePrefix({home.Path(), home.Join(".local/share"), home.Join(".config")});
   ASSERT_TRUE(found);
   EXPECT_EQ(found->folder, home.Join("Games/b"));
+  EXPECT_EQ(openFiles(), before) << "every file and folder read is closed again";
 }
 
 // Every edition in the layouts its launchers leave. A prefix with any of
@@ -442,13 +505,13 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
     const char* name;
     std::vector<File> files;
     std::string folder;  // below the home; "": none found
-    posix::GameKey key = posix::GameKey::kNone;
+    wine::GameKey key = wine::GameKey::kNone;
     std::string installDir = {};
   } rows[] = {
       {.name = "the Ultimate Collection, its name with the trademark sign",
        .files = {{".wine/system.reg", kFreshMachineHive}, {"Games/uc/system.reg", ucHive}},
        .folder = "Games/uc",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir =
            "C:\\Program Files\\EA GAMES\\The Sims 2 Ultimate Collection\\Double Deluxe\\Base"},
       {.name = "the Legacy Collection's own key in user.reg",
@@ -456,12 +519,12 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                  {".local/share/bottles/bottles/TS2/system.reg", kFreshMachineHive},
                  {".local/share/bottles/bottles/TS2/user.reg", kLegacyUserHive}},
        .folder = ".local/share/bottles/bottles/TS2",
-       .key = posix::GameKey::kLegacyUser,
+       .key = wine::GameKey::kLegacyUser,
        .installDir = legacyPath + "\\EP9"},
       {.name = "the EA app's Maxis key",
        .files = {{"Games/ea-app/system.reg", kMaxisHive}},
        .folder = "Games/ea-app",
-       .key = posix::GameKey::kLegacyMaxis,
+       .key = wine::GameKey::kLegacyMaxis,
        .installDir = "C:\\Program Files\\EA Games\\The Sims 2 Legacy"},
       {.name = "Steam's key, in the second library",
        .files = {{".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
@@ -470,12 +533,12 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                  {legacy + "/system.reg", kSteamUninstallHive},
                  {legacy + "/user.reg", kFreshUserHive}},
        .folder = legacy,
-       .key = posix::GameKey::kLegacySteam,
+       .key = wine::GameKey::kLegacySteam,
        .installDir = legacyPath},
       {.name = "the disc key before the Legacy Collection's in one prefix",
        .files = {{"Games/both/system.reg", Game()}, {"Games/both/user.reg", kLegacyUserHive}},
        .folder = "Games/both",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir = "C:\\Sims2\\"},
       {.name = "of one kind, the prefix whose user.reg changed last",
        .files = {{"Games/old/system.reg", kFreshMachineHive, 60},
@@ -483,21 +546,21 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                  {"Games/new/system.reg", kFreshMachineHive, 600},
                  {"Games/new/user.reg", kLegacyUserHive, 6}},
        .folder = "Games/new",
-       .key = posix::GameKey::kLegacyUser,
+       .key = wine::GameKey::kLegacyUser,
        .installDir = legacyPath + "\\EP9"},
       {.name = "a Legacy key whose packs have no path holds nothing",
        .files = {{"Games/half/system.reg", kFreshMachineHive},
                  {"Games/half/user.reg", packWithoutPath},
                  {"PortProton/data/prefixes/TS2/system.reg", Game()}},
        .folder = "PortProton/data/prefixes/TS2",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir = "C:\\Sims2\\"},
       {.name = "no keys yet: after every prefix with keys, of any kind",
        .files = {{".local/share/Steam/steamapps/libraryfolders.vdf", twoLibraries},
                  {legacy + "/system.reg", kFreshMachineHive},
                  {"PortProton/data/prefixes/TS2/system.reg", Game()}},
        .folder = "PortProton/data/prefixes/TS2",
-       .key = posix::GameKey::kEaGames,
+       .key = wine::GameKey::kEaGames,
        .installDir = "C:\\Sims2\\"},
       {.name = "no keys yet, and no other prefix with the game",
        .files = {{".wine/system.reg", kFreshMachineHive},
@@ -522,8 +585,8 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
   for (const auto& row : rows) {
     test::TempDir home;
     Lay(home, row.files);
-    const posix::DiscoveryHome where{home.Path(), home.Join(".local/share"), home.Join(".config")};
-    const auto found = posix::DiscoverGamePrefix(where);
+    const wine::DiscoveryHome where{home.Path(), home.Join(".local/share"), home.Join(".config")};
+    const auto found = wine::DiscoverGamePrefix(where);
     EXPECT_EQ(found ? found->folder : "", row.folder.empty() ? "" : home.Join(row.folder))
         << row.name;
     if (!found) continue;
@@ -535,7 +598,7 @@ TEST(PrefixDiscoveryTest, FindsEveryEdition) {
                                {"XDG_CONFIG_HOME", std::nullopt},
                                {"XDG_DATA_HOME", std::nullopt}});
     EXPECT_EQ(RegistryWhereabouts(), "the registry of the Wine prefix " + home.Join(row.folder) +
-                                         (row.key == posix::GameKey::kNone ? kStartOnce : ""))
+                                         (row.key == wine::GameKey::kNone ? kStartOnce : ""))
         << row.name;
   }
 }

@@ -11,18 +11,18 @@
 #include <string>
 
 #include "common/Game.h"
-#include "platform/posix/PathMap.h"
-#include "platform/posix/PrefixDiscovery.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/PathMap.h"
+#include "platform/wine/PrefixDiscovery.h"
+#include "platform/wine/WinePrefix.h"
 
-namespace posix = qv::platform::posix;
+namespace wine = qv::platform::wine;
 
 int main() {
   std::string kind = "WINEPREFIX";
   const char* named = std::getenv("WINEPREFIX");
   if (named == nullptr || *named == '\0') {
-    const auto found = posix::DiscoverGamePrefix(posix::DiscoveryHome::FromEnvironment());
-    if (found) kind = posix::PrefixKindName(found->kind);
+    const auto found = wine::DiscoverGamePrefix(wine::DiscoveryHome::FromEnvironment());
+    if (found) kind = wine::PrefixKindName(found->kind);
   }
   const std::optional<qv::GameInstall> game = qv::FindGame();
   if (!game) {
@@ -30,9 +30,9 @@ int main() {
     return 1;
   }
   const std::string downloads = qv::DownloadsFolder(*game);
-  std::printf("%s\t%s\t%s\t%s\t%s\n", kind.c_str(), posix::WinePrefixFolder().c_str(),
-              posix::ToNativePath(game->gameFolder).c_str(),
-              downloads.empty() ? "" : posix::ToNativePath(downloads).c_str(),
+  std::printf("%s\t%s\t%s\t%s\t%s\n", kind.c_str(), wine::WinePrefixFolder().c_str(),
+              wine::ToNativePath(game->gameFolder).c_str(),
+              downloads.empty() ? "" : wine::ToNativePath(downloads).c_str(),
               game->edition.c_str());
   return 0;
 }

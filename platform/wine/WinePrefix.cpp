@@ -1,39 +1,28 @@
-#include "platform/posix/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <mutex>
 
-#include "platform/posix/PrefixDiscovery.h"
+#include "platform/Process.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/wine/PrefixDiscovery.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
-namespace {
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::string(value) : std::string();
-}
-
-std::string StripTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-}  // namespace
+using posix::TrimTrailingSeparators;
 
 std::string HomeFolder() {
-  std::string home = Env("HOME");
+  std::string home = GetEnvironment("HOME");
   if (home.empty()) {
     if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_dir) home = pw->pw_dir;
   }
-  return StripTrailingSlashes(home);
+  return TrimTrailingSeparators(home);
 }
 
 std::string UserName() {
-  std::string user = Env("USER");
+  std::string user = GetEnvironment("USER");
   if (user.empty()) {
     if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) user = pw->pw_name;
   }
@@ -41,8 +30,8 @@ std::string UserName() {
 }
 
 std::string WinePrefixFolder() {
-  const std::string named = Env("WINEPREFIX");
-  if (!named.empty()) return StripTrailingSlashes(named);
+  const std::string named = GetEnvironment("WINEPREFIX");
+  if (!named.empty()) return TrimTrailingSeparators(named);
   // Discovery reads many files; a run asks for the prefix at every registry
   // and path lookup, so the answer is kept for as long as the folders it
   // started from stay the same.
@@ -54,10 +43,10 @@ std::string WinePrefixFolder() {
   if (lastPrefix.empty() || where.home != lastHome.home || where.dataHome != lastHome.dataHome ||
       where.configHome != lastHome.configHome) {
     const std::optional<DiscoveredPrefix> found = DiscoverGamePrefix(where);
-    lastPrefix = found ? found->folder : StripTrailingSlashes(where.home + "/.wine");
+    lastPrefix = found ? found->folder : TrimTrailingSeparators(where.home + "/.wine");
     lastHome = where;
   }
   return lastPrefix;
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

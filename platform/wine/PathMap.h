@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 // The native path for `path`:
 //  - "\" becomes "/", and empty components (doubled separators) collapse;
@@ -25,4 +25,4 @@ namespace qv::platform::posix {
 // be read just leaves the rest of the path as written.
 std::string ToNativePath(const std::string& path);
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

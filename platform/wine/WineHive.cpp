@@ -1,4 +1,4 @@
-#include "platform/posix/WineHive.h"
+#include "platform/wine/WineHive.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "common/Text.h"
-#include "platform/CodePage.h"
 #include "platform/Registry.h"
-#include "platform/posix/CodePage.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/wine/CodePage.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 namespace {
 
@@ -35,37 +35,22 @@ unsigned HexDigit(char c) {
 // writes a hive, but a hand-edited file may hold UTF-8; a byte that starts no
 // valid sequence is taken as it is.
 uint32_t ReadRawChar(std::string_view s, size_t& pos) {
-  const auto lead = static_cast<unsigned char>(s[pos]);
-  size_t extra = 0;
-  uint32_t cp = lead;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    extra = 1;
-    cp = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    extra = 2;
-    cp = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    extra = 3;
-    cp = lead & 0x07u;
-  }
-  if (extra == 0) {
-    ++pos;
-    return lead;
-  }
-  for (size_t i = 1; i <= extra; ++i) {
-    if (pos + i >= s.size()) {
-      ++pos;
-      return lead;
+  const auto byte = static_cast<unsigned char>(s[pos]);
+  const std::optional<Utf8Lead> lead = ReadUtf8Lead(byte);
+  const size_t extra = lead ? lead->continuations : 0;
+  if (extra > 0 && pos + extra < s.size()) {
+    uint32_t cp = lead->bits;
+    size_t i = 1;
+    for (; i <= extra && IsUtf8Continuation(s[pos + i]); ++i) {
+      cp = (cp << 6) | (static_cast<unsigned char>(s[pos + i]) & 0x3Fu);
     }
-    const auto next = static_cast<unsigned char>(s[pos + i]);
-    if ((next & 0xC0u) != 0x80u) {
-      ++pos;
-      return lead;
+    if (i > extra) {
+      pos += extra + 1;
+      return cp;
     }
-    cp = (cp << 6) | (next & 0x3Fu);
   }
-  pos += extra + 1;
-  return cp;
+  ++pos;
+  return byte;
 }
 
 // Appends one code point as UTF-16. Sequences that name no character (a
@@ -80,6 +65,72 @@ void AppendUtf16(std::u16string& out, uint32_t cp) {
     out += u'\xFFFD';
   } else {
     out += static_cast<char16_t>(cp);
+  }
+}
+
+// The control character of a one-letter escape (\a \b \e \f \n \r \t \v);
+// nothing for any other letter.
+std::optional<char16_t> ControlEscape(char letter) {
+  switch (letter) {
+    case 'a':
+      return u'\a';
+    case 'b':
+      return u'\b';
+    case 'e':
+      return u'\x1b';
+    case 'f':
+      return u'\f';
+    case 'n':
+      return u'\n';
+    case 'r':
+      return u'\r';
+    case 't':
+      return u'\t';
+    case 'v':
+      return u'\v';
+    default:
+      return std::nullopt;
+  }
+}
+
+// The digits of "\x" at `pos`: up to four hex digits, one UTF-16 unit (a
+// character beyond the first plane comes as two escapes, its surrogates);
+// an "x" without digits stands for itself.
+char16_t HexEscape(std::string_view s, size_t& pos) {
+  uint32_t unit = 0;
+  int digits = 0;
+  while (digits < 4 && pos < s.size() && IsHex(s[pos])) {
+    unit = unit * 16 + HexDigit(s[pos++]);
+    ++digits;
+  }
+  return digits ? static_cast<char16_t>(unit) : u'x';
+}
+
+// An octal escape at `pos`, up to three digits: Wine writes control
+// characters so.
+char16_t OctalEscape(std::string_view s, size_t& pos) {
+  uint32_t cp = 0;
+  for (int digits = 0; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++digits) {
+    cp = cp * 8 + static_cast<uint32_t>(s[pos++] - '0');
+  }
+  return static_cast<char16_t>(cp);
+}
+
+// Appends what the escape at `pos` (just after its backslash) stands for.
+void AppendEscape(std::string_view s, size_t& pos, std::u16string& out) {
+  const char e = s[pos];
+  if (const std::optional<char16_t> control = ControlEscape(e)) {
+    ++pos;
+    out += *control;
+  } else if (e == 'x') {
+    ++pos;
+    out += HexEscape(s, pos);
+  } else if (e >= '0' && e <= '7') {
+    out += OctalEscape(s, pos);
+  } else {
+    // \\, \", \[, \] and anything else stand for themselves, a character
+    // beyond ASCII too.
+    AppendUtf16(out, ReadRawChar(s, pos));
   }
 }
 
@@ -99,60 +150,7 @@ std::optional<std::u16string> ParseQuoted(std::string_view s, size_t& pos, char 
       continue;
     }
     if (++pos >= s.size()) return std::nullopt;
-    const char e = s[pos++];
-    switch (e) {
-      case 'a':
-        out += u'\a';
-        break;
-      case 'b':
-        out += u'\b';
-        break;
-      case 'e':
-        out += u'\x1b';
-        break;
-      case 'f':
-        out += u'\f';
-        break;
-      case 'n':
-        out += u'\n';
-        break;
-      case 'r':
-        out += u'\r';
-        break;
-      case 't':
-        out += u'\t';
-        break;
-      case 'v':
-        out += u'\v';
-        break;
-      case 'x': {
-        // Up to four hex digits: one UTF-16 unit (a character beyond the
-        // first plane comes as two escapes, its surrogates).
-        uint32_t unit = 0;
-        int digits = 0;
-        while (digits < 4 && pos < s.size() && IsHex(s[pos])) {
-          unit = unit * 16 + HexDigit(s[pos++]);
-          ++digits;
-        }
-        out += digits ? static_cast<char16_t>(unit) : u'x';
-        break;
-      }
-      default:
-        if (e >= '0' && e <= '7') {
-          // Octal, up to three digits: Wine writes control characters so.
-          uint32_t cp = static_cast<uint32_t>(e - '0');
-          for (int digits = 1; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7';
-               ++digits) {
-            cp = cp * 8 + static_cast<uint32_t>(s[pos++] - '0');
-          }
-          out += static_cast<char16_t>(cp);
-        } else {
-          // \\, \", \[, \] and anything else stand for themselves, a
-          // character beyond ASCII too (read from its first byte again).
-          --pos;
-          AppendUtf16(out, ReadRawChar(s, pos));
-        }
-    }
+    AppendEscape(s, pos, out);
   }
   return std::nullopt;
 }
@@ -161,7 +159,7 @@ std::optional<std::u16string> ParseQuoted(std::string_view s, size_t& pos, char 
 std::optional<std::string> ParseQuotedAnsi(std::string_view s, size_t& pos, char quote) {
   std::optional<std::u16string> text = ParseQuoted(s, pos, quote);
   if (!text) return std::nullopt;
-  return WideToAnsi(*text);
+  return Utf16ToAnsi(*text);
 }
 
 // "a,b,0c" as bytes; nullopt when malformed.
@@ -210,79 +208,87 @@ bool IsStringType(uint32_t type) {
   return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
-// The part of a value line after "=". `more` fetches the next line for a hex
-// value continued with a trailing backslash.
-template <typename More>
-std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more) {
+// Hex digits as a number; nothing when there are none or one is no hex digit.
+// Callers bound the count where it matters (a dword has eight at most).
+std::optional<uint32_t> HexNumber(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  uint32_t number = 0;
+  for (const char c : digits) {
+    if (!IsHex(c)) return std::nullopt;
+    number = number * 16 + HexDigit(c);
+  }
+  return number;
+}
+
+// The quoted text at `pos` (after its opening quote) as a value of `type`,
+// stored with its terminating NUL as the ANSI call hands it out.
+std::optional<HiveValue> QuotedValue(uint32_t type, std::string_view valueText, size_t pos) {
+  std::optional<std::u16string> text = ParseQuoted(valueText, pos, '"');
+  if (!text) return std::nullopt;
   HiveValue value;
-  if (!valueText.empty() && valueText.front() == '"') {
-    size_t pos = 1;
-    auto text = ParseQuoted(valueText, pos, '"');
-    if (!text) return std::nullopt;
-    value.type = kRegSz;
-    value.data = WideToAnsi(*text) + '\0';  // stored with its terminating NUL
-    value.text = UpToNul(std::move(*text));
-    return value;
-  }
-  if (valueText.substr(0, 4) == "str(") {
-    const size_t close = valueText.find("):\"");
-    if (close == std::string_view::npos || close == 4) return std::nullopt;
-    uint32_t type = 0;
-    for (size_t i = 4; i < close; ++i) {
-      if (!IsHex(valueText[i])) return std::nullopt;
-      type = type * 16 + HexDigit(valueText[i]);
-    }
-    size_t pos = close + 3;
-    auto text = ParseQuoted(valueText, pos, '"');
-    if (!text) return std::nullopt;
-    value.type = type;
-    value.data = WideToAnsi(*text) + '\0';
-    if (IsStringType(type)) value.text = UpToNul(std::move(*text));
-    return value;
-  }
-  if (valueText.substr(0, 6) == "dword:") {
-    const std::string_view digits = valueText.substr(6);
-    if (digits.empty() || digits.size() > 8) return std::nullopt;
-    uint32_t number = 0;
-    for (char c : digits) {
-      if (!IsHex(c)) return std::nullopt;
-      number = number * 16 + HexDigit(c);
-    }
-    value.type = kRegDword;
-    for (int i = 0; i < 4; ++i) value.data += static_cast<char>((number >> (8 * i)) & 0xFFu);
-    return value;
-  }
-  size_t colon = std::string_view::npos;
-  if (valueText.substr(0, 4) == "hex:") {
-    value.type = kRegBinary;
-    colon = 3;
-  } else if (valueText.substr(0, 4) == "hex(") {
-    const size_t close = valueText.find("):");
-    if (close == std::string_view::npos || close == 4) return std::nullopt;
-    uint32_t type = 0;
-    for (size_t i = 4; i < close; ++i) {
-      if (!IsHex(valueText[i])) return std::nullopt;
-      type = type * 16 + HexDigit(valueText[i]);
-    }
-    value.type = type;
-    colon = close + 1;
-  } else {
-    return std::nullopt;
-  }
-  std::string hex(valueText.substr(colon + 1));
+  value.type = type;
+  value.data = Utf16ToAnsi(*text) + '\0';
+  if (IsStringType(type)) value.text = UpToNul(std::move(*text));
+  return value;
+}
+
+// str(N):"text": a quoted text of type N.
+std::optional<HiveValue> TypedStringValue(std::string_view valueText) {
+  const size_t close = valueText.find("):\"");
+  if (close == std::string_view::npos) return std::nullopt;
+  const std::optional<uint32_t> type = HexNumber(valueText.substr(4, close - 4));
+  if (!type) return std::nullopt;
+  return QuotedValue(*type, valueText, close + 3);
+}
+
+// dword:0000000a
+std::optional<HiveValue> DwordValue(std::string_view digits) {
+  const std::optional<uint32_t> number = digits.size() <= 8 ? HexNumber(digits) : std::nullopt;
+  if (!number) return std::nullopt;
+  HiveValue value;
+  value.type = kRegDword;
+  for (int i = 0; i < 4; ++i) value.data += static_cast<char>((*number >> (8 * i)) & 0xFFu);
+  return value;
+}
+
+// The list of a hex value, with the lines that a trailing backslash
+// continues it on (`more` fetches the next one).
+template <typename More>
+std::string ContinuedHexList(std::string_view first, More&& more) {
+  std::string hex(first);
   while (!hex.empty() && hex.back() == '\\') {
     hex.pop_back();
     std::optional<std::string> next = more();
     if (!next) break;
     hex += *next;
   }
-  auto bytes = ParseHexBytes(hex);
+  return hex;
+}
+
+// hex:01,02 (REG_BINARY) or hex(N):01,02 (type N).
+template <typename More>
+std::optional<HiveValue> HexValue(std::string_view valueText, More&& more) {
+  std::optional<uint32_t> type;
+  size_t listStart = 0;
+  if (valueText.starts_with("hex:")) {
+    type = kRegBinary;
+    listStart = 4;
+  } else if (const size_t close = valueText.find("):");
+             valueText.starts_with("hex(") && close != std::string_view::npos) {
+    type = HexNumber(valueText.substr(4, close - 4));
+    listStart = close + 2;
+  }
+  if (!type) return std::nullopt;
+  std::optional<std::string> bytes =
+      ParseHexBytes(ContinuedHexList(valueText.substr(listStart), more));
   if (!bytes) return std::nullopt;
+  HiveValue value;
+  value.type = *type;
   // Wine writes string types as hex when their data is not a clean string;
   // the data is UTF-16 then and the ANSI call converts it.
   if (IsStringType(value.type)) {
     std::u16string text = Utf16FromBytes(*bytes);
-    value.data = WideToAnsi(text);
+    value.data = Utf16ToAnsi(text);
     value.text = UpToNul(std::move(text));
   } else {
     value.data = std::move(*bytes);
@@ -290,18 +296,20 @@ std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more)
   return value;
 }
 
-// Splits a key path at backslashes, dropping empty parts (a doubled or
-// trailing backslash names the same key).
-std::vector<std::string> SplitPath(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) parts.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
+// The part of a value line after "=". `more` fetches the next line for a hex
+// value continued with a trailing backslash.
+template <typename More>
+std::optional<HiveValue> ParseValueData(std::string_view valueText, More&& more) {
+  if (valueText.starts_with('"')) return QuotedValue(kRegSz, valueText, 1);
+  if (valueText.starts_with("str(")) return TypedStringValue(valueText);
+  if (valueText.starts_with("dword:")) return DwordValue(valueText.substr(6));
+  return HexValue(valueText, more);
+}
+
+// The names of a key path; a doubled or trailing backslash names the same
+// key.
+std::vector<std::string> SplitKeyPath(std::string_view path) {
+  return posix::SplitPath(path, '\\');
 }
 
 // A 32-bit program on 64-bit Windows reads HKLM\Software\X from
@@ -363,13 +371,8 @@ std::string_view TrimLeft(std::string_view s) {
 class FileLines {
  public:
   explicit FileLines(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
-  ~FileLines() {
-    if (file_) std::fclose(file_);
-  }
-  FileLines(const FileLines&) = delete;
-  FileLines& operator=(const FileLines&) = delete;
 
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_.Valid(); }
 
   // The next line without its line end into `line`; an over-long line comes
   // back empty. False at the end of the file.
@@ -401,13 +404,13 @@ class FileLines {
 
  private:
   bool Fill() {
-    if (!file_) return false;
-    size_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+    if (!file_.Valid()) return false;
+    size_ = std::fread(buffer_, 1, sizeof buffer_, file_.Get());
     pos_ = 0;
     return size_ > 0;
   }
 
-  std::FILE* file_;
+  posix::UniqueStream file_;
   char buffer_[1 << 16];
   size_t pos_ = 0;
   size_t size_ = 0;
@@ -472,82 +475,96 @@ void MatchHeader(const std::vector<Part>& header, std::vector<Sought>& sought,
   }
 }
 
-template <typename Lines>
-std::vector<HiveLookup> ReadHive(Lines& lines, const std::vector<std::string>& keyPaths,
-                                 bool machineHive) {
-  std::vector<HiveLookup> result(keyPaths.size());
-  for (HiveLookup& lookup : result) lookup.readable = true;
+// The keys asked for, each in the view that a 32-bit program sees and, in a
+// 64-bit machine hive (`redirected`) where the views differ, also as asked,
+// the other view. The root is no key to look up.
+std::vector<Sought> SoughtKeys(const std::vector<std::string>& keyPaths, bool redirected,
+                               std::vector<HiveLookup>& result) {
+  std::vector<Sought> sought;
+  for (size_t i = 0; i < keyPaths.size(); ++i) {
+    const std::vector<std::string> asked = SplitKeyPath(keyPaths[i]);
+    if (asked.empty()) continue;
+    std::vector<std::string> wanted = redirected ? ThirtyTwoBitView(asked) : asked;
+    if (wanted.size() != asked.size()) {
+      sought.push_back({.parts = asked, .key = &result[i].sixtyFourBit});
+    }
+    sought.push_back({.parts = std::move(wanted), .key = &result[i].thirtyTwoBit});
+  }
+  return sought;
+}
 
+// What one pass over a hive keeps from line to line.
+struct Pass {
   bool seenHeader = false;
   bool win64 = false;
   // Filled at the first header, when the hive's architecture is known.
   std::vector<Sought> sought;
-  std::vector<HiveKey*> current;  // the keys whose section is being read
+  std::vector<HiveKey*> current;             // the keys whose section is being read
+  std::vector<std::string_view> plainParts;  // the parts of a header, reused
+};
+
+// A key header: the keys whose section it starts become the current ones.
+// True once every key asked for is read in full.
+bool ReadHeader(std::string_view header, Pass& pass) {
+  pass.current.clear();
+  if (PlainHeaderParts(header, pass.plainParts) == Header::kPlain) {
+    MatchHeader(pass.plainParts, pass.sought, pass.current);
+  } else {
+    size_t pos = 1;
+    const std::optional<std::string> name = ParseQuotedAnsi(header, pos, ']');
+    if (!name) return false;
+    MatchHeader(SplitKeyPath(*name), pass.sought, pass.current);
+  }
+  return std::all_of(pass.sought.begin(), pass.sought.end(),
+                     [](const Sought& one) { return one.state == Sought::State::kAfter; });
+}
+
+// A value line ("name"=data or @=data for the default value) of the current
+// keys; `lines` gives the lines that a hex list continues on. Other lines
+// (#time=, #class=, comments) and malformed ones are passed over.
+template <typename Lines>
+void ReadValue(std::string_view line, Lines& lines, const std::vector<HiveKey*>& current) {
+  if (line.empty() || (line.front() != '"' && line.front() != '@')) return;
+  size_t pos = 1;
+  std::optional<std::string> name = std::string();
+  if (line.front() == '"') name = ParseQuotedAnsi(line, pos, '"');
+  if (!name || pos >= line.size() || line[pos] != '=') return;
+  auto more = [&lines]() -> std::optional<std::string> {
+    std::string next;
+    if (!lines.Next(next)) return std::nullopt;
+    return std::string(TrimLeft(next));
+  };
+  const std::optional<HiveValue> value = ParseValueData(line.substr(pos + 1), more);
+  if (!value) return;
+  const std::string lowerName = text::ToLowerAscii(*name);
+  for (HiveKey* key : current) key->values[lowerName] = *value;
+}
+
+template <typename Lines>
+std::vector<HiveLookup> ReadHive(Lines& lines, const std::vector<std::string>& keyPaths,
+                                 bool machineHive) {
+  std::vector<HiveLookup> result(keyPaths.size());
+  Pass pass;
   std::string line;
-  std::vector<std::string_view> plainParts;
   while (lines.Next(line)) {
     const std::string_view view = line;
-    if (!seenHeader && view.substr(0, 6) == "#arch=") {
-      win64 = view.substr(6) == "win64";
-      continue;
-    }
-    if (!view.empty() && view.front() == '[') {
-      if (!seenHeader) {
-        seenHeader = true;
-        for (size_t i = 0; i < keyPaths.size(); ++i) {
-          const std::vector<std::string> asked = SplitPath(keyPaths[i]);
-          if (asked.empty()) continue;  // the root is no key to look up
-          std::vector<std::string> wanted = machineHive && win64 ? ThirtyTwoBitView(asked) : asked;
-          // In a 64-bit machine hive, where the views differ, the key as
-          // asked is the other view.
-          if (wanted.size() != asked.size()) {
-            sought.push_back({.parts = asked, .key = &result[i].sixtyFourBit});
-          }
-          sought.push_back({.parts = std::move(wanted), .key = &result[i].thirtyTwoBit});
-        }
+    if (!pass.seenHeader && view.starts_with("#arch=")) {
+      pass.win64 = view.substr(6) == "win64";
+    } else if (view.starts_with('[')) {
+      if (!pass.seenHeader) {
+        pass.seenHeader = true;
+        pass.sought = SoughtKeys(keyPaths, machineHive && pass.win64, result);
       }
-      current.clear();
-      const Header kind = PlainHeaderParts(view, plainParts);
-      if (kind == Header::kPlain) {
-        MatchHeader(plainParts, sought, current);
-      } else {
-        size_t pos = 1;
-        std::optional<std::string> name = ParseQuotedAnsi(view, pos, ']');
-        if (!name) continue;
-        MatchHeader(SplitPath(*name), sought, current);
-      }
-      if (std::all_of(sought.begin(), sought.end(),
-                      [](const Sought& one) { return one.state == Sought::State::kAfter; })) {
-        break;  // every key asked for is read in full
-      }
-      continue;
+      if (ReadHeader(view, pass)) break;
+    } else if (!pass.current.empty()) {
+      ReadValue(view, lines, pass.current);
     }
-    if (current.empty() || view.empty()) continue;
-    std::string valueName;
-    size_t pos = 0;
-    if (view.front() == '@') {
-      pos = 1;
-    } else if (view.front() == '"') {
-      pos = 1;
-      std::optional<std::string> decoded = ParseQuotedAnsi(view, pos, '"');
-      if (!decoded) continue;
-      valueName = std::move(*decoded);
-    } else {
-      continue;  // #time=, #class=, comments
-    }
-    if (pos >= view.size() || view[pos] != '=') continue;
-    auto more = [&lines]() -> std::optional<std::string> {
-      std::string next;
-      if (!lines.Next(next)) return std::nullopt;
-      return std::string(TrimLeft(next));
-    };
-    std::optional<HiveValue> value = ParseValueData(view.substr(pos + 1), more);
-    if (!value) continue;
-    const std::string lowerName = text::ToLowerAscii(valueName);
-    for (HiveKey* key : current) key->values[lowerName] = *value;
   }
-  for (HiveLookup& lookup : result) lookup.win64 = win64;
-  for (Sought& one : sought) {
+  for (HiveLookup& lookup : result) {
+    lookup.readable = true;
+    lookup.win64 = pass.win64;
+  }
+  for (Sought& one : pass.sought) {
     // Lower-case names in byte order: the order without regard to case.
     for (auto& [lower, name] : one.subKeys) one.key->subKeys.push_back(std::move(name));
   }
@@ -579,4 +596,4 @@ std::vector<HiveLookup> ReadHiveTextKeys(std::string_view text,
   return ReadHive(lines, keyPaths, machineHive);
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

@@ -1,24 +1,30 @@
-#include "platform/posix/PrefixDiscovery.h"
+#include "platform/wine/PrefixDiscovery.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <set>
 #include <string_view>
 #include <utility>
 
 #include "common/Text.h"
+#include "platform/Process.h"
 #include "platform/Registry.h"
-#include "platform/posix/WineHive.h"
-#include "platform/posix/WinePrefix.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/wine/WineHive.h"
+#include "platform/wine/WinePrefix.h"
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 namespace {
+
+using posix::IsFile;
+using posix::IsFolder;
+using posix::ReadSmallFile;
+using posix::RealPathOr;
+using posix::TrimTrailingSeparators;
+using posix::UniqueFolderListing;
 
 // Bounds on what other programs' files can make discovery do.
 constexpr size_t kLargestConfigFile = size_t{1} << 20;  // a launcher's game file
@@ -40,88 +46,49 @@ constexpr const char kLegacySteamApp[] = "3314070";
 // key with more is looked at no further than this.
 constexpr size_t kMostPackKeys = 64;
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::string(value) : std::string();
+// The paths of the entries of `folder` that `wanted` keeps (given the entry
+// and its path), sorted so that every run sees them in the same order; at
+// most kMostEntriesPerFolder entries are looked at.
+template <typename Wanted>
+std::vector<std::string> ListBounded(const std::string& folder, Wanted&& wanted) {
+  std::vector<std::string> found;
+  const UniqueFolderListing dir(::opendir(folder.c_str()));
+  if (!dir.Valid()) return found;
+  size_t seen = 0;
+  while (const dirent* entry = ::readdir(dir.Get())) {
+    if (++seen > kMostEntriesPerFolder) break;
+    if (std::string path = folder + "/" + entry->d_name; wanted(*entry, path)) {
+      found.push_back(std::move(path));
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
-bool IsFolder(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool IsFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-std::string StripTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-// The sub-folders of `folder` (symbolic links to folders included), sorted
-// so that every run sees them in the same order; at most a bounded number.
+// The sub-folders of `folder` (symbolic links to folders included).
 std::vector<std::string> SubFolders(const std::string& folder) {
-  std::vector<std::string> found;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return found;
-  size_t seen = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (++seen > kMostEntriesPerFolder) break;
-    const std::string_view name(entry->d_name);
-    if (name == "." || name == "..") continue;
-    if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
-      continue;
+  return ListBounded(folder, [](const dirent& entry, const std::string& path) {
+    const std::string_view name(entry.d_name);
+    if (name == "." || name == "..") return false;
+    if (entry.d_type != DT_DIR && entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) {
+      return false;
     }
-    std::string path = folder + "/" + std::string(name);
-    if (IsFolder(path)) found.push_back(std::move(path));
-  }
-  ::closedir(dir);
-  std::sort(found.begin(), found.end());
-  return found;
+    return IsFolder(path);
+  });
 }
 
-// The regular files of `folder` whose names end in `suffix`, sorted.
+// The regular files of `folder` whose names end in `suffix`.
 std::vector<std::string> FilesEndingIn(const std::string& folder, std::string_view suffix) {
-  std::vector<std::string> found;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return found;
-  size_t seen = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (++seen > kMostEntriesPerFolder) break;
-    const std::string_view name(entry->d_name);
-    if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) {
-      continue;
-    }
-    std::string path = folder + "/" + std::string(name);
-    if (IsFile(path)) found.push_back(std::move(path));
-  }
-  ::closedir(dir);
-  std::sort(found.begin(), found.end());
-  return found;
+  return ListBounded(folder, [suffix](const dirent& entry, const std::string& path) {
+    const std::string_view name(entry.d_name);
+    return name.size() > suffix.size() && name.ends_with(suffix) && IsFile(path);
+  });
 }
 
-// A small file's content; nothing when it is missing, no regular file (a
-// named pipe would block) or too large to be what it should be.
-std::optional<std::string> ReadSmallFile(const std::string& path) {
-  if (!IsFile(path)) return std::nullopt;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return std::nullopt;
-  std::string content;
-  char chunk[8192];
-  size_t got = 0;
-  bool tooLarge = false;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    if (content.size() + got > kLargestConfigFile) {
-      tooLarge = true;
-      break;
-    }
-    content.append(chunk, got);
-  }
-  std::fclose(file);
-  if (tooLarge) return std::nullopt;
-  return content;
+// A launcher's file; nothing when it is missing, no regular file or too
+// large to be what it should be.
+std::optional<std::string> ReadConfigFile(const std::string& path) {
+  return ReadSmallFile(path, kLargestConfigFile);
 }
 
 // "~/x" and "~" below the home folder; other paths as they are.
@@ -295,21 +262,11 @@ std::vector<std::string> SteamLibraries(const std::string& content) {
   return libraries;
 }
 
-// The folder's real path, to see the same folder reached two ways (Steam's
-// ~/.steam/steam is a link to ~/.local/share/Steam) only once.
-std::string RealPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string real(resolved);
-  std::free(resolved);
-  return real;
-}
-
 class CandidateList {
  public:
   // Adds `folder` when it is a prefix, or its pfx/ when that is.
   void Offer(PrefixKind kind, const std::string& folder) {
-    const std::string clean = StripTrailingSlashes(folder);
+    const std::string clean = TrimTrailingSeparators(folder);
     if (clean.empty() || clean[0] != '/') return;  // relative paths mean nothing here
     std::string prefix;
     if (IsFile(clean + "/system.reg")) {
@@ -319,7 +276,9 @@ class CandidateList {
     } else {
       return;
     }
-    if (!seen_.insert(RealPath(prefix)).second) return;
+    // The same folder reached two ways (Steam's ~/.steam/steam is a link
+    // to ~/.local/share/Steam) counts once.
+    if (!seen_.insert(RealPathOr(prefix)).second) return;
     list_.push_back({kind, std::move(prefix)});
   }
   // Whether `folder` is a prefix by itself (so nothing below it is looked at).
@@ -426,7 +385,7 @@ GameKeys FindGameKeys(const std::string& prefix) {
 
 bool IsLegacySteamPrefix(const std::string& prefix) {
   const std::string tail = std::string("/steamapps/compatdata/") + kLegacySteamApp + "/pfx";
-  const std::string clean = StripTrailingSlashes(prefix);
+  const std::string clean = TrimTrailingSeparators(prefix);
   return clean.size() > tail.size() &&
          clean.compare(clean.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -434,12 +393,12 @@ bool IsLegacySteamPrefix(const std::string& prefix) {
 DiscoveryHome DiscoveryHome::FromEnvironment() {
   DiscoveryHome where;
   where.home = HomeFolder();
-  where.dataHome = StripTrailingSlashes(Env("XDG_DATA_HOME"));
+  where.dataHome = TrimTrailingSeparators(GetEnvironment("XDG_DATA_HOME"));
   // Relative values are to be ignored, as the XDG rules say.
   if (where.dataHome.empty() || where.dataHome[0] != '/') {
     where.dataHome = where.home + "/.local/share";
   }
-  where.configHome = StripTrailingSlashes(Env("XDG_CONFIG_HOME"));
+  where.configHome = TrimTrailingSeparators(GetEnvironment("XDG_CONFIG_HOME"));
   if (where.configHome.empty() || where.configHome[0] != '/') {
     where.configHome = where.home + "/.config";
   }
@@ -466,86 +425,117 @@ const char* PrefixKindName(PrefixKind kind) {
 
 namespace {
 
-// The candidates, and in `steamLibraries` every Steam library once.
-std::vector<PrefixCandidate> ListCandidates(const DiscoveryHome& where,
-                                            std::vector<std::string>& steamLibraries) {
-  CandidateList list;
-  const std::string& home = where.home;
-  if (home.empty() || home[0] != '/') return {};
+// Parses a launcher's game file into the prefixes it names.
+using PrefixParser = std::vector<std::string> (*)(const std::string& content,
+                                                  const std::string& home);
 
-  list.Offer(PrefixKind::kWine, home + "/.wine");
-
-  for (const std::string& games :
-       {where.configHome + "/lutris/games", where.dataHome + "/lutris/games"}) {
-    for (const std::string& file : FilesEndingIn(games, ".yml")) {
-      if (auto content = ReadSmallFile(file)) {
-        for (const std::string& prefix : LutrisPrefixes(*content, home)) {
-          list.Offer(PrefixKind::kLutris, prefix);
-        }
+// Every prefix that a launcher's game files name: the files ending in
+// `suffix` in each of `folders`, read with `parse`.
+void OfferNamedPrefixes(CandidateList& list, PrefixKind kind,
+                        const std::vector<std::string>& folders, std::string_view suffix,
+                        PrefixParser parse, const std::string& home) {
+  for (const std::string& folder : folders) {
+    for (const std::string& file : FilesEndingIn(folder, suffix)) {
+      if (const std::optional<std::string> content = ReadConfigFile(file)) {
+        for (const std::string& prefix : parse(*content, home)) list.Offer(kind, prefix);
       }
     }
   }
-  for (const std::string& folder : SubFolders(home + "/Games")) {
+}
+
+void OfferLutris(CandidateList& list, const DiscoveryHome& where) {
+  OfferNamedPrefixes(list, PrefixKind::kLutris,
+                     {where.configHome + "/lutris/games", where.dataHome + "/lutris/games"}, ".yml",
+                     &LutrisPrefixes, where.home);
+  for (const std::string& folder : SubFolders(where.home + "/Games")) {
     list.Offer(PrefixKind::kLutris, folder);
   }
+}
 
+void OfferBottles(CandidateList& list, const DiscoveryHome& where) {
   for (const std::string& bottles :
        {where.dataHome + "/bottles/bottles",
-        home + "/.var/app/com.usebottles.bottles/data/bottles/bottles"}) {
+        where.home + "/.var/app/com.usebottles.bottles/data/bottles/bottles"}) {
     for (const std::string& bottle : SubFolders(bottles)) list.Offer(PrefixKind::kBottles, bottle);
   }
+}
 
-  std::set<std::string> libraries;
+// Every Steam installation there is (native, Flatpak, Snap), each followed
+// by the libraries that its libraryfolders.vdf lists.
+std::vector<std::string> SteamLibraryFolders(const DiscoveryHome& where) {
+  const std::string& home = where.home;
+  std::vector<std::string> folders;
   for (const std::string& steam : {home + "/.steam/steam", where.dataHome + "/Steam",
                                    home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam",
                                    home + "/.var/app/com.valvesoftware.Steam/data/Steam",
                                    home + "/snap/steam/common/.local/share/Steam"}) {
     if (!IsFolder(steam)) continue;
-    std::vector<std::string> folders = {steam};
-    if (auto vdf = ReadSmallFile(steam + "/steamapps/libraryfolders.vdf")) {
+    folders.push_back(steam);
+    if (auto vdf = ReadConfigFile(steam + "/steamapps/libraryfolders.vdf")) {
       for (std::string& library : SteamLibraries(*vdf)) folders.push_back(std::move(library));
     }
-    for (const std::string& library : folders) {
-      if (!libraries.insert(RealPath(StripTrailingSlashes(library))).second) continue;
-      steamLibraries.push_back(StripTrailingSlashes(library));
-      for (const std::string& game : SubFolders(library + "/steamapps/compatdata")) {
-        list.Offer(PrefixKind::kSteam, game + "/pfx");
-      }
-      // The Legacy Collection's own, also where the listing was cut short.
-      list.Offer(PrefixKind::kSteam, library + "/steamapps/compatdata/" + kLegacySteamApp + "/pfx");
-    }
   }
+  return folders;
+}
 
-  OfferHeroicTree(list, home + "/Games/Heroic/Prefixes", kHeroicPrefixDepth);
-  for (const std::string& configs :
-       {where.configHome + "/heroic/GamesConfig",
-        home + "/.var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig"}) {
-    for (const std::string& file : FilesEndingIn(configs, ".json")) {
-      if (auto content = ReadSmallFile(file)) {
-        for (const std::string& prefix : HeroicPrefixes(*content, home)) {
-          list.Offer(PrefixKind::kHeroic, prefix);
-        }
-      }
+// The Proton prefix of every game in every library, each library once;
+// the libraries go into `steamLibraries`.
+void OfferSteam(CandidateList& list, const DiscoveryHome& where,
+                std::vector<std::string>& steamLibraries) {
+  std::set<std::string> seen;
+  for (const std::string& library : SteamLibraryFolders(where)) {
+    if (!seen.insert(RealPathOr(TrimTrailingSeparators(library))).second) continue;
+    steamLibraries.push_back(TrimTrailingSeparators(library));
+    for (const std::string& game : SubFolders(library + "/steamapps/compatdata")) {
+      list.Offer(PrefixKind::kSteam, game + "/pfx");
     }
+    // The Legacy Collection's own, also where the listing was cut short.
+    list.Offer(PrefixKind::kSteam, library + "/steamapps/compatdata/" + kLegacySteamApp + "/pfx");
   }
+}
 
-  // PortProton names its folder in PortProton.conf (one line) and otherwise
-  // lives in one of a few folders of the home.
-  std::vector<std::string> portProton;
-  if (auto conf = ReadSmallFile(where.configHome + "/PortProton.conf")) {
+void OfferHeroic(CandidateList& list, const DiscoveryHome& where) {
+  OfferHeroicTree(list, where.home + "/Games/Heroic/Prefixes", kHeroicPrefixDepth);
+  OfferNamedPrefixes(
+      list, PrefixKind::kHeroic,
+      {where.configHome + "/heroic/GamesConfig",
+       where.home + "/.var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig"},
+      ".json", &HeroicPrefixes, where.home);
+}
+
+// PortProton names its folder in PortProton.conf (one line) and otherwise
+// lives in one of a few folders of the home.
+void OfferPortProton(CandidateList& list, const DiscoveryHome& where) {
+  const std::string& home = where.home;
+  std::vector<std::string> roots;
+  if (auto conf = ReadConfigFile(where.configHome + "/PortProton.conf")) {
     const std::string_view first = Trim(std::string_view(*conf).substr(0, conf->find('\n')));
-    if (!first.empty()) portProton.push_back(ExpandHome(std::string(first), home));
+    if (!first.empty()) roots.push_back(ExpandHome(std::string(first), home));
   }
-  for (const char* folder : {"/PortProton", "/PortWINE/PortProton"}) {
-    portProton.push_back(home + folder);
+  for (const std::string& root :
+       {home + "/PortProton", home + "/PortWINE/PortProton", where.dataHome + "/PortProton",
+        home + "/.var/app/ru.linux_gaming.PortProton"}) {
+    roots.push_back(root);
   }
-  portProton.push_back(where.dataHome + "/PortProton");
-  portProton.push_back(home + "/.var/app/ru.linux_gaming.PortProton");
-  for (const std::string& root : portProton) {
-    for (const std::string& prefix : SubFolders(StripTrailingSlashes(root) + "/data/prefixes")) {
+  for (const std::string& root : roots) {
+    for (const std::string& prefix : SubFolders(TrimTrailingSeparators(root) + "/data/prefixes")) {
       list.Offer(PrefixKind::kPortProton, prefix);
     }
   }
+}
+
+// The candidates in the order of PrefixDiscovery.h, and in `steamLibraries`
+// every Steam library once.
+std::vector<PrefixCandidate> ListCandidates(const DiscoveryHome& where,
+                                            std::vector<std::string>& steamLibraries) {
+  if (where.home.empty() || where.home[0] != '/') return {};
+  CandidateList list;
+  list.Offer(PrefixKind::kWine, where.home + "/.wine");
+  OfferLutris(list, where);
+  OfferBottles(list, where);
+  OfferSteam(list, where, steamLibraries);
+  OfferHeroic(list, where);
+  OfferPortProton(list, where);
   return list.Take();
 }
 
@@ -599,4 +589,4 @@ std::optional<DiscoveredPrefix> DiscoverGamePrefix(const DiscoveryHome& where) {
   return std::nullopt;
 }
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

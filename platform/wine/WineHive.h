@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 struct HiveValue {
   uint32_t type = 0;  // REG_SZ, REG_DWORD...
@@ -77,4 +77,4 @@ std::vector<HiveLookup> ReadHiveTextKeys(std::string_view text,
                                          const std::vector<std::string>& keyPaths,
                                          bool machineHive);
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

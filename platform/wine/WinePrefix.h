@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 // $WINEPREFIX; else the prefix that holds the game (see PrefixDiscovery.h);
 // else ~/.wine. No trailing slash; the folder need not exist.
@@ -15,4 +15,4 @@ std::string HomeFolder();
 // $USER, else the password database's name of the current user.
 std::string UserName();
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-namespace qv::platform::posix {
+namespace qv::platform::wine {
 
 // The folders that discovery starts from; no trailing slashes.
 struct DiscoveryHome {
@@ -99,4 +99,4 @@ struct DiscoveredPrefix {
 
 std::optional<DiscoveredPrefix> DiscoverGamePrefix(const DiscoveryHome& where);
 
-}  // namespace qv::platform::posix
+}  // namespace qv::platform::wine
