@@ -5,10 +5,10 @@
 
 namespace qv::text {
 
-std::string TrimSpaces(std::string_view s) {
-  size_t begin = s.find_first_not_of(' ');
+std::string TrimSpaces(std::string_view s, std::string_view blanks) {
+  size_t begin = s.find_first_not_of(blanks);
   if (begin == std::string_view::npos) return {};
-  size_t end = s.find_last_not_of(' ');
+  size_t end = s.find_last_not_of(blanks);
   return std::string(s.substr(begin, end - begin + 1));
 }
 

@@ -8,8 +8,9 @@
 namespace qv::text {
 
 // Removes leading and trailing spaces (code 32) only; tabs and other white
-// space stay, as the deleting helpers expect.
-std::string TrimSpaces(std::string_view s);
+// space stay, as the deleting helpers expect. `blanks` names other
+// characters to remove instead.
+std::string TrimSpaces(std::string_view s, std::string_view blanks = " ");
 std::string TrimLeadingSpaces(std::string_view s);
 
 // Replaces every occurrence of `from` (non-empty), scanning left to right.

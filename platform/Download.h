@@ -6,6 +6,9 @@
 
 namespace qv::platform {
 
+// The bind flag that asks for the resource itself, never a cached copy.
+inline constexpr uint32_t kBindGetNewestVersion = 0x10;
+
 // Blocks until the resource at `url` is stored whole at `file` (created or
 // replaced) and returns 0, or returns a non-zero code. `caller` and
 // `callback` are always null here; `reserved` carries the bind flags.

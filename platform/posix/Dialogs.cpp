@@ -27,17 +27,15 @@
 #include <vector>
 
 #include "common/AppInfo.h"
+#include "common/Text.h"
 #include "platform/Dialogs.h"
 #include "platform/DialogsInternal.h"
+#include "platform/Process.h"
+#include "platform/posix/PosixSupport.h"
 
 namespace qv::platform {
 
 namespace {
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::string(value) : std::string();
-}
 
 int32_t SafeAnswer(int32_t flags) {
   switch (flags & kMbButtonMask) {
@@ -63,38 +61,11 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-// An owned file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Close(); }
-  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Close();
-      fd_ = other.fd_;
-      other.fd_ = -1;
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-
-  int Get() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
 // ---- helper programs ------------------------------------------------------
 
 // The full path of `program` in one of the PATH folders, or "".
 std::string FindOnPath(const std::string& program) {
-  const std::string path = Env("PATH");
+  const std::string path = GetEnvironment("PATH");
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(':', start);
@@ -128,8 +99,8 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   ProcessResult result;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-  Fd readEnd(pipeFds[0]);
-  Fd writeEnd(pipeFds[1]);
+  posix::UniqueFd readEnd(pipeFds[0]);
+  posix::UniqueFd writeEnd(pipeFds[1]);
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -149,7 +120,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
-  writeEnd.Close();
+  writeEnd.Reset();
   char chunk[4096];
   for (;;) {
     const ssize_t n = ::read(readEnd.Get(), chunk, sizeof chunk);
@@ -324,7 +295,7 @@ class KdialogFrontEnd : public DialogFrontEnd {
 
 class TerminalFrontEnd : public DialogFrontEnd {
  public:
-  explicit TerminalFrontEnd(Fd tty) : tty_(std::move(tty)) {}
+  explicit TerminalFrontEnd(posix::UniqueFd tty) : tty_(std::move(tty)) {}
 
   int32_t MessageBox(const std::string& text, int32_t flags, const std::string& caption) override {
     WriteAll(tty_.Get(), "\n[" + caption + "]\n" + text + "\n");
@@ -345,7 +316,7 @@ class TerminalFrontEnd : public DialogFrontEnd {
         return SafeAnswer(flags);  // nobody is there to answer
       }
       if (buttons != kMbYesNo && buttons != kMbYesNoCancel) return kIdOk;
-      const std::string answer = Lower(Trim(*line));
+      const std::string answer = text::ToLowerAscii(text::TrimSpaces(*line, " \t"));
       if (answer == "y" || answer == "yes") return kIdYes;
       if (answer == "n" || answer == "no") return kIdNo;
       if (buttons == kMbYesNoCancel && (answer == "c" || answer == "cancel")) return kIdCancel;
@@ -395,20 +366,7 @@ class TerminalFrontEnd : public DialogFrontEnd {
     return line;
   }
 
-  static std::string Trim(const std::string& s) {
-    const size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-  }
-
-  static std::string Lower(std::string s) {
-    for (char& c : s) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-  }
-
-  Fd tty_;
+  posix::UniqueFd tty_;
 };
 
 // ---- desktop notifications ------------------------------------------------
@@ -499,8 +457,8 @@ uint32_t NotificationId(const std::string& output) {
 // helpers would only fail, or start a bus of their own through dbus-launch
 // on an X display, where no notification service listens.
 bool SessionBusKnown() {
-  if (!Env("DBUS_SESSION_BUS_ADDRESS").empty()) return true;
-  const std::string runtime = Env("XDG_RUNTIME_DIR");
+  if (!GetEnvironment("DBUS_SESSION_BUS_ADDRESS").empty()) return true;
+  const std::string runtime = GetEnvironment("XDG_RUNTIME_DIR");
   struct stat info {};
   return !runtime.empty() && ::stat((runtime + "/bus").c_str(), &info) == 0 &&
          S_ISSOCK(info.st_mode);
@@ -641,13 +599,13 @@ class NonInteractiveFrontEnd : public DialogFrontEnd {
 }  // namespace
 
 std::shared_ptr<DialogFrontEnd> CreateDefaultFrontEnd() {
-  if (!Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty()) {
+  if (!GetEnvironment("DISPLAY").empty() || !GetEnvironment("WAYLAND_DISPLAY").empty()) {
     std::string zenity = FindOnPath("zenity");
     if (!zenity.empty()) return std::make_shared<ZenityFrontEnd>(std::move(zenity));
     std::string kdialog = FindOnPath("kdialog");
     if (!kdialog.empty()) return std::make_shared<KdialogFrontEnd>(std::move(kdialog));
   }
-  Fd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+  posix::UniqueFd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
   if (tty.Get() >= 0) return std::make_shared<TerminalFrontEnd>(std::move(tty));
   return std::make_shared<NonInteractiveFrontEnd>();
 }

@@ -39,7 +39,9 @@
 #include <string_view>
 
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "platform/posix/DownloadCodes.h"
+#include "platform/posix/PosixSupport.h"
 
 namespace qv::platform {
 
@@ -49,7 +51,6 @@ using namespace download;
 using Clock = std::chrono::steady_clock;
 
 // The bind flag that asks for the newest version rather than a cached copy.
-constexpr uint32_t kBindGetNewestVersion = 0x10;
 
 struct EasyDeleter {
   void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
@@ -80,10 +81,11 @@ bool GlobalInit() {
 // A positive decimal number from the environment, else `fallback`.
 template <typename T>
 T FromEnvironment(const char* name, T fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
+  const std::string setting = GetEnvironment(name);
+  if (setting.empty()) return fallback;
   T value{};
-  const char* end = text + std::strlen(text);
+  const char* text = setting.data();
+  const char* end = text + setting.size();
   const auto [last, error] = std::from_chars(text, end, value);
   if (error != std::errc() || last != end || value <= 0) return fallback;
   return value;
@@ -141,17 +143,16 @@ bool NonEmptyFile(const std::string& path) {
 // their subject's hash ("9d04f354.0"). A folder without them (Fedora's
 // /etc/pki/tls/certs holds the bundle file only) serves nothing.
 bool HashedFolder(const std::string& path) {
-  DIR* folder = ::opendir(path.c_str());
-  if (folder == nullptr) return false;
+  const posix::UniqueFolderListing folder(::opendir(path.c_str()));
+  if (!folder.Valid()) return false;
   bool hashed = false;
-  while (const dirent* entry = ::readdir(folder)) {
+  while (const dirent* entry = ::readdir(folder.Get())) {
     const std::string_view name = entry->d_name;
     hashed = name.size() >= 10 && name[8] == '.' &&
              name.find_first_not_of("0123456789abcdef") == 8 &&
              name.find_first_not_of("0123456789", 9) == std::string_view::npos;
     if (hashed) break;
   }
-  ::closedir(folder);
   return hashed;
 }
 
@@ -160,10 +161,10 @@ bool HashedFolder(const std::string& path) {
 // holds every certificate, else a hashed folder.
 TrustStore FindTrustStore() {
   TrustStore store;
-  if (const char* file = std::getenv("SSL_CERT_FILE"); file && NonEmptyFile(file)) {
+  if (const std::string file = GetEnvironment("SSL_CERT_FILE"); NonEmptyFile(file)) {
     store.file = file;
   }
-  if (const char* folder = std::getenv("SSL_CERT_DIR"); folder && HashedFolder(folder)) {
+  if (const std::string folder = GetEnvironment("SSL_CERT_DIR"); HashedFolder(folder)) {
     store.folder = folder;
   }
   if (!store.Empty()) return store;
