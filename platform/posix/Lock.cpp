@@ -37,9 +37,10 @@ constexpr off_t kLockedByte = 0x7FFFFFFE;
 constexpr const char kRunLockName[] = ".quorvane-run.lock";
 
 [[noreturn]] void Raise(int code, const std::string& action, const std::string& path) {
-  const int32_t number = code == ENOENT || code == ENOTDIR                  ? err::kFileNotFound
-                         : code == EACCES || code == EPERM || code == EROFS ? err::kPermissionDenied
-                                                                            : err::kPathFileAccess;
+  // A read-only medium (EROFS) is no matter of rights: path/file access.
+  const int32_t number = code == ENOENT || code == ENOTDIR ? err::kFileNotFound
+                         : code == EACCES || code == EPERM ? err::kPermissionDenied
+                                                           : err::kPathFileAccess;
   throw Error(number, std::string(err::Title(number)) + ": cannot " + action + " '" + path +
                           "': " + std::strerror(code));
 }
@@ -106,8 +107,11 @@ std::unique_ptr<ExclusiveLock::Impl> Take(const std::string& path, const std::st
     impl->fd = ::open(native.c_str(), O_RDWR | O_CREAT | flags, shared ? 0666 : 0600);
     if (impl->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS) && shared) {
       // Made by another user who gave us no write permission.
+      const int refused = errno;
       writable = false;
       impl->fd = ::open(native.c_str(), O_RDONLY | flags);
+      // Not there, and we may not make it: the refusal is what to tell.
+      if (impl->fd < 0 && errno == ENOENT) Raise(refused, "open for locking", path);
     }
     if (impl->fd < 0) Raise(errno, "open for locking", path);
     // The umask may have taken the others' write bit; give it back where
