@@ -1,4 +1,4 @@
-// The process: its command line, its own folder and its end.
+// The process: its command line, its own folder, its environment and its end.
 #pragma once
 
 #include <string>
@@ -21,5 +21,9 @@ std::string ExecutableFolder();
 
 // An environment variable, or the empty text when it is not set.
 std::string GetEnvironment(const std::string& name);
+
+// Removes an environment variable from this process and from what the
+// programs it starts inherit.
+void UnsetEnvironment(const std::string& name);
 
 }  // namespace qv::platform

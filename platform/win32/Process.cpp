@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/FaultInjection.h"
 #include "platform/win32/Win32Support.h"
 
 namespace qv::platform {
@@ -19,6 +20,7 @@ bool IsBlank(char c) {
 void InitProcess(int, char**) {
   // Windows keeps the command line as one text; GetCommandLineA gives it
   // exactly as the caller wrote it, quotes included.
+  fault::ArmFromEnvironment();
 }
 
 std::string CommandLineArguments() {
@@ -72,6 +74,11 @@ std::string GetEnvironment(const std::string& name) {
     if (length < size) return std::string(buffer.data(), length);
     buffer.resize(length + 1);  // too small: `length` is the room needed
   }
+}
+
+void UnsetEnvironment(const std::string& name) {
+  // The process's own block, which CreateProcess and ShellExecuteEx hand on.
+  ::SetEnvironmentVariableA(name.c_str(), nullptr);
 }
 
 }  // namespace qv::platform
