@@ -39,6 +39,9 @@ grep -q '^Subsystem.*(Windows GUI)' <<<"$headers" || fail "$exe is not a GUI-sub
 for type in 000010 000018; do
   grep -Eq "^0[0-9a-f]{2}   Entry: ID: 0x$type," <<<"$headers" || fail "$exe lacks resource type 0x$type"
 done
+# What only the tests' build may do (QV_TEST_FAULTS) is not in the players'
+# program.
+! grep -q QV_TEST_FAULTS "$exe" || fail "$exe carries the tests' fault injection"
 # Exactly the two entry points, undecorated, and stdcall in the build (the
 # unstripped library still has the decorated symbols).
 exports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')

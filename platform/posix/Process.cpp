@@ -71,4 +71,16 @@ void UnsetEnvironment(const std::string& name) {
   ::unsetenv(name.c_str());
 }
 
+bool CanElevate() {
+  // A desktop program here has no prompt that would lend it an
+  // administrator's rights for one step (sudo needs a terminal, pkexec a
+  // policy of its own); a file the user may not change is reported as such.
+  return false;
+}
+
+ElevatedRun RunElevated(const std::string&) {
+  return {ElevatedRun::Outcome::kFailed, -1,
+          "this system cannot start a program with an administrator's rights"};
+}
+
 }  // namespace qv::platform

@@ -149,7 +149,11 @@ class PosixMachine : public Machine {
 
  private:
   Ended Run(const Launch& launch) {
-    PtyProcess terminal({QV_INSTALLER_PATH, launch.arguments}, sandbox_.InstallerEnvironment());
+    const bool faulty = !launch.faults.empty();
+    PtyProcess terminal(
+        {faulty ? QV_INSTALLER_TESTING_PATH : QV_INSTALLER_PATH, launch.arguments},
+        sandbox_.InstallerEnvironment(faulty ? Environment{{"QV_TEST_FAULTS", launch.faults}}
+                                             : Environment{}));
     for (const Box& box : launch.killAfter.count() > 0 ? std::vector<Box>{} : launch.script) {
       // A message box waits after its buttons' prompt, an input box after its text and a blank.
       const std::string end = box.flags == kInputBox   ? box.text + " "

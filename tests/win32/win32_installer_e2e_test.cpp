@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include "platform/Lock.h"
@@ -127,9 +128,14 @@ class WineMachine : public Machine {
     temp = dir_.Path() + "\\tmp";
     fs::create_directories(temp);
     fs::create_directories(programs_);
-    for (const char* file : {"\\quorvane-installer.exe", "\\unzip32.dll"})
+    for (const char* file :
+         {"\\quorvane-installer.exe", "\\quorvane-installer-testing.exe", "\\unzip32.dll"})
       fs::copy_file(platform::ExecutableFolder() + file, programs_ + file);
     shown = 0xFF;
+    elevates = true;
+    // Wine starts the desktop's own process for the first program that
+    // needs the desktop: here, not inside a run's job, where it would count.
+    ::GetDesktopWindow();
     leftover = ".qv-0000beef-0001.tmp";
     lookAlike = ".qv-notes.tmp";
   }
@@ -192,18 +198,29 @@ class WineMachine : public Machine {
   std::vector<Ended> Start(const std::vector<Launch>& launches) override {
     std::vector<PROCESS_INFORMATION> runs(launches.size());
     std::vector<Ended> ended(launches.size());
+    // Each run in a job of its own, which counts every process started in
+    // it: under Wine the copy that "runas" starts is one of them.
+    std::vector<HANDLE> jobs(launches.size());
     const std::string ownTemp = fs::temp_directory_path().string();
     for (size_t i = 0; i < launches.size(); ++i) {
       // Blanks in the program's name and more than one after it.
+      const bool faulty = !launches[i].faults.empty();
       std::string line =
-          "\"" + programs_ + "\\quorvane-installer.exe\" \t " + launches[i].arguments;
+          "\"" + programs_ +
+          (faulty ? "\\quorvane-installer-testing.exe" : "\\quorvane-installer.exe") + "\" \t " +
+          launches[i].arguments;
       for (const char* name : {"TMP", "TEMP"}) ::SetEnvironmentVariableA(name, temp.c_str());
+      if (faulty) ::SetEnvironmentVariableA("QV_TEST_FAULTS", launches[i].faults.c_str());
       STARTUPINFOA startup{};
       startup.cb = sizeof startup;
-      EXPECT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &runs[i]))
+      EXPECT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                   nullptr, nullptr, &startup, &runs[i]))
           << line << ": error " << ::GetLastError();
+      jobs[i] = ::CreateJobObjectA(nullptr, nullptr);
+      EXPECT_TRUE(::AssignProcessToJobObject(jobs[i], runs[i].hProcess)) << ::GetLastError();
+      ::ResumeThread(runs[i].hThread);
       for (const char* name : {"TMP", "TEMP"}) ::SetEnvironmentVariableA(name, ownTemp.c_str());
+      ::SetEnvironmentVariableA("QV_TEST_FAULTS", nullptr);
     }
     std::set<HWND> answered;  // a box stays answered until it is gone
     const auto started = std::chrono::steady_clock::now();
@@ -247,6 +264,11 @@ class WineMachine : public Machine {
       DWORD code = 99;
       ::GetExitCodeProcess(runs[i].hProcess, &code);
       ended[i].exitCode = static_cast<int>(code);
+      JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job{};
+      EXPECT_TRUE(::QueryInformationJobObject(jobs[i], JobObjectBasicAccountingInformation, &job,
+                                              sizeof job, nullptr));
+      ended[i].elevations = static_cast<int>(job.TotalProcesses) - 1;
+      ::CloseHandle(jobs[i]);
       ::CloseHandle(runs[i].hProcess);
       ::CloseHandle(runs[i].hThread);
     }
@@ -260,6 +282,26 @@ class WineMachine : public Machine {
 };
 
 QV_INSTALLER_OUTCOME_TESTS(WineMachine);
+
+// The program asks Windows for no rights of its own (asInvoker): where
+// nothing needs them no one is asked, and where the catalog does, the run
+// asks for that step alone.
+TEST(Manifest, AsksForNoRights) {
+  HMODULE program = ::LoadLibraryExA(QV_INSTALLER_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(program, nullptr) << QV_INSTALLER_PATH;
+  HRSRC found = ::FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(found, nullptr) << "no manifest";
+  const std::string manifest(
+      static_cast<const char*>(::LockResource(::LoadResource(program, found))),
+      ::SizeofResource(program, found));
+  ::FreeLibrary(program);
+  const std::regex kLevel("<requestedExecutionLevel[^>]*>");
+  std::vector<std::string> levels;
+  for (std::sregex_iterator at(manifest.begin(), manifest.end(), kLevel), end; at != end; ++at)
+    levels.push_back(at->str());
+  ASSERT_EQ(levels.size(), 1u) << manifest;
+  EXPECT_NE(levels[0].find("level=\"asInvoker\""), std::string::npos) << levels[0];
+}
 
 // The POSIX peer holds the byte that both builds lock, as the Linux
 // program's merge does, and lets go a second after this test says it waits.
