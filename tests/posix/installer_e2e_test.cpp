@@ -87,9 +87,10 @@ class PosixMachine : public Machine {
   void Record(const Edition& edition) override {
     const std::string prefix = dir_.Path() + "/prefix";
     const std::string base = edition.base.empty() ? "" : "\\" + edition.base;
-    std::string native = prefix + "/drive_c/Games/The Sims 2" + base + "/";
+    const std::string games = edition.programFiles ? "Program Files/EA GAMES" : "Games";
+    std::string native = prefix + "/drive_c/" + games + "/The Sims 2" + base + "/";
     std::replace(native.begin(), native.end(), '\\', '/');
-    std::string root = "C:\\Games\\The Sims 2";
+    std::string root = "C:\\" + std::regex_replace(games, std::regex("/"), "\\") + "\\The Sims 2";
     if (edition.keys == Keys::kLegacySteam) {
       std::filesystem::create_directory_symlink("/", prefix + "/dosdevices/z:");
       root = "Z:" + std::regex_replace(prefix + "/drive_c/Games/The Sims 2", std::regex("/"), "\\");

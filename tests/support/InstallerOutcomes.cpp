@@ -125,7 +125,8 @@ std::string EveryDrawableIdTaken() {
 const Edition kUltimate = {.displayName = "The Sims\u2122 2 Ultimate Collection",
                            .userFolder = "The Sims\u2122 2 Ultimate Collection",
                            .base = "Double Deluxe\\Base",
-                           .trailingSeparator = false};
+                           .trailingSeparator = false,
+                           .programFiles = true};
 const Edition kLegacy = {.keys = Keys::kLegacyPacks,
                          .displayName = "The Sims 2 Legacy",
                          .userFolder = "The Sims 2 Legacy",
@@ -190,9 +191,10 @@ const std::vector<Row> kRows = {
   // copy of the installer with those rights merges every read-me refused.
   {.name = "CatalogScriptMergedWithRights", .entries = {"Oak.package", "ReadMe.txt", "More/ReadMe2.txt"},
    .arguments = kAddress, .boxes = {kSuccess}, .copied = {"Oak.package"}, .merged = true,
-   .twist = kRefusedWithoutRights, .elevations = 1},
+   .twist = kRefusedWithoutRights, .edition = kUltimate, .elevations = 1},
   {.name = "RightsNotGiven", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
-   .exitCode = 1, .copied = {"Oak.package"}, .twist = kDeclined, .because = "they were not given"},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kDeclined, .edition = kUltimate,
+   .because = "they were not given"},
   // No link reaches the copy's command line: the system hands a link over
   // in quotes, and what carries the copy's token goes the download way.
   {.name = "LinkCarryingTheCopysToken", .entries = kOak, .arguments = "\"pavix://{}?/quorvane-elevated-merge\"",

@@ -62,6 +62,9 @@ struct Edition {
   std::string userFolder = "The Sims 2";  // below <Documents>\EA Games
   std::string base = "";          // the base game below the root ("Double Deluxe\Base", "Base")
   bool trailingSeparator = true;  // on the folder that "Install Dir" names
+  // The root below C:\Program Files, where the disc edition, the Ultimate
+  // Collection and the EA app install by default; otherwise elsewhere.
+  bool programFiles = false;
 };
 
 class Machine {

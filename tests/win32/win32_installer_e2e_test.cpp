@@ -141,6 +141,8 @@ class WineMachine : public Machine {
   }
   ~WineMachine() override {
     for (const char* key : kGameKeys) Reg(std::string("delete \"") + key + "\" /f");
+    std::error_code ec;
+    fs::remove_all(programFiles_, ec);
   }
 
   // The game in this test's folder, its keys written with reg.exe as the
@@ -148,7 +150,7 @@ class WineMachine : public Machine {
   // is the installer's too).
   void Record(const Edition& edition) override {
     for (const char* key : kGameKeys) Reg(std::string("delete \"") + key + "\" /f");
-    const std::string root = dir_.Path() + "\\The Sims 2";
+    const std::string root = (edition.programFiles ? programFiles_ : dir_.Path()) + "\\The Sims 2";
     const std::string game = root + (edition.base.empty() ? "" : "\\" + edition.base);
     const std::string end = edition.trailingSeparator ? "\\" : "";
     script = game + "\\TSData\\Res\\Catalog\\Scripts\\modularstairs.txt";
@@ -279,6 +281,10 @@ class WineMachine : public Machine {
   TempDir dir_;
   std::string state_ = platform::GetEnvironment("QV_HTTP_STATE");
   std::string programs_ = dir_.Path() + "\\Program Files";
+  // A game below the system's Program Files folder, in a folder of this
+  // test's own.
+  std::string programFiles_ = platform::GetEnvironment("ProgramFiles") + "\\EA GAMES\\" +
+                              fs::path(dir_.Path()).filename().string();
 };
 
 QV_INSTALLER_OUTCOME_TESTS(WineMachine);
