@@ -195,6 +195,13 @@ const std::vector<Row> kRows = {
   {.name = "RightsNotGiven", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
    .exitCode = 1, .copied = {"Oak.package"}, .twist = kDeclined, .edition = kUltimate,
    .because = "they were not given"},
+  // What an administrator could not change either is told without asking.
+  {.name = "ReadOnlyCatalogScript", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kReadOnlyScript, .edition = kUltimate,
+   .because = "is read-only"},
+  {.name = "CatalogScriptInUse", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kScriptInUse, .edition = kUltimate,
+   .because = "perhaps the game: close it"},
   // No link reaches the copy's command line: the system hands a link over
   // in quotes, and what carries the copy's token goes the download way.
   {.name = "LinkCarryingTheCopysToken", .entries = kOak, .arguments = "\"pavix://{}?/quorvane-elevated-merge\"",
@@ -251,11 +258,16 @@ void Check(Machine& m, const Row& row) {
   if (row.twist == kRefusedWithoutRights || row.twist == kDeclined)
     faults = "replace 70 modularstairs.txt";
   if (row.twist == kDeclined) faults += ";elevate 70 *";
+  if (row.twist == kScriptInUse) faults = "replace 55 modularstairs.txt";
   Ended ended;
   {
     std::optional<ScopedImmutable> denied;
     if (row.twist == kDeniedWrite) denied.emplace(m.script);
+    const bool readOnly = row.twist == kReadOnlyScript;
+    if (readOnly)
+      fs::permissions(PathOf(m.script), fs::perms::owner_write, fs::perm_options::remove);
     ended = m.Start({{arguments, boxes, {}, faults}}).at(0);
+    if (readOnly) fs::permissions(PathOf(m.script), fs::perms::owner_write, fs::perm_options::add);
   }
 
   EXPECT_EQ(ended.exitCode, refusedForGood ? 1 : row.exitCode);

@@ -97,7 +97,9 @@ class Machine {
 // to be changed (immutable), to anyone; kRefusedWithoutRights: the run's
 // own writes of it refused for lack of rights (injected), which a copy with
 // an administrator's rights does not meet; kDeclined: the same, and the
-// prompt for those rights declined (injected).
+// prompt for those rights declined (injected); kReadOnlyScript: a script
+// with the read-only attribute; kScriptInUse: its replacement refused as a
+// file in use (injected).
 enum Twist {
   kNoTwist,
   kDamaged,
@@ -106,7 +108,9 @@ enum Twist {
   kNoScript,
   kDeniedWrite,
   kRefusedWithoutRights,
-  kDeclined
+  kDeclined,
+  kReadOnlyScript,
+  kScriptInUse
 };
 
 // One run with an archive served. An exit code of 2 is an error that stops
