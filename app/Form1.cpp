@@ -7,7 +7,9 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/DownloadToFile.h"
 #include "common/Error.h"
@@ -42,6 +44,66 @@ constexpr int32_t kFlagsStop = platform::kMbIconStop;                           
 constexpr int32_t kFlagsInformation = platform::kMbIconInformation;                    // 64
 constexpr int32_t kFlagsQuestion = platform::kMbYesNo | platform::kMbIconInformation;  // 68
 
+// The source of the errors that tell what came of the copy with an
+// administrator's rights.
+constexpr const char kCopySource[] = "Form1::MergeWithRights";
+// What to do about a file in use; the system's words for it do not say.
+constexpr const char kCloseTheGame[] =
+    "Another program has it open, perhaps the game: close it, then click the link again.";
+
+// How the copy with an administrator's rights tells the run what stopped
+// its merge: a status for each error number that the run words for the
+// player, and those words.
+struct CopyStatus {
+  int status;
+  int32_t number;
+  const char* why;
+};
+constexpr CopyStatus kCopyStatuses[] = {
+    {Form1::kExitRefusedEvenSo, err::kPermissionDenied,
+     "Even with an administrator's rights, the system refused to change it."},
+    {Form1::kExitScriptInUse, err::kFileInUse, kCloseTheGame},
+    {Form1::kExitScriptReadOnly, err::kPathFileAccess,
+     "Even with an administrator's rights it could not be changed: it is read-only, or the "
+     "drive it is on is, or the system would not let it be replaced."},
+    {Form1::kExitDiskFull, err::kDiskFull, "The disk is full."},
+};
+
+// Whether more rights could let the merge through: a plain refusal. A
+// read-only script or medium (75), a file that the game holds open (55) or
+// a full disk (61) stop an administrator just the same.
+bool RightsWouldHelp(const MergeResult& merge) {
+  return merge.error && merge.error->Number() == err::kPermissionDenied;
+}
+
+// The read-mes named after kMergeWithRights: each in double quotes,
+// separated by blanks. Nothing when the text has any other form.
+std::optional<std::vector<std::string>> NamedReadMes(std::string_view named) {
+  std::vector<std::string> readMes;
+  for (size_t at = 0;;) {
+    while (at < named.size() && named[at] == ' ') ++at;
+    if (at == named.size()) break;
+    const size_t end = named[at] == '"' ? named.find('"', at + 1) : std::string_view::npos;
+    if (end == std::string_view::npos || end == at + 1) return std::nullopt;
+    readMes.emplace_back(named.substr(at + 1, end - at - 1));
+    at = end + 1;
+    if (at < named.size() && named[at] != ' ') return std::nullopt;
+  }
+  if (readMes.empty()) return std::nullopt;
+  return readMes;
+}
+
+// The stop message for a catalog script that could not be changed: its
+// path, and in words why.
+std::string NotChanged(const MergeResult& failed) {
+  std::string why = failed.error ? failed.error->Description() : "";
+  if (failed.error && failed.error->Number() == err::kFileInUse &&
+      failed.error->Source() != kCopySource) {
+    why += std::string("\r\n\r\n") + kCloseTheGame;
+  }
+  return "The catalog script could not be changed:\r\n" + failed.catalogScript + "\r\n\r\n" + why;
+}
+
 }  // namespace
 
 int Form1::Run() {
@@ -58,6 +120,13 @@ int Form1::Run() {
     // normally in double quotes. Nothing at all: nothing to do.
     const std::string arguments = platform::CommandLineArguments();
     if (arguments.empty()) return kExitNoAddress;
+    // Before the run's lock: the run that started this copy holds it while
+    // it waits.
+    if (const std::string_view token = kMergeWithRights;
+        arguments.starts_with(token) &&
+        (arguments.size() == token.size() || arguments[token.size()] == ' ')) {
+      return RunWithRights(arguments.substr(token.size()));
+    }
 
     bool bSuccess = false;
 
@@ -148,19 +217,10 @@ int Form1::Run() {
         return;
       }
 
-      Text1.Text = "0";
-      // Every read-me is merged that can be; the first that could not is
-      // told, since stairs whose lines are not in the catalog do not appear
-      // in the game, whatever was copied.
-      std::optional<MergeResult> failed;
-      for (int32_t index = 0; index < File1.ListCount(); ++index) {
-        MergeResult merge = InstallFile(File1.Path() + "\\" + File1.List(index));
-        if (merge.outcome == MergeResult::Outcome::kFailed && !failed) failed = std::move(merge);
-      }
-      if (failed) {
-        message("The catalog script could not be changed:\r\n" + failed->catalogScript +
-                    "\r\n\r\n" + (failed->error ? failed->error->Description() : ""),
-                kFlagsStop);
+      // Stairs whose lines are not in the catalog do not appear in the
+      // game, whatever was copied: a failed merge is told.
+      if (const std::optional<MergeResult> failed = MergeReadMes()) {
+        message(NotChanged(*failed), kFlagsStop);
         return;
       }
       bSuccess = true;
@@ -187,6 +247,94 @@ int Form1::Run() {
     ReportError(Error(err::kInternal, std::string("Internal error: ") + unexpected.what()));
   }
   return kExitStopped;
+}
+
+std::optional<MergeResult> Form1::MergeReadMes() {
+  Text1.Text = "0";
+  // Every read-me is merged that can be. Below a folder that only an
+  // administrator may change (Program Files on Windows), the merges are
+  // refused for lack of rights: those are done together afterwards by one
+  // copy of the program with an administrator's rights, so the player is
+  // asked once, however many read-mes there are, and only where it helps.
+  std::optional<MergeResult> failed;
+  std::optional<MergeResult> refusal;
+  std::vector<std::string> refused;
+  for (int32_t index = 0; index < File1.ListCount(); ++index) {
+    const std::string readMe = File1.Path() + "\\" + File1.List(index);
+    MergeResult merge = InstallFile(readMe);
+    if (merge.outcome != MergeResult::Outcome::kFailed) continue;
+    // A path with a double quote could not be named to the copy; Windows
+    // allows none in a name.
+    if (RightsWouldHelp(merge) && platform::CanElevate() && readMe.find('"') == std::string::npos) {
+      refused.push_back(readMe);
+      if (!refusal) refusal = std::move(merge);
+    } else if (!failed) {
+      failed = std::move(merge);
+    }
+  }
+  // What more rights cannot mend fails the run anyway: no one is asked.
+  if (failed || !refusal) return failed;
+  return MergeWithRights(refused, std::move(*refusal));
+}
+
+std::optional<MergeResult> Form1::MergeWithRights(const std::vector<std::string>& readMes,
+                                                  MergeResult refusal) {
+  std::string arguments = kMergeWithRights;
+  for (const std::string& readMe : readMes) arguments += " \"" + readMe + "\"";
+  const platform::ElevatedRun run = platform::RunElevated(arguments);
+  auto failed = [&refusal](int32_t number, const std::string& why) {
+    refusal.error = Error(number, why, kCopySource);
+    return std::optional<MergeResult>(std::move(refusal));
+  };
+  switch (run.outcome) {
+    case platform::ElevatedRun::Outcome::kDeclined:
+      return failed(err::kPermissionDenied,
+                    "Only an administrator may change it. The installer asked for an "
+                    "administrator's rights, and they were not given.");
+    case platform::ElevatedRun::Outcome::kFailed:
+      return failed(err::kPermissionDenied,
+                    "Only an administrator may change it, and the installer could not be "
+                    "started with an administrator's rights: " +
+                        run.failure);
+    case platform::ElevatedRun::Outcome::kEnded:
+      break;
+  }
+  if (run.exitStatus == kExitSuccess) return std::nullopt;
+  for (const CopyStatus& known : kCopyStatuses) {
+    if (known.status == run.exitStatus) return failed(known.number, known.why);
+  }
+  const std::string copy = "The installer, started with an administrator's rights, ";
+  switch (run.exitStatus) {
+    case kExitNoScript:
+      return failed(err::kFileNotFound, copy +
+                                            "did not find the game's catalog script: that "
+                                            "administrator's account sees no game there.");
+    case kExitMergeFailed:
+      return failed(err::kPathFileAccess, copy + "could not merge the read-me either.");
+    case kExitStopped:
+      return failed(err::kInternal, copy + "was stopped by the error it reported.");
+    default:
+      return failed(err::kInternal,
+                    copy + "ended with status " + std::to_string(run.exitStatus) + ".");
+  }
+}
+
+int Form1::RunWithRights(const std::string& named) {
+  const std::optional<std::vector<std::string>> readMes = NamedReadMes(named);
+  if (!readMes) return kExitNoReadMes;
+  const std::optional<GameInstall> game = FindGame();
+  if (!game || !FileExists(CatalogScriptPath(*game))) return kExitNoScript;
+  Text1.Text = "0";
+  std::optional<Error> failure;
+  for (const std::string& readMe : *readMes) {
+    MergeResult merge = InstallFile(readMe);
+    if (merge.outcome == MergeResult::Outcome::kFailed && !failure) failure = merge.error;
+  }
+  if (!failure) return kExitSuccess;
+  for (const CopyStatus& known : kCopyStatuses) {
+    if (known.number == failure->Number()) return known.status;
+  }
+  return kExitMergeFailed;
 }
 
 void Form1::ReportError(const Error& error) {

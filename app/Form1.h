@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "app/WorkingLists.h"
 #include "common/AppInfo.h"
@@ -64,6 +65,27 @@ class Form1 {
   static constexpr int kExitStopped = 2;    // an error stopped the run (reported in a box)
   static constexpr int kExitNoAddress = 3;  // empty command line: nothing done, nothing shown
 
+  // The argument text that makes the program a copy which merges read-mes
+  // with an administrator's rights, for a run whose own merge was refused
+  // for lack of them: this token, then each read-me's full path in double
+  // quotes. Only the very first characters of the argument text count, and
+  // only unquoted: for a "pavix:" link the system passes the address as the
+  // one argument, in double quotes (or, registered without them, beginning
+  // with the scheme), so no link can begin with it. The copy finds the
+  // catalog script itself, as every run does; nothing it writes comes from
+  // its command line.
+  static constexpr const char* kMergeWithRights = "/quorvane-elevated-merge";
+  // Exit statuses of that copy, read by the run that started it; besides
+  // them kExitSuccess (every read-me merged, or nothing to take over) and
+  // kExitStopped (an error stopped it, reported in its one box).
+  static constexpr int kExitRefusedEvenSo = 4;   // no rights to write even so (70)
+  static constexpr int kExitScriptInUse = 5;     // another program has a file open (55)
+  static constexpr int kExitScriptReadOnly = 6;  // read-only script or medium (75)
+  static constexpr int kExitDiskFull = 7;        // disk full (61)
+  static constexpr int kExitMergeFailed = 8;     // the merge failed for another reason
+  static constexpr int kExitNoScript = 9;        // it found no game or no catalog script
+  static constexpr int kExitNoReadMes = 10;      // its command line named no read-me
+
   // Ends the process with the run's status. Empty: the real process end.
   // Tests put a function here that records the status instead.
   std::function<void(int)> EndProcess;
@@ -74,6 +96,14 @@ class Form1 {
  private:
   std::string GetTempFolder();
   void ReportError(const Error& error);
+  // Merges every listed read-me; gives the first failure to tell, after one
+  // copy with an administrator's rights has merged those refused for lack
+  // of rights, where the system has such copies.
+  std::optional<MergeResult> MergeReadMes();
+  std::optional<MergeResult> MergeWithRights(const std::vector<std::string>& readMes,
+                                             MergeResult refusal);
+  // The copy started with kMergeWithRights; `named` is what follows it.
+  int RunWithRights(const std::string& named);
 
   // UsedYet's index of List2, so that the test takes constant time. It
   // follows List2 as entries are appended and is rebuilt when List2 shrank.

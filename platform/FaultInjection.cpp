@@ -1,10 +1,15 @@
 #include "platform/FaultInjection.h"
 
 #include <atomic>
+#include <charconv>
+#include <cstddef>
+#include <iterator>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "common/Text.h"
+#include "platform/Process.h"
 
 namespace qv::platform::fault {
 
@@ -41,7 +46,40 @@ std::vector<Fault>& Faults() {
   return faults;
 }
 
+static_assert(std::size(kOperationNames) == static_cast<size_t>(Operation::kElevate) + 1,
+              "one name for each operation");
+
+// One entry of the environment variable: "<operation> <number> <suffix>".
+void ArmEntry(std::string_view entry) {
+  const size_t nameEnd = entry.find(' ');
+  if (nameEnd == std::string_view::npos) return;
+  const size_t numberEnd = entry.find(' ', nameEnd + 1);
+  if (numberEnd == std::string_view::npos) return;
+  const std::string_view name = entry.substr(0, nameEnd);
+  const std::string_view number = entry.substr(nameEnd + 1, numberEnd - nameEnd - 1);
+  int32_t errorNumber = 0;
+  if (std::from_chars(number.data(), number.data() + number.size(), errorNumber).ec != std::errc())
+    return;
+  for (size_t i = 0; i < std::size(kOperationNames); ++i) {
+    if (name == kOperationNames[i]) {
+      FailNext(static_cast<Operation>(i), std::string(entry.substr(numberEnd + 1)), errorNumber,
+               -1);
+    }
+  }
+}
+
 }  // namespace
+
+void ArmFromEnvironment() {
+  const std::string entries = GetEnvironment(kEnvironmentVariable);
+  UnsetEnvironment(kEnvironmentVariable);
+  for (size_t start = 0; start < entries.size();) {
+    size_t end = entries.find(';', start);
+    if (end == std::string::npos) end = entries.size();
+    ArmEntry(std::string_view(entries).substr(start, end - start));
+    start = end + 1;
+  }
+}
 
 void FailNext(Operation operation, const std::string& pathSuffix, int32_t errorNumber, int times) {
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit Windows program and puts its two files into dist/win32/:
-# quorvane-installer.exe and unzip32.dll. Checks that they need no DLL
+# quorvane-installer.exe and unzip32.dll, with quorvane-find-game.exe, which
+# only the setup runs (for its finish page). Checks that they need no DLL
 # besides the system's. Then packs them into the player's setup,
 # dist/win32/QuorvaneSetup.exe (NSIS, tools/windows/QuorvaneSetup.nsi).
 set -euo pipefail
@@ -8,18 +9,18 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh win32
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2 --target quorvane-installer unzip32
+cmake --build --preset win32 -j2 --target quorvane-installer unzip32 quorvane-find-game
 
 rm -rf dist/win32
 mkdir -p dist/win32
-for file in quorvane-installer.exe unzip32.dll; do
+for file in quorvane-installer.exe unzip32.dll quorvane-find-game.exe; do
   i686-w64-mingw32-strip -o "dist/win32/$file" "build/win32/bin/$file"
 done
 
 # Only DLLs that every Windows has may be imported.
 allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|urlmon|comctl32|msvcrt|ws2_32|shlwapi)\.dll$'
 status=0
-for file in dist/win32/quorvane-installer.exe dist/win32/unzip32.dll; do
+for file in dist/win32/*.exe dist/win32/*.dll; do
   while read -r dll; do
     if ! echo "$dll" | tr '[:upper:]' '[:lower:]' | grep -Eq "$allowed"; then
       echo "build-win32: $file imports $dll, which is not a system DLL" >&2
@@ -30,7 +31,7 @@ done
 fail() { echo "build-win32: $*" >&2; status=1; }
 exe=dist/win32/quorvane-installer.exe
 dll=dist/win32/unzip32.dll
-for file in "$exe" "$dll"; do
+for file in "$exe" "$dll" dist/win32/quorvane-find-game.exe; do
   i686-w64-mingw32-objdump -f "$file" | grep -q 'file format pei-i386' || fail "$file is not a 32-bit program"
 done
 headers=$(i686-w64-mingw32-objdump -p "$exe")
@@ -39,6 +40,9 @@ grep -q '^Subsystem.*(Windows GUI)' <<<"$headers" || fail "$exe is not a GUI-sub
 for type in 000010 000018; do
   grep -Eq "^0[0-9a-f]{2}   Entry: ID: 0x$type," <<<"$headers" || fail "$exe lacks resource type 0x$type"
 done
+# What only the tests' build may do (QV_TEST_FAULTS) is not in the players'
+# program.
+! grep -q QV_TEST_FAULTS "$exe" || fail "$exe carries the tests' fault injection"
 # Exactly the two entry points, undecorated, and stdcall in the build (the
 # unstripped library still has the decorated symbols).
 exports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')

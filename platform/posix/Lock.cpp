@@ -105,8 +105,11 @@ std::unique_ptr<ExclusiveLock::Impl> Take(const std::string& path, const std::st
     impl->fd.Reset(::open(native.c_str(), O_RDWR | O_CREAT | flags, shared ? 0666 : 0600));
     if (!impl->fd.Valid() && (errno == EACCES || errno == EPERM || errno == EROFS) && shared) {
       // Made by another user who gave us no write permission.
+      const int refused = errno;
       writable = false;
       impl->fd.Reset(::open(native.c_str(), O_RDONLY | flags));
+      // Not there, and we may not make it: the refusal is what to tell.
+      if (!impl->fd.Valid() && errno == ENOENT) Raise(refused, "open for locking", path, native);
     }
     if (!impl->fd.Valid()) Raise(errno, "open for locking", path, native);
     // The umask may have taken the others' write bit; give it back where

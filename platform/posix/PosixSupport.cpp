@@ -79,8 +79,11 @@ int32_t NumberForErrno(int code, PathKind kind, const std::string& native) {
       return err::kPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS:
       return err::kPermissionDenied;
+    // A read-only medium or mount: no one's rights would let the write
+    // through, so it must not read as "permission denied".
+    case EROFS:
+      return err::kPathFileAccess;
     case EEXIST:
       return err::kFileExists;
     case ENOSPC:

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FaultInjection.h"
+
 namespace qv::platform {
 
 namespace {
@@ -25,6 +27,7 @@ void InitProcess(int argc, char** argv) {
   for (int i = 1; i < argc && argv != nullptr; ++i) {
     if (argv[i] != nullptr) arguments.emplace_back(argv[i]);
   }
+  fault::ArmFromEnvironment();
 }
 
 std::string CommandLineArguments() {
@@ -62,6 +65,22 @@ std::string ExecutableFolder() {
 std::string GetEnvironment(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value != nullptr ? std::string(value) : std::string();
+}
+
+void UnsetEnvironment(const std::string& name) {
+  ::unsetenv(name.c_str());
+}
+
+bool CanElevate() {
+  // A desktop program here has no prompt that would lend it an
+  // administrator's rights for one step (sudo needs a terminal, pkexec a
+  // policy of its own); a file the user may not change is reported as such.
+  return false;
+}
+
+ElevatedRun RunElevated(const std::string&) {
+  return {ElevatedRun::Outcome::kFailed, -1,
+          "this system cannot start a program with an administrator's rights"};
 }
 
 }  // namespace qv::platform

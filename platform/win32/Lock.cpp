@@ -75,6 +75,12 @@ ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
   if (!impl->file.Valid() && ::GetLastError() == ERROR_ACCESS_DENIED) {
     impl->file.Reset(::CreateFileA(lockPath.c_str(), GENERIC_READ, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Not there, and this user may not make it (a script below Program
+    // Files, where an administrator's copy of the run makes it): the refusal
+    // is what to tell, so that the run asks for the rights.
+    if (!impl->file.Valid() && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      RaiseWin32(ERROR_ACCESS_DENIED, "open for locking", lockPath);
+    }
   }
   if (!impl->file.Valid()) RaiseWin32(::GetLastError(), "open for locking", lockPath);
   for (;;) {

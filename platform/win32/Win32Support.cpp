@@ -4,8 +4,6 @@
 
 namespace qv::platform::win32 {
 
-namespace {}  // namespace
-
 std::string SystemMessage(DWORD code) {
   char* text = nullptr;
   // FORMAT_MESSAGE_IGNORE_INSERTS: some messages hold "%1" placeholders that
@@ -36,8 +34,11 @@ int32_t NumberForWin32(DWORD code) {
     case ERROR_DIRECTORY:
       return err::kPathNotFound;
     case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
       return err::kPermissionDenied;
+    // A write-protected medium: an administrator cannot write to it either,
+    // so it must not read as a matter of rights.
+    case ERROR_WRITE_PROTECT:
+      return err::kPathFileAccess;
     // Another program has the file open (the game, an editor): waiting or
     // closing it helps, more rights do not.
     case ERROR_SHARING_VIOLATION:

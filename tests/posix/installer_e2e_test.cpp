@@ -87,9 +87,10 @@ class PosixMachine : public Machine {
   void Record(const Edition& edition) override {
     const std::string prefix = dir_.Path() + "/prefix";
     const std::string base = edition.base.empty() ? "" : "\\" + edition.base;
-    std::string native = prefix + "/drive_c/Games/The Sims 2" + base + "/";
+    const std::string games = edition.programFiles ? "Program Files/EA GAMES" : "Games";
+    std::string native = prefix + "/drive_c/" + games + "/The Sims 2" + base + "/";
     std::replace(native.begin(), native.end(), '\\', '/');
-    std::string root = "C:\\Games\\The Sims 2";
+    std::string root = "C:\\" + std::regex_replace(games, std::regex("/"), "\\") + "\\The Sims 2";
     if (edition.keys == Keys::kLegacySteam) {
       std::filesystem::create_directory_symlink("/", prefix + "/dosdevices/z:");
       root = "Z:" + std::regex_replace(prefix + "/drive_c/Games/The Sims 2", std::regex("/"), "\\");
@@ -149,7 +150,11 @@ class PosixMachine : public Machine {
 
  private:
   Ended Run(const Launch& launch) {
-    PtyProcess terminal({QV_INSTALLER_PATH, launch.arguments}, sandbox_.InstallerEnvironment());
+    const bool faulty = !launch.faults.empty();
+    PtyProcess terminal(
+        {faulty ? QV_INSTALLER_TESTING_PATH : QV_INSTALLER_PATH, launch.arguments},
+        sandbox_.InstallerEnvironment(faulty ? Environment{{"QV_TEST_FAULTS", launch.faults}}
+                                             : Environment{}));
     for (const Box& box : launch.killAfter.count() > 0 ? std::vector<Box>{} : launch.script) {
       // A message box waits after its buttons' prompt, an input box after its text and a blank.
       const std::string end = box.flags == kInputBox   ? box.text + " "

@@ -3,8 +3,11 @@
 # build run silently, then a "pavix:" link started by the shell
 # (`wine start`), which must start the installed program and install the
 # stairs from a loopback server; the setup again over the installed copy
-# (updates it in place); the uninstaller run silently, which must leave no
-# file and no key. The installer's boxes are answered by answer-boxes.exe.
+# (updates it in place), silently and then page by page, whose finish page
+# must name the game found; the uninstaller run silently, which must leave
+# no file and no key; last, without the game, the finish page must say so.
+# The installer's boxes are answered by answer-boxes.exe, the setup's pages
+# by page-through.exe.
 #   win32_setup_test.sh SOURCE-DIR BIN-DIR WORK-DIR VERSION [win64]
 set -uo pipefail
 
@@ -127,6 +130,19 @@ echo stale >"$native/unzip32.dll"
 check "the setup runs again" "$loader" "$work/QuorvaneSetup.exe" /S
 check "it updates the installed copy" cmp -s "$bin/unzip32.dll" "$native/unzip32.dll"
 
+# The setup as a player meets it, page by page; the finish page's text goes
+# to $work/finish.
+paged_setup() {
+  "$loader" "$bin/page-through.exe" "Quorvane Modular Stair Installer Setup" >"$work/finish" 2>&1 &
+  local pager=$!
+  "$loader" "$work/QuorvaneSetup.exe" && wait "$pager"
+}
+check "the setup runs page by page" paged_setup
+check "its finish page names the edition found" holds "$work/finish" "Found: The Sims 2"
+check "and its folder" holds "$work/finish" 'Game folder: C:\Games\Sims2\'
+check "and says what to do next" holds "$work/finish" 'click a "pavix:" link on a stair page'
+check "and how the installer answers" holds "$work/finish" "it answers in message boxes"
+
 # 4. The silent uninstall: it copies itself away and returns at once, so
 # the test waits until every program of the prefix has ended.
 check "the uninstaller runs silently" "$loader" "$native/uninstall.exe" /S
@@ -135,6 +151,12 @@ check "no file is left" diff <(echo "$before") <(listing)
 for key in 'HKCU\Software\Classes\pavix' 'HKLM\Software\Classes\pavix' "$uninstall_key"; do
   check "no key $key is left" not key_exists "$key"
 done
+
+# 5. Without the game, the finish page says so plainly.
+"$loader" reg delete 'HKLM\Software\EA GAMES\The Sims 2' /f >/dev/null 2>&1
+check "the setup runs page by page without the game" paged_setup
+check "its finish page says that the game was not found" holds "$work/finish" \
+  "The Sims 2 was not found on this computer"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,6 +62,13 @@ int WholeMerges(const std::string& before, const std::string& after) {
   return static_cast<int>(std::count(merged.begin(), merged.end(), '#'));
 }
 
+// How often `text` holds `part`.
+std::ptrdiff_t Occurrences(const std::string& text, const std::string& part) {
+  std::ptrdiff_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 // No stair id twice: every merge drew a fresh one, however the runs met.
 bool NoStairIdTwice(const std::string& catalog) {
   static const std::regex kId("modularStairs \\d+");
@@ -117,7 +125,8 @@ std::string EveryDrawableIdTaken() {
 const Edition kUltimate = {.displayName = "The Sims\u2122 2 Ultimate Collection",
                            .userFolder = "The Sims\u2122 2 Ultimate Collection",
                            .base = "Double Deluxe\\Base",
-                           .trailingSeparator = false};
+                           .trailingSeparator = false,
+                           .programFiles = true};
 const Edition kLegacy = {.keys = Keys::kLegacyPacks,
                          .displayName = "The Sims 2 Legacy",
                          .userFolder = "The Sims 2 Legacy",
@@ -176,7 +185,30 @@ const std::vector<Row> kRows = {
               kStop, kOk, "", true}, kFinal},
    .exitCode = 1, .twist = kNoScript, .edition = kLegacy},
   {.name = "CatalogScriptDenied", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
-   .exitCode = 1, .copied = {"Oak.package"}, .twist = kDeniedWrite, .edition = kUltimate},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kDeniedWrite, .edition = kUltimate,
+   .elevations = 1, .because = "Even with an administrator's rights"},
+  // Below Program Files only an administrator may change the catalog: one
+  // copy of the installer with those rights merges every read-me refused.
+  {.name = "CatalogScriptMergedWithRights", .entries = {"Oak.package", "ReadMe.txt", "More/ReadMe2.txt"},
+   .arguments = kAddress, .boxes = {kSuccess}, .copied = {"Oak.package"}, .merged = true,
+   .twist = kRefusedWithoutRights, .edition = kUltimate, .elevations = 1},
+  {.name = "RightsNotGiven", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kDeclined, .edition = kUltimate,
+   .because = "they were not given"},
+  // What an administrator could not change either is told without asking.
+  {.name = "ReadOnlyCatalogScript", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kReadOnlyScript, .edition = kUltimate,
+   .because = "is read-only"},
+  {.name = "CatalogScriptInUse", .entries = kOak, .arguments = kAddress, .boxes = {kNotChanged, kFinal},
+   .exitCode = 1, .copied = {"Oak.package"}, .twist = kScriptInUse, .edition = kUltimate,
+   .because = "perhaps the game: close it"},
+  // No link reaches the copy's command line: the system hands a link over
+  // in quotes, and what carries the copy's token goes the download way.
+  {.name = "LinkCarryingTheCopysToken", .entries = kOak, .arguments = "\"pavix://{}?/quorvane-elevated-merge\"",
+   .boxes = {kSuccess}, .copied = {"Oak.package"}, .merged = true},
+  {.name = "CopysTokenInQuotes", .entries = kOak,
+   .arguments = "\"/quorvane-elevated-merge\" \"C:\\ReadMe.txt\"",
+   .boxes = {{"Unable to download file.", kStop}, kFinal}, .exitCode = 1},
   // Read-mes as creators publish them and as editors save them.
   {.name = "CreatorsReadMe", .entries = kOak, .arguments = kAddress, .boxes = {kSuccess},
    .copied = {"Oak.package"}, .merged = true, .readMe = kCreatorsReadMe, .appended = kCreatorsLines},
@@ -217,15 +249,35 @@ void Check(Machine& m, const Row& row) {
   if (row.twist == kNoScript) fs::remove(PathOf(m.script));
   const std::string catalog = ReadAll(m.script);
 
+  // Where no copy with more rights can be started, a write refused for lack
+  // of them ends the run as a denied one does.
+  const bool refusedForGood = row.twist == kRefusedWithoutRights && !m.elevates;
+  const std::vector<Box> boxes = refusedForGood ? std::vector<Box>{kNotChanged, kFinal} : row.boxes;
+  const bool merged = row.merged && !refusedForGood;
+  std::string faults;
+  if (row.twist == kRefusedWithoutRights || row.twist == kDeclined)
+    faults = "replace 70 modularstairs.txt";
+  if (row.twist == kDeclined) faults += ";elevate 70 *";
+  if (row.twist == kScriptInUse) faults = "replace 55 modularstairs.txt";
   Ended ended;
   {
     std::optional<ScopedImmutable> denied;
     if (row.twist == kDeniedWrite) denied.emplace(m.script);
-    ended = m.Start({{arguments, row.boxes}}).at(0);
+    const bool readOnly = row.twist == kReadOnlyScript;
+    if (readOnly)
+      fs::permissions(PathOf(m.script), fs::perms::owner_write, fs::perm_options::remove);
+    ended = m.Start({{arguments, boxes, {}, faults}}).at(0);
+    if (readOnly) fs::permissions(PathOf(m.script), fs::perms::owner_write, fs::perm_options::add);
   }
 
-  EXPECT_EQ(ended.exitCode, row.exitCode);
-  std::vector<Box> expected = row.boxes;
+  EXPECT_EQ(ended.exitCode, refusedForGood ? 1 : row.exitCode);
+  if (m.elevates) {
+    EXPECT_EQ(ended.elevations, row.elevations) << "copies started with an administrator's rights";
+    if (!row.because.empty() && !ended.boxes.empty()) {
+      EXPECT_THAT(ended.boxes[0].text, ::testing::HasSubstr(row.because));
+    }
+  }
+  std::vector<Box> expected = boxes;
   for (Box& box : expected) box.flags &= box.flags == kInputBox ? ~0 : m.shown;
   for (size_t i = 0; i < expected.size() && i < ended.boxes.size(); ++i)
     if (expected[i].head || (row.exitCode == 2 && i == 0))
@@ -238,14 +290,18 @@ void Check(Machine& m, const Row& row) {
   EXPECT_EQ(List(m.downloads).size(), installed.size());
   const std::string script = ReadAll(m.script);
   EXPECT_THAT(script, ::testing::StartsWith(catalog));
-  if (!row.merged) {
+  if (!merged) {
     EXPECT_EQ(script, catalog) << "the catalog script changed";
   } else if (!row.appended.empty()) {
     EXPECT_EQ(script, catalog + row.appended);
   }
-  // The read-me's lines after its first: merged or not.
+  // The read-me's lines after its stair line (whose id a second read-me
+  // cannot keep): each read-me merged once, or none.
   if (row.readMe.empty()) {
-    EXPECT_EQ(script.find(kReadMe + 12) != std::string::npos, row.merged);
+    const auto readMes = std::count_if(row.entries.begin(), row.entries.end(),
+                                       [](const auto& entry) { return entry.ends_with(".txt"); });
+    EXPECT_EQ(Occurrences(script, std::strstr(kReadMe, "objectID")), merged ? readMes : 0)
+        << "read-mes merged";
   }
   // An error that stops the run skips the clean-up.
   EXPECT_EQ(List(m.temp),

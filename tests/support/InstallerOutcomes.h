@@ -38,11 +38,15 @@ struct Launch {
   std::string arguments;                   // the command line after the program's name
   std::vector<Box> script;                 // the answers in turn; later boxes: OK, or No when asked
   std::chrono::milliseconds killAfter{0};  // killed this long after its start; 0: never
+  // Faults for the test build of the program to inject (QV_TEST_FAULTS);
+  // empty: the program as players get it.
+  std::string faults = {};
 };
 
 struct Ended {
   int exitCode = -1;
   std::vector<Box> boxes;  // in order, with the flags this system lets a user see
+  int elevations = 0;      // copies of itself it started with an administrator's rights
 };
 
 // Which keys record the game, as each edition writes them.
@@ -62,6 +66,9 @@ struct Edition {
   std::string userFolder = "The Sims 2";  // below <Documents>\EA Games
   std::string base = "";          // the base game below the root ("Double Deluxe\Base", "Base")
   bool trailingSeparator = true;  // on the folder that "Install Dir" names
+  // The root below C:\Program Files, where the disc edition, the Ultimate
+  // Collection and the EA app install by default; otherwise elsewhere.
+  bool programFiles = false;
 };
 
 class Machine {
@@ -81,6 +88,9 @@ class Machine {
   // catalog script.
   std::string temp, downloads, script;
   int shown = 0;  // the flags of a box that this system shows (kInputBox always)
+  // Whether a run here can start a copy of itself with an administrator's
+  // rights (Windows), and the machine counts those copies.
+  bool elevates = false;
   // The name of a temporary file that a killed run leaves, and one that only
   // looks like it.
   std::string leftover, lookAlike;
@@ -88,8 +98,24 @@ class Machine {
 
 // kNoDownloads: no Downloads folder (nor the per-user folder above it);
 // kNoScript: no catalog script; kDeniedWrite: a catalog script that refuses
-// to be changed.
-enum Twist { kNoTwist, kDamaged, kPassword, kNoDownloads, kNoScript, kDeniedWrite };
+// to be changed (immutable), to anyone; kRefusedWithoutRights: the run's
+// own writes of it refused for lack of rights (injected), which a copy with
+// an administrator's rights does not meet; kDeclined: the same, and the
+// prompt for those rights declined (injected); kReadOnlyScript: a script
+// with the read-only attribute; kScriptInUse: its replacement refused as a
+// file in use (injected).
+enum Twist {
+  kNoTwist,
+  kDamaged,
+  kPassword,
+  kNoDownloads,
+  kNoScript,
+  kDeniedWrite,
+  kRefusedWithoutRights,
+  kDeclined,
+  kReadOnlyScript,
+  kScriptInUse
+};
 
 // One run with an archive served. An exit code of 2 is an error that stops
 // the run: its box is compared by the head of its text. Or else several runs
@@ -112,6 +138,11 @@ struct Row {
   std::string catalog = {};  // the catalog script before; empty: kCatalog
   std::string appended =
       {};  // when merged: exactly what follows the old script; empty: not checked
+  // Where the machine elevates: the copies started with an administrator's
+  // rights, and words that the first box holds (empty: not checked). Where
+  // it does not, a write refused for lack of rights ends as a denied one.
+  int elevations = 0;
+  std::string because = {};
   friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 extern const std::vector<Row> kRows;

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include "platform/Lock.h"
@@ -128,14 +129,21 @@ class WineMachine : public Machine {
     temp = dir_.Path() + "\\tmp";
     fs::create_directories(temp);
     fs::create_directories(programs_);
-    for (const char* file : {"\\quorvane-installer.exe", "\\unzip32.dll"})
+    for (const char* file :
+         {"\\quorvane-installer.exe", "\\quorvane-installer-testing.exe", "\\unzip32.dll"})
       fs::copy_file(platform::ExecutableFolder() + file, programs_ + file);
     shown = 0xFF;
+    elevates = true;
+    // Wine starts the desktop's own process for the first program that
+    // needs the desktop: here, not inside a run's job, where it would count.
+    ::GetDesktopWindow();
     leftover = ".qv-0000beef-0001.tmp";
     lookAlike = ".qv-notes.tmp";
   }
   ~WineMachine() override {
     for (const char* key : kGameKeys) Reg(std::string("delete \"") + key + "\" /f");
+    std::error_code ec;
+    fs::remove_all(programFiles_, ec);
   }
 
   // The game in this test's folder, its keys written with reg.exe as the
@@ -143,7 +151,7 @@ class WineMachine : public Machine {
   // is the installer's too).
   void Record(const Edition& edition) override {
     for (const char* key : kGameKeys) Reg(std::string("delete \"") + key + "\" /f");
-    const std::string root = dir_.Path() + "\\The Sims 2";
+    const std::string root = (edition.programFiles ? programFiles_ : dir_.Path()) + "\\The Sims 2";
     const std::string game = root + (edition.base.empty() ? "" : "\\" + edition.base);
     const std::string end = edition.trailingSeparator ? "\\" : "";
     script = game + "\\TSData\\Res\\Catalog\\Scripts\\modularstairs.txt";
@@ -193,18 +201,29 @@ class WineMachine : public Machine {
   std::vector<Ended> Start(const std::vector<Launch>& launches) override {
     std::vector<PROCESS_INFORMATION> runs(launches.size());
     std::vector<Ended> ended(launches.size());
+    // Each run in a job of its own, which counts every process started in
+    // it: under Wine the copy that "runas" starts is one of them.
+    std::vector<HANDLE> jobs(launches.size());
     const std::string ownTemp = fs::temp_directory_path().string();
     for (size_t i = 0; i < launches.size(); ++i) {
       // Blanks in the program's name and more than one after it.
+      const bool faulty = !launches[i].faults.empty();
       std::string line =
-          "\"" + programs_ + "\\quorvane-installer.exe\" \t " + launches[i].arguments;
+          "\"" + programs_ +
+          (faulty ? "\\quorvane-installer-testing.exe" : "\\quorvane-installer.exe") + "\" \t " +
+          launches[i].arguments;
       for (const char* name : {"TMP", "TEMP"}) ::SetEnvironmentVariableA(name, temp.c_str());
+      if (faulty) ::SetEnvironmentVariableA("QV_TEST_FAULTS", launches[i].faults.c_str());
       STARTUPINFOA startup{};
       startup.cb = sizeof startup;
-      EXPECT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &runs[i]))
+      EXPECT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                   nullptr, nullptr, &startup, &runs[i]))
           << line << ": error " << ::GetLastError();
+      jobs[i] = ::CreateJobObjectA(nullptr, nullptr);
+      EXPECT_TRUE(::AssignProcessToJobObject(jobs[i], runs[i].hProcess)) << ::GetLastError();
+      ::ResumeThread(runs[i].hThread);
       for (const char* name : {"TMP", "TEMP"}) ::SetEnvironmentVariableA(name, ownTemp.c_str());
+      ::SetEnvironmentVariableA("QV_TEST_FAULTS", nullptr);
     }
     std::set<HWND> answered;  // a box stays answered until it is gone
     const auto started = std::chrono::steady_clock::now();
@@ -248,6 +267,11 @@ class WineMachine : public Machine {
       DWORD code = 99;
       ::GetExitCodeProcess(runs[i].hProcess, &code);
       ended[i].exitCode = static_cast<int>(code);
+      JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job{};
+      EXPECT_TRUE(::QueryInformationJobObject(jobs[i], JobObjectBasicAccountingInformation, &job,
+                                              sizeof job, nullptr));
+      ended[i].elevations = static_cast<int>(job.TotalProcesses) - 1;
+      ::CloseHandle(jobs[i]);
       ::CloseHandle(runs[i].hProcess);
       ::CloseHandle(runs[i].hThread);
     }
@@ -258,9 +282,33 @@ class WineMachine : public Machine {
   TempDir dir_;
   std::string state_ = platform::GetEnvironment("QV_HTTP_STATE");
   std::string programs_ = dir_.Path() + "\\Program Files";
+  // A game below the system's Program Files folder, in a folder of this
+  // test's own.
+  std::string programFiles_ = platform::GetEnvironment("ProgramFiles") + "\\EA GAMES\\" +
+                              fs::path(dir_.Path()).filename().string();
 };
 
 QV_INSTALLER_OUTCOME_TESTS(WineMachine);
+
+// The program asks Windows for no rights of its own (asInvoker): where
+// nothing needs them no one is asked, and where the catalog does, the run
+// asks for that step alone.
+TEST(Manifest, AsksForNoRights) {
+  HMODULE program = ::LoadLibraryExA(QV_INSTALLER_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(program, nullptr) << QV_INSTALLER_PATH;
+  HRSRC found = ::FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(found, nullptr) << "no manifest";
+  const std::string manifest(
+      static_cast<const char*>(::LockResource(::LoadResource(program, found))),
+      ::SizeofResource(program, found));
+  ::FreeLibrary(program);
+  const std::regex kLevel("<requestedExecutionLevel[^>]*>");
+  std::vector<std::string> levels;
+  for (std::sregex_iterator at(manifest.begin(), manifest.end(), kLevel), end; at != end; ++at)
+    levels.push_back(at->str());
+  ASSERT_EQ(levels.size(), 1u) << manifest;
+  EXPECT_NE(levels[0].find("level=\"asInvoker\""), std::string::npos) << levels[0];
+}
 
 // The POSIX peer holds the byte that both builds lock, as the Linux
 // program's merge does, and lets go a second after this test says it waits.

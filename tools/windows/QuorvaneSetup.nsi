@@ -1,10 +1,12 @@
 ; The Windows setup of the installer, for one user and without administrator
 ; rights: puts quorvane-installer.exe and unzip32.dll into
 ; %LOCALAPPDATA%\Programs\Quorvane, registers the "pavix:" scheme, and adds
-; an uninstaller and its entry among the user's programs. /S runs the setup
-; and the uninstaller silently; running the setup over an installed copy
-; updates it in place.
-;   makensis -DVERSION=1.0.0 -DDIST=<folder of the two files> -DOUTFILE=<setup.exe>
+; an uninstaller and its entry among the user's programs. Its finish page
+; tells what the installer will find (quorvane-find-game.exe, run from the
+; setup's own temporary folder, never installed) and what to do next. /S
+; runs the setup and the uninstaller silently; running the setup over an
+; installed copy updates it in place.
+;   makensis -DVERSION=1.0.0 -DDIST=<folder of the three programs> -DOUTFILE=<setup.exe>
 ;            [-DWIN64] QuorvaneSetup.nsi
 ; (WIN64: a 64-bit setup of a 64-bit build, for the tests where Wine cannot
 ; run 32-bit programs.)
@@ -20,6 +22,7 @@
 !endif
 
 !include LogicLib.nsh
+!include MUI2.nsh
 
 Unicode true
 !ifdef WIN64
@@ -48,12 +51,19 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "Quorvane"
 
-Page directory
-Page instfiles
-UninstPage uninstConfirm
-UninstPage instfiles
-
 Var command
+Var found
+
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_PRE WhatWasFound
+!define MUI_FINISHPAGE_TITLE "The installer is ready"
+!define MUI_FINISHPAGE_TEXT_LARGE
+!define MUI_FINISHPAGE_TEXT "$found"
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
 
 ; Writes the scheme's keys below `root`: the URL protocol and the command
 ; that starts the installer with the link as its one argument.
@@ -78,6 +88,28 @@ FunctionEnd
 
 Function un.onInit
   SetShellVarContext current
+FunctionEnd
+
+; The finish page's text: what the installer will find, as its own lookups
+; find it, and what to do next. Pages are not shown to a silent setup, so it
+; never runs there.
+Function WhatWasFound
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\quorvane-find-game.exe" "${DIST}\quorvane-find-game.exe"
+  nsExec::ExecToStack '"$PLUGINSDIR\quorvane-find-game.exe"'
+  Pop $0
+  Pop $1
+  StrCpy $2 "click a $\"pavix:$\" link on a stair page. The installer has no window of its \
+    own: it answers in message boxes. A game below Program Files may ask for an \
+    administrator's rights the first time a run changes its catalog."
+  ${If} $0 == 0
+    StrCpy $found "$1$\r$\nNext, $2"
+  ${ElseIf} $0 == 1
+    StrCpy $found "The Sims 2 was not found on this computer, so stairs cannot be installed \
+      yet.$\r$\n$\r$\nInstall the game (a Legacy Collection: start it once), then $2"
+  ${Else}
+    StrCpy $found "The setup could not tell whether The Sims 2 is installed.$\r$\n$\r$\nNext, $2"
+  ${EndIf}
 FunctionEnd
 
 Section
