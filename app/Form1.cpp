@@ -106,12 +106,10 @@ std::string NotChanged(const MergeResult& failed) {
 
 }  // namespace
 
+// The steps of a run, each ending it when it says so: the address, the run's
+// turn, the game, the download, the extraction with the packages and the
+// read-mes, the clean-up and the final message.
 int Form1::Run() {
-  const std::string caption = kCaption;
-  auto message = [&caption](const std::string& text, int32_t flags) {
-    return platform::ShowMessageBox(text, flags, caption);
-  };
-
   // Held from before the download to the end of the run, the report of an
   // error that stops it included.
   std::optional<platform::ExclusiveLock> runLock;
@@ -128,8 +126,6 @@ int Form1::Run() {
       return RunWithRights(arguments.substr(token.size()));
     }
 
-    bool bSuccess = false;
-
     // Every run uses the same archive and extraction folder: a second link
     // clicked while a run goes on waits here until that run has ended. A
     // temporary folder that cannot even hold the lock cannot hold the
@@ -137,116 +133,119 @@ int Form1::Run() {
     try {
       runLock.emplace(platform::ExclusiveLock::TakeRunLock(GetTempFolder()));
     } catch (const Error&) {
-      message(kUnableToDownload, kFlagsStop);
-      message(kFailed, kFlagsStop);
-      return kExitFailed;
+      return Failed(kUnableToDownload);
     }
     // What a run killed before its end left half-written: no other run can
     // be writing here now. (The catalog script's folder is cleaned by the
     // merge, under the lock that covers it.)
     RemoveLeftoverTemporaries(GetTempFolder());
 
-    // Nothing is fetched or copied for a game that is not there: packages in
-    // a Downloads folder that no game reads, and a catalog that cannot take
-    // their stairs, would only look like an install.
-    const std::optional<GameInstall> game = FindGame();
-    if (!game) {
-      message("The Sims 2 was not found. " + WhereTheGameWasLookedFor(), kFlagsStop);
-      message(kFailed, kFlagsStop);
-      return kExitFailed;
-    }
-    const std::string script = CatalogScriptPath(*game);
-    if (!FileExists(script)) {
-      message("The catalog script of " + game->edition +
-                  " was not found. It was looked for at:\r\n" + script,
-              kFlagsStop);
-      message(kFailed, kFlagsStop);
-      return kExitFailed;
-    }
+    const std::optional<GameInstall> game = FindGameToInstallInto();
+    if (!game) return Failed();
     RemoveLeftoverTemporaries(DownloadsFolder(*game));
 
     // Quotes go wherever they stand; the scheme word is replaced only in the
     // exact case the web pages use, every occurrence.
     const std::string address =
         text::ReplaceAll(text::ReplaceAll(arguments, "\"", ""), "pavix:", "http:");
+    if (!DownloadFile(address, GetTempFolder() + kArchiveName)) return Failed(kUnableToDownload);
 
-    if (!DownloadFile(address, GetTempFolder() + kArchiveName)) {
-      message(kUnableToDownload, kFlagsStop);
-      message(kFailed, kFlagsStop);
-      return kExitFailed;
-    }
-
-    auto oUnzip = std::make_unique<CGUnzipFiles>();
-    oUnzip->SetZipFileName(GetTempFolder() + kArchiveName);
-    oUnzip->SetExtractDir(GetTempFolder() + kExtractFolderName);
-    // Every file lands directly in the extraction folder, whatever folders
-    // the archive stores, because that is where the run looks for them.
-    oUnzip->SetHonorDirectories(false);
-
-    [&] {
-      if (oUnzip->Unzip("", "") != 0) return;
-
-      File1.SetPath(GetTempFolder() + kExtractFolderName);
-      File1.SetPattern("*.package");
-      if (File1.ListCount() < 1) {
-        message(kPackageNotFound, kFlagsStop);
-        return;
-      }
-
-      const std::string downloads = MakeDownloadsFolder(*game);
-      // The loop ends at the first package that is already installed,
-      // whatever the answer: the ones before it stay copied, the ones after
-      // it and the read-mes are left alone.
-      for (int32_t index = 0; index < File1.ListCount();) {
-        const std::string source = File1.Path() + "\\" + File1.List(index);
-        const std::string target = downloads + File1.List(index);
-        if (FileExists(target)) {
-          if (message(kAlreadyInstalled, kFlagsQuestion) == platform::kIdYes) {
-            platform::CopyFileReplacing(source, target);
-            bSuccess = true;
-          }
-          return;
-        }
-        platform::CopyFileReplacing(source, target);
-        ++index;
-      }
-
-      File1.SetPattern("*.txt");
-      if (File1.ListCount() < 1) {
-        message(kReadMeNotFound, kFlagsStop);
-        return;
-      }
-
-      // Stairs whose lines are not in the catalog do not appear in the
-      // game, whatever was copied: a failed merge is told.
-      if (const std::optional<MergeResult> failed = MergeReadMes()) {
-        message(NotChanged(*failed), kFlagsStop);
-        return;
-      }
-      bSuccess = true;
-    }();
-
-    // Clean-up; what it finds or fails to delete changes nothing in the outcome.
-    oUnzip.reset();
-    int32_t lErrNum = 0;
-    std::string sErrDesc;
-    DeleteFolder(GetTempFolder() + kExtractFolderName, false, lErrNum, sErrDesc);
-    qv::DeleteFile(GetTempFolder() + kArchiveName, false, lErrNum, sErrDesc);
-
-    if (bSuccess) {
-      message(kSucceeded, kFlagsInformation);
-      return kExitSuccess;
-    }
-    message(kFailed, kFlagsStop);
-    return kExitFailed;
-  } catch (const Error& error) {
-    ReportError(error);
-  } catch (const std::bad_alloc&) {
-    ReportError(Error(err::kOutOfMemory, "Out of memory"));
-  } catch (const std::exception& unexpected) {
-    ReportError(Error(err::kInternal, std::string("Internal error: ") + unexpected.what()));
+    const bool bSuccess = ExtractAndInstall(*game);
+    CleanUp();
+    if (!bSuccess) return Failed();
+    Message(kSucceeded, kFlagsInformation);
+    return kExitSuccess;
+  } catch (...) {
+    ReportError(CaughtError());
   }
   return kExitStopped;
+}
+
+int32_t Form1::Message(const std::string& text, int32_t flags) {
+  return platform::ShowMessageBox(text, flags, kCaption);
+}
+
+int Form1::Failed(const std::string& why) {
+  if (!why.empty()) Message(why, kFlagsStop);
+  Message(kFailed, kFlagsStop);
+  return kExitFailed;
+}
+
+std::optional<GameInstall> Form1::FindGameToInstallInto() {
+  // Nothing is fetched or copied for a game that is not there: packages in
+  // a Downloads folder that no game reads, and a catalog that cannot take
+  // their stairs, would only look like an install.
+  std::optional<GameInstall> game = FindGame();
+  if (!game) {
+    Message("The Sims 2 was not found. " + WhereTheGameWasLookedFor(), kFlagsStop);
+    return std::nullopt;
+  }
+  const std::string script = CatalogScriptPath(*game);
+  if (!FileExists(script)) {
+    Message("The catalog script of " + game->edition + " was not found. It was looked for at:\r\n" +
+                script,
+            kFlagsStop);
+    return std::nullopt;
+  }
+  return game;
+}
+
+bool Form1::ExtractAndInstall(const GameInstall& game) {
+  CGUnzipFiles oUnzip;
+  oUnzip.SetZipFileName(GetTempFolder() + kArchiveName);
+  oUnzip.SetExtractDir(GetTempFolder() + kExtractFolderName);
+  // Every file lands directly in the extraction folder, whatever folders
+  // the archive stores, because that is where the run looks for them.
+  oUnzip.SetHonorDirectories(false);
+  if (oUnzip.Unzip("", "") != 0) return false;
+
+  File1.SetPath(GetTempFolder() + kExtractFolderName);
+  File1.SetPattern("*.package");
+  if (File1.ListCount() < 1) {
+    Message(kPackageNotFound, kFlagsStop);
+    return false;
+  }
+  if (const std::optional<bool> answered = CopyPackages(MakeDownloadsFolder(game))) {
+    return *answered;
+  }
+
+  File1.SetPattern("*.txt");
+  if (File1.ListCount() < 1) {
+    Message(kReadMeNotFound, kFlagsStop);
+    return false;
+  }
+  // Stairs whose lines are not in the catalog do not appear in the game,
+  // whatever was copied: a failed merge is told.
+  if (const std::optional<MergeResult> failed = MergeReadMes()) {
+    Message(NotChanged(*failed), kFlagsStop);
+    return false;
+  }
+  return true;
+}
+
+std::optional<bool> Form1::CopyPackages(const std::string& downloads) {
+  // The loop ends at the first package that is already installed, whatever
+  // the answer: the ones before it stay copied, the ones after it and the
+  // read-mes are left alone.
+  for (int32_t index = 0; index < File1.ListCount(); ++index) {
+    const std::string source = File1.Path() + "\\" + File1.List(index);
+    const std::string target = downloads + File1.List(index);
+    if (FileExists(target)) {
+      if (Message(kAlreadyInstalled, kFlagsQuestion) != platform::kIdYes) return false;
+      platform::CopyFileReplacing(source, target);
+      return true;
+    }
+    platform::CopyFileReplacing(source, target);
+  }
+  return std::nullopt;
+}
+
+void Form1::CleanUp() {
+  // What it finds or fails to delete changes nothing in the outcome.
+  int32_t lErrNum = 0;
+  std::string sErrDesc;
+  DeleteFolder(GetTempFolder() + kExtractFolderName, false, lErrNum, sErrDesc);
+  qv::DeleteFile(GetTempFolder() + kArchiveName, false, lErrNum, sErrDesc);
 }
 
 std::optional<MergeResult> Form1::MergeReadMes() {

@@ -13,6 +13,7 @@
 #include "app/WorkingLists.h"
 #include "common/AppInfo.h"
 #include "common/Error.h"
+#include "common/Game.h"
 
 namespace qv {
 
@@ -96,6 +97,21 @@ class Form1 {
  private:
   std::string GetTempFolder();
   void ReportError(const Error& error);
+
+  // The steps of Run.
+  int32_t Message(const std::string& text, int32_t flags);
+  // Shows `why` (when given) and the final error message; the exit status.
+  int Failed(const std::string& why = {});
+  // The game, and its catalog script there; nothing (and the message that
+  // says what is missing) when either is not.
+  std::optional<GameInstall> FindGameToInstallInto();
+  // Extracts the archive, copies its packages and merges its read-mes;
+  // whether the stairs are installed.
+  bool ExtractAndInstall(const GameInstall& game);
+  // Copies the listed packages into `downloads`; nothing when every one was
+  // copied, else whether the player let the one already there be replaced.
+  std::optional<bool> CopyPackages(const std::string& downloads);
+  void CleanUp();
   // Merges every listed read-me; gives the first failure to tell, after one
   // copy with an administrator's rights has merged those refused for lack
   // of rights, where the system has such copies.

@@ -132,22 +132,6 @@ bool HasLinesToTakeOver(const std::string& readme) noexcept {
   return found;
 }
 
-// The exception being handled as the error value, with the merge as its
-// source.
-Error CaughtError() {
-  try {
-    throw;
-  } catch (const Error& error) {
-    return error.WithSource(kSource);
-  } catch (const std::bad_alloc&) {
-    return Error(err::kOutOfMemory, "Out of memory", kSource);
-  } catch (const std::exception& unexpected) {
-    return Error(err::kInternal, std::string("Internal error: ") + unexpected.what(), kSource);
-  } catch (...) {
-    return Error(err::kInternal, "Internal error", kSource);
-  }
-}
-
 // The folder part of `path`, without its last separator.
 std::string FolderOf(const std::string& path) {
   const size_t separator = path.find_last_of("\\/");
@@ -375,7 +359,7 @@ MergeResult Form1::InstallFile(const std::string& FileToInstall) {
     // something to take over: when the failure came before the read-me was
     // read, a look at the read-me tells. A read-me that could not be read
     // through is a failure, whatever it held.
-    Error error = CaughtError();
+    Error error = CaughtError(kSource);
     if (bChanged || readmeReached || HasLinesToTakeOver(FileToInstall)) {
       result.outcome = MergeResult::Outcome::kFailed;
       result.error = std::move(error);

@@ -33,6 +33,12 @@ inline constexpr int32_t kDllEntryPoint = 453;      // can't find DLL entry poin
 // error" for numbers without one of their own.
 const char* Title(int32_t number) noexcept;
 
+// How a failed file call reads in every report: "<title>: cannot <action>
+// '<path>': <reason>", with the host's own path in brackets after the path
+// where the two differ (a Windows path mapped into a Wine prefix).
+std::string FileErrorText(int32_t number, const std::string& action, const std::string& path,
+                          const std::string& reason, const std::string& hostPath = {});
+
 }  // namespace err
 
 class Error : public std::exception {
@@ -57,5 +63,11 @@ class Error : public std::exception {
   std::string description_;
   std::string source_;
 };
+
+// The exception being handled, as the error value: an Error keeps its
+// number and description, running out of memory is error 7, anything else
+// an internal error (51). `source`, when given, is the routine that passes
+// it on. Only to be called inside a catch block.
+Error CaughtError(const std::string& source = {}) noexcept;
 
 }  // namespace qv

@@ -37,20 +37,11 @@ void Reset(int32_t& lErrNum, std::string& sErrDesc) {
 // Turns whatever a step raised into the status convention. Runs inside a
 // catch block; never throws.
 void Store(int32_t& lErrNum, std::string& sErrDesc) noexcept {
+  const Error caught = CaughtError();
+  lErrNum = caught.Number();
   try {
-    throw;
-  } catch (const Error& e) {
-    lErrNum = e.Number();
-    sErrDesc = e.Description();
-  } catch (const std::bad_alloc&) {
-    lErrNum = err::kOutOfMemory;
-    sErrDesc = "Out of memory";
-  } catch (const std::exception& e) {
-    lErrNum = err::kInvalidCall;
-    sErrDesc = e.what();
-  } catch (...) {
-    lErrNum = err::kInvalidCall;
-    sErrDesc = "Invalid procedure call or argument";
+    sErrDesc = caught.Description();
+  } catch (...) {  // no memory for the text: the number still tells
   }
   // The convention reserves 0 for success and -1 for the helpers' own
   // messages; a platform error must never look like either.

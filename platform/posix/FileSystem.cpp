@@ -39,12 +39,6 @@ using fault::Operation;
 using posix::PathKind;
 using posix::UniqueFd;
 
-std::string Quoted(const std::string& path, const std::string& native) {
-  std::string out = "'" + path + "'";
-  if (!native.empty() && native != path) out += " (" + native + ")";
-  return out;
-}
-
 std::string BaseNameOf(const std::string& native) {
   const std::string trimmed = posix::TrimTrailingSeparators(native);
   const size_t slash = trimmed.rfind('/');
@@ -53,8 +47,7 @@ std::string BaseNameOf(const std::string& native) {
 
 [[noreturn]] void Raise(int32_t number, const std::string& action, const std::string& path,
                         const std::string& native, const std::string& reason) {
-  throw Error(number, std::string(err::Title(number)) + ": cannot " + action + " " +
-                          Quoted(path, native) + ": " + reason);
+  throw Error(number, err::FileErrorText(number, action, path, reason, native));
 }
 
 [[noreturn]] void RaiseErrno(int code, PathKind kind, const std::string& action,

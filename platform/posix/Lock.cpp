@@ -40,8 +40,7 @@ constexpr const char kRunLockName[] = ".quorvane-run.lock";
 [[noreturn]] void Raise(int code, const std::string& action, const std::string& path,
                         const std::string& native) {
   const int32_t number = posix::NumberForErrno(code, posix::PathKind::kFile, native);
-  throw Error(number, std::string(err::Title(number)) + ": cannot " + action + " '" + path +
-                          "': " + std::strerror(code));
+  throw Error(number, err::FileErrorText(number, action, path, std::strerror(code)));
 }
 
 bool SameFile(int fd, const std::string& native) {

@@ -285,8 +285,8 @@ ImplPtr Open(const std::string& path, DWORD access, DWORD share, DWORD dispositi
     // Opening a folder as a file fails with "access denied"; say what it is.
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      throw Error(err::kPathFileAccess, "Path/File access error: cannot " + std::string(action) +
-                                            " '" + path + "': it is a folder");
+      throw Error(err::kPathFileAccess,
+                  err::FileErrorText(err::kPathFileAccess, action, path, "it is a folder"));
     }
     RaiseWin32(code, action, path);
   }

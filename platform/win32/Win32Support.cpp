@@ -70,14 +70,12 @@ int32_t NumberForWin32(DWORD code) {
 
 void RaiseWin32(DWORD code, const std::string& action, const std::string& path) {
   const int32_t number = NumberForWin32(code);
-  throw Error(number, std::string(err::Title(number)) + ": cannot " + action + " '" + path +
-                          "': " + SystemMessage(code));
+  throw Error(number, err::FileErrorText(number, action, path, SystemMessage(code)));
 }
 
 void CheckFault(fault::Operation operation, const std::string& action, const std::string& path) {
   if (auto number = fault::Take(operation, path)) {
-    throw Error(*number, std::string(err::Title(*number)) + ": cannot " + action + " '" + path +
-                             "': injected fault");
+    throw Error(*number, err::FileErrorText(*number, action, path, "injected fault"));
   }
 }
 
