@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "AsciiCase.h"
 #include "EntryName.h"
 #include "Wildcard.h"
 
@@ -56,14 +57,6 @@ class FileSink final : public Sink {
 
 bool On(int32_t option) {
   return option != 0;
-}
-
-std::string FoldCase(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& relative) {
