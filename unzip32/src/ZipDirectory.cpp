@@ -1,6 +1,7 @@
 #include "ZipDirectory.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "ByteCursor.h"
 #include "unzip32.h"
@@ -20,6 +21,19 @@ struct EndRecord {
   uint64_t directoryLimit = 0;  // the directory ends before this: the first end record
   bool zip64 = false;
   uint64_t zip64Shift = 0;  // how far the ZIP64 end record is behind its stated place
+};
+
+// What a local header says. The name and the extra field lie in the
+// reader's window: valid until its next read.
+struct LocalHeader {
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  uint64_t compressedSize = 0;
+  uint64_t size = 0;
+  std::string_view name;
+  std::span<const uint8_t> extra;
+  uint64_t dataOffset = 0;  // where the entry's data begin
 };
 
 namespace {
@@ -146,6 +160,40 @@ bool CheckEnd(const EndRecord& end, Problem& problem) {
     return Fail(problem, UNZIP32_ERR_FORMAT,
                 std::to_string(end.entryCount) + " entries cannot fit in a central directory of " +
                     std::to_string(end.directorySize) + " bytes");
+  }
+  return true;
+}
+
+// Whether the local header describes the entry as its central header does.
+bool MatchesCentral(const LocalHeader& local, const CentralEntry& entry, const std::string& label,
+                    Problem& problem) {
+  if (local.name != entry.name) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": name differs from the central directory");
+  }
+  if (local.method != entry.method) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": method " + std::to_string(local.method) + ", central directory says " +
+                    std::to_string(entry.method));
+  }
+  if ((local.flags & kSignificantFlags) != (entry.flags & kSignificantFlags)) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": encryption flags differ from the central directory");
+  }
+  // A local header with bit 3 defers CRC and sizes to the descriptor, which
+  // is held to the central header instead (writers put zeros, or only some
+  // of the values, in the local header then).
+  if ((local.flags & kFlagDescriptor) != 0) return true;
+  uint64_t size = local.size;
+  uint64_t compressedSize = local.compressedSize;
+  uint64_t unused = 0;
+  std::string error;
+  if (!ApplyZip64Extra(local.extra, size == kSentinel32, compressedSize == kSentinel32, false, size,
+                       compressedSize, unused, error)) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
+  }
+  if (local.crc != entry.crc || size != entry.size || compressedSize != entry.compressedSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": CRC or sizes differ from the central directory");
   }
   return true;
 }
@@ -350,9 +398,35 @@ bool ZipReader::SignatureAt(uint64_t offset, uint32_t signature) {
   return !bytes.empty() && ByteCursor(bytes).U32() == signature;
 }
 
+// Reading an entry's local header, in steps: read it, hold it to the
+// central header, and find where the data and the data descriptor end.
 bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, EntryPlace& place,
                           Problem& problem) {
   const std::string label = "local header of " + EntryLabel(entry);
+  LocalHeader local;
+  if (!ReadLocalHeader(info, entry, label, local, problem) ||
+      !MatchesCentral(local, entry, label, problem)) {
+    return false;
+  }
+  place = EntryPlace{};
+  place.dataOffset = local.dataOffset;
+  if (entry.compressedSize > info.directoryOffset - place.dataOffset) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                EntryLabel(entry) + ": " + std::to_string(entry.compressedSize) +
+                    " bytes of data at offset " + std::to_string(place.dataOffset) +
+                    " run into the central directory at " + std::to_string(info.directoryOffset));
+  }
+  place.end = place.dataOffset + entry.compressedSize;
+  const bool deferred = (local.flags & kFlagDescriptor) != 0;
+  place.descriptorFlag = deferred || (entry.flags & kFlagDescriptor) != 0;
+  if (deferred) ReadDescriptor(entry, place.end, info.directoryOffset, place);
+  return true;
+}
+
+// The local header of `entry`, which must lie, with its name and extra
+// field, before the central directory.
+bool ZipReader::ReadLocalHeader(const ArchiveInfo& info, const CentralEntry& entry,
+                                const std::string& label, LocalHeader& local, Problem& problem) {
   if (entry.localOffset > info.directoryOffset ||
       info.directoryOffset - entry.localOffset < kLocalSize) {
     return Fail(problem, UNZIP32_ERR_FORMAT,
@@ -367,14 +441,14 @@ bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, En
     return Fail(problem, UNZIP32_ERR_FORMAT, label + ": bad signature");
   }
   cursor.Skip(2);  // version needed
-  uint16_t flags = cursor.U16();
-  uint16_t method = cursor.U16();
+  local.flags = cursor.U16();
+  local.method = cursor.U16();
   cursor.Skip(4);  // time and date: the central header's are used
-  uint32_t crc = cursor.U32();
-  uint64_t compressedSize = cursor.U32();
-  uint64_t size = cursor.U32();
-  uint16_t nameLength = cursor.U16();
-  uint16_t extraLength = cursor.U16();
+  local.crc = cursor.U32();
+  local.compressedSize = cursor.U32();
+  local.size = cursor.U32();
+  const uint16_t nameLength = cursor.U16();
+  const uint16_t extraLength = cursor.U16();
 
   const uint64_t headerEnd = entry.localOffset + kLocalSize;
   const size_t variable = size_t{nameLength} + extraLength;
@@ -386,48 +460,9 @@ bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, En
   auto rest = Read(headerEnd, variable, problem);
   if (rest.size() != variable) return false;
   ByteCursor tail(rest);
-  std::string_view name = tail.Text(nameLength);
-  auto extra = tail.Bytes(extraLength);
-
-  if (name != entry.name) {
-    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": name differs from the central directory");
-  }
-  if (method != entry.method) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                label + ": method " + std::to_string(method) + ", central directory says " +
-                    std::to_string(entry.method));
-  }
-  if ((flags & kSignificantFlags) != (entry.flags & kSignificantFlags)) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                label + ": encryption flags differ from the central directory");
-  }
-  // A local header with bit 3 defers CRC and sizes to the descriptor, which
-  // is held to the central header instead (writers put zeros, or only some
-  // of the values, in the local header then).
-  const bool deferred = (flags & kFlagDescriptor) != 0;
-  if (!deferred) {
-    std::string error;
-    uint64_t unused = 0;
-    if (!ApplyZip64Extra(extra, size == kSentinel32, compressedSize == kSentinel32, false, size,
-                         compressedSize, unused, error)) {
-      return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
-    }
-    if (crc != entry.crc || size != entry.size || compressedSize != entry.compressedSize) {
-      return Fail(problem, UNZIP32_ERR_FORMAT,
-                  label + ": CRC or sizes differ from the central directory");
-    }
-  }
-  place = EntryPlace{};
-  place.dataOffset = headerEnd + variable;
-  if (entry.compressedSize > info.directoryOffset - place.dataOffset) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                EntryLabel(entry) + ": " + std::to_string(entry.compressedSize) +
-                    " bytes of data at offset " + std::to_string(place.dataOffset) +
-                    " run into the central directory at " + std::to_string(info.directoryOffset));
-  }
-  place.end = place.dataOffset + entry.compressedSize;
-  place.descriptorFlag = deferred || (entry.flags & kFlagDescriptor) != 0;
-  if (deferred) ReadDescriptor(entry, place.end, info.directoryOffset, place);
+  local.name = tail.Text(nameLength);
+  local.extra = tail.Bytes(extraLength);
+  local.dataOffset = headerEnd + variable;
   return true;
 }
 

@@ -78,6 +78,7 @@ struct EntryPlace {
 };
 
 struct EndRecord;
+struct LocalHeader;
 
 // Reads an archive through a fixed window, so reading a large central
 // directory costs no more memory than reading a small one.
@@ -113,6 +114,9 @@ class ZipReader {
   // the shift of an archive behind a stub.
   bool ReadZip64End(EndRecord& end, Problem& problem);
   uint64_t FindShift(const EndRecord& end);
+  // A step of ReadLocal: the local header with its name and extra field.
+  bool ReadLocalHeader(const ArchiveInfo& info, const CentralEntry& entry, const std::string& label,
+                       LocalHeader& local, Problem& problem);
   // Reads the data descriptor at `offset`, before `limit`, into `place`.
   void ReadDescriptor(const CentralEntry& entry, uint64_t offset, uint64_t limit,
                       EntryPlace& place);
