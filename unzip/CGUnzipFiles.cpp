@@ -22,6 +22,11 @@ int16_t Narrow(int32_t value) {
   return static_cast<int16_t>(value);
 }
 
+// A path that was never set reaches the library as a null text.
+const char* PathText(const std::optional<std::string>& path) {
+  return path ? path->c_str() : nullptr;
+}
+
 }  // namespace
 
 int32_t CGUnzipFiles::Unzip(const std::string& sZipFileName, const std::string& sExtractDir) {
@@ -35,10 +40,23 @@ int32_t CGUnzipFiles::Unzip(const std::string& sZipFileName, const std::string& 
     const int16_t extractList = Narrow(extractList_);
     const int16_t messageLevel = Narrow(messageLevel_);
 
-    return VBUnzip(zipFileName_, extractDir_, extractNewer_, spaceToUnderScore_, promptOverwrite_,
-                   messageLevel, writeToStdOut_, testZip_, extractList, extractOnlyNewer_,
-                   displayComment_, honorDirectories_, overWriteFiles_, convertCRtoCRLF_, verbose_,
-                   caseSensitive_, privilege);
+    return VBUnzip({.sZipFileName = PathText(zipFileName_),
+                    .sExtractDir = PathText(extractDir_),
+                    .iExtractNewer = extractNewer_,
+                    .iSpaceToUnderScore = spaceToUnderScore_,
+                    .iPromptOverwrite = promptOverwrite_,
+                    .iMessageLevel = messageLevel,
+                    .iWriteToStdOut = writeToStdOut_,
+                    .iTestZip = testZip_,
+                    .iExtractList = extractList,
+                    .iExtractOnlyNewer = extractOnlyNewer_,
+                    .iDisplayComment = displayComment_,
+                    .iHonorDirectories = honorDirectories_,
+                    .iOverWriteFiles = overWriteFiles_,
+                    .iConvertCRtoCRLF = convertCRtoCRLF_,
+                    .iVerbose = verbose_,
+                    .iCaseSensitive = caseSensitive_,
+                    .iPrivilege = privilege});
   } catch (const Error& error) {
     throw error.WithSource(kSource);
   } catch (const std::bad_alloc&) {
