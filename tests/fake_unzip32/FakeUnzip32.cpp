@@ -21,6 +21,7 @@ extern "C" {
 
 #ifndef FAKE_UNZIP32_WITHOUT_VERSION
 int32_t UNZIP32_CALL UzpVersion2(UnzipVersionInfo* info) {
+  record.version = *info;
   std::memset(info, 'v', sizeof *info);  // the library may fill all of it
   return 0;
 }
@@ -38,7 +39,7 @@ int32_t UNZIP32_CALL Wiz_SingleEntryUnzip(int32_t /*includeCount*/,
 }
 
 void FakeUnzip32_Reset() {
-  record = {{}, record.stackImbalance};
+  record = {{}, {}, record.stackImbalance};
 }
 
 const FakeUnzip32Record* FakeUnzip32_Record() {

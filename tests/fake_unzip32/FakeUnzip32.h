@@ -14,7 +14,8 @@
 enum { kFakePrint = 1, kFakeReplace = 3, kFakePassword = 4, kFakeListEntry = 5, kFakeService = 6 };
 
 struct FakeUnzip32Record {
-  // What the latest Wiz_SingleEntryUnzip was handed.
+  // What the latest UzpVersion2 and Wiz_SingleEntryUnzip were handed.
+  UnzipVersionInfo version;
   UnzipOptions options;
   // Bytes that the callbacks left on the stack or took from it, over all
   // calls since the library was loaded (a reset keeps it): 0 when every
