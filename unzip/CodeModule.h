@@ -26,24 +26,26 @@ const CodeModuleRunState& RunState() noexcept;
 // the library as they are and must outlive the call; null stands for a path
 // that was never set. Each option is the 16-bit value the library gets:
 // flags 1 or 0 as the options object stores them, integers already narrowed.
+// No field has a default, so a caller that fills the record by name and
+// leaves one out is stopped by the missing-initializer warning.
 struct VBUnzipArguments {
-  const char* sZipFileName = nullptr;
-  const char* sExtractDir = nullptr;
-  int16_t iExtractNewer = 0;
-  int16_t iSpaceToUnderScore = 0;
-  int16_t iPromptOverwrite = 0;
-  int16_t iMessageLevel = 0;
-  int16_t iWriteToStdOut = 0;
-  int16_t iTestZip = 0;
-  int16_t iExtractList = 0;
-  int16_t iExtractOnlyNewer = 0;
-  int16_t iDisplayComment = 0;
-  int16_t iHonorDirectories = 0;
-  int16_t iOverWriteFiles = 0;
-  int16_t iConvertCRtoCRLF = 0;
-  int16_t iVerbose = 0;
-  int16_t iCaseSensitive = 0;
-  int16_t iPrivilege = 0;
+  const char* sZipFileName;
+  const char* sExtractDir;
+  int16_t iExtractNewer;
+  int16_t iSpaceToUnderScore;
+  int16_t iPromptOverwrite;
+  int16_t iMessageLevel;
+  int16_t iWriteToStdOut;
+  int16_t iTestZip;
+  int16_t iExtractList;
+  int16_t iExtractOnlyNewer;
+  int16_t iDisplayComment;
+  int16_t iHonorDirectories;
+  int16_t iOverWriteFiles;
+  int16_t iConvertCRtoCRLF;
+  int16_t iVerbose;
+  int16_t iCaseSensitive;
+  int16_t iPrivilege;
 };
 
 // Runs one extraction and returns the library's result code unchanged (0 is

@@ -9,16 +9,18 @@
 namespace unzip32 {
 
 // What the end records say (the ZIP64 one's values, when there is one, in
-// place of the end record's), before it is checked against the file.
+// place of the end record's), before it is checked against the file. Filled
+// whole where a record is read, so only what a record may leave out has a
+// default.
 struct EndRecord {
-  uint64_t offset = 0;  // of the end record
-  uint32_t disk = 0;
-  uint32_t directoryDisk = 0;
-  uint64_t entriesHere = 0;
-  uint64_t entryCount = 0;
-  uint64_t directorySize = 0;
-  uint64_t directoryOffset = 0;
-  uint64_t directoryLimit = 0;  // the directory ends before this: the first end record
+  uint64_t offset;  // of the end record
+  uint32_t disk;
+  uint32_t directoryDisk;
+  uint64_t entriesHere;
+  uint64_t entryCount;
+  uint64_t directorySize;
+  uint64_t directoryOffset;
+  uint64_t directoryLimit;  // the directory ends before this: the first end record
   bool zip64 = false;
   uint64_t zip64Shift = 0;  // how far the ZIP64 end record is behind its stated place
 };
@@ -26,14 +28,14 @@ struct EndRecord {
 // What a local header says. The name and the extra field lie in the
 // reader's window: valid until its next read.
 struct LocalHeader {
-  uint16_t flags = 0;
-  uint16_t method = 0;
-  uint32_t crc = 0;
-  uint64_t compressedSize = 0;
-  uint64_t size = 0;
+  uint16_t flags;
+  uint16_t method;
+  uint32_t crc;
+  uint64_t compressedSize;
+  uint64_t size;
   std::string_view name;
   std::span<const uint8_t> extra;
-  uint64_t dataOffset = 0;  // where the entry's data begin
+  uint64_t dataOffset;  // where the entry's data begin
 };
 
 namespace {
@@ -129,17 +131,17 @@ size_t FindEndRecord(std::span<const uint8_t> tail) {
 EndRecord ReadEndRecord(std::span<const uint8_t> bytes, uint64_t offset, std::string& comment) {
   ByteCursor cursor(bytes);
   cursor.Skip(4);
-  EndRecord end;
-  end.offset = offset;
-  end.disk = cursor.U16();
-  end.directoryDisk = cursor.U16();
-  end.entriesHere = cursor.U16();
-  end.entryCount = cursor.U16();
-  end.directorySize = cursor.U32();
-  end.directoryOffset = cursor.U32();
+  // Read in the order of the fields: a braced list is evaluated in order.
+  const EndRecord end = {.offset = offset,
+                         .disk = cursor.U16(),
+                         .directoryDisk = cursor.U16(),
+                         .entriesHere = cursor.U16(),
+                         .entryCount = cursor.U16(),
+                         .directorySize = cursor.U32(),
+                         .directoryOffset = cursor.U32(),
+                         .directoryLimit = offset};
   const uint16_t commentLength = cursor.U16();
   comment = std::string(cursor.Text(commentLength));
-  end.directoryLimit = offset;
   return end;
 }
 
@@ -300,14 +302,16 @@ bool ZipReader::ReadZip64End(EndRecord& end, Problem& problem) {
                 "no ZIP64 end record at " + std::to_string(recordOffset));
   }
   record.Skip(8 + 2 + 2);  // record size, versions
-  end.disk = record.U32();
-  end.directoryDisk = record.U32();
-  end.entriesHere = record.U64();
-  end.entryCount = record.U64();
-  end.directorySize = record.U64();
-  end.directoryOffset = record.U64();
-  end.directoryLimit = recordOffset;
-  end.zip64 = true;
+  end = {.offset = end.offset,
+         .disk = record.U32(),
+         .directoryDisk = record.U32(),
+         .entriesHere = record.U64(),
+         .entryCount = record.U64(),
+         .directorySize = record.U64(),
+         .directoryOffset = record.U64(),
+         .directoryLimit = recordOffset,
+         .zip64 = true,
+         .zip64Shift = end.zip64Shift};
   return true;
 }
 
@@ -403,7 +407,7 @@ bool ZipReader::SignatureAt(uint64_t offset, uint32_t signature) {
 bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, EntryPlace& place,
                           Problem& problem) {
   const std::string label = "local header of " + EntryLabel(entry);
-  LocalHeader local;
+  LocalHeader local{};
   if (!ReadLocalHeader(info, entry, label, local, problem) ||
       !MatchesCentral(local, entry, label, problem)) {
     return false;
@@ -441,12 +445,12 @@ bool ZipReader::ReadLocalHeader(const ArchiveInfo& info, const CentralEntry& ent
     return Fail(problem, UNZIP32_ERR_FORMAT, label + ": bad signature");
   }
   cursor.Skip(2);  // version needed
-  local.flags = cursor.U16();
-  local.method = cursor.U16();
+  const uint16_t flags = cursor.U16();
+  const uint16_t method = cursor.U16();
   cursor.Skip(4);  // time and date: the central header's are used
-  local.crc = cursor.U32();
-  local.compressedSize = cursor.U32();
-  local.size = cursor.U32();
+  const uint32_t crc = cursor.U32();
+  const uint64_t compressedSize = cursor.U32();
+  const uint64_t size = cursor.U32();
   const uint16_t nameLength = cursor.U16();
   const uint16_t extraLength = cursor.U16();
 
@@ -460,9 +464,14 @@ bool ZipReader::ReadLocalHeader(const ArchiveInfo& info, const CentralEntry& ent
   auto rest = Read(headerEnd, variable, problem);
   if (rest.size() != variable) return false;
   ByteCursor tail(rest);
-  local.name = tail.Text(nameLength);
-  local.extra = tail.Bytes(extraLength);
-  local.dataOffset = headerEnd + variable;
+  local = {.flags = flags,
+           .method = method,
+           .crc = crc,
+           .compressedSize = compressedSize,
+           .size = size,
+           .name = tail.Text(nameLength),
+           .extra = tail.Bytes(extraLength),
+           .dataOffset = headerEnd + variable};
   return true;
 }
 
