@@ -528,6 +528,9 @@ TEST(Unzip32Extract, CallsAndFolders) {
   EXPECT_EQ(UnzipRun(dir.Join("missing.zip"), dir.Join("out"))(), UNZIP32_ERR_OPEN);
   EXPECT_EQ(UnzipRun(archive, dir.Join("file/x"))(), UNZIP32_ERR_WRITE);
   EXPECT_EQ(Tree(dir.Path()), (Tree_t{{"a.zip", zip.Build()}, {"file", ""}}));
+  UnzipRun full(archive, dir.Join("full"));
+  full.include.assign(100, "d/*");  // as many patterns as a list holds
+  EXPECT_EQ(full(), UNZIP32_OK);
   for (const char* folder : {"out", "out/", "new/deeper", "new/deeper", "x\\y"}) {
     EXPECT_EQ(UnzipRun(archive, dir.Join(folder))(), UNZIP32_OK) << folder;
     EXPECT_EQ(Tree(dir.Join(folder), true), (Tree_t{{"d/f.txt", "f"}})) << folder;
