@@ -506,8 +506,9 @@ TEST(Unzip32Extract, Options) {
                                      "e2.bin: 100 bytes, 112 compressed, method 0, encrypted"}},
       {.name = "DisplayComment", .archive = With(One(), commented), .DisplayComment = 1,
        .says = {"Made by the stair team"}},
-      {.name = "ServiceCancels", .archive = Two("a.txt", "b.txt"), .cancelAt = 1,
-       .result = kCancelled, .out = Tree_t{{"a.txt", "first"}}, .says = {"cancelled"}},
+      // Stopped at the second entry: neither it nor the third is written.
+      {.name = "ServiceCancels", .archive = Named({"a.txt", "b.txt", "c.txt"}, false),
+       .cancelAt = 1, .result = kCancelled, .out = Tree_t{{"a.txt", "x"}}, .says = {"cancelled"}},
   };
   // clang-format on
   for (const Row& row : rows) Check(row);
