@@ -287,6 +287,7 @@ TEST(Unzip32Extract, Archives) {
       // Quirks of real writers, read as other readers read them.
       {.name = "StubThatTheOffsetsLeaveOut", .archive = Behind(Every), .asked = "P:e1.txt"},
       {.name = "BytesAfterTheEndRecord", .archive = With(One(), junk)},
+      {.name = "NoEntries", .archive = Entries({})},
       {.name = "DescriptorFlagInTheLocalHeaderOnly",
        .archive = Patch(One({.data = Text(3000), .dataDescriptor = true}), Central(8), Le(0, 2))},
       // A size that no deflate stream of this length can reach: a zip bomb's.
@@ -429,7 +430,8 @@ TEST(Unzip32Extract, Options) {
   const Build texts = Entries({{.name = "my file.txt", .data = "a\nb\n", .internalAttributes = 1},
                                {.name = "sub dir/a b.txt", .data = "c\r\nd\re",
                                 .internalAttributes = 1},
-                               {.name = "bin ary.bin", .data = "x\ny\0z\n"s}});
+                               {.name = "bin ary.bin", .data = "x\ny\0z\n"s},
+                               {.name = "one.txt", .data = "x", .internalAttributes = 1}});
   const Build pw = [](ZipWriter& zip) {
     zip.Add("one.txt", Text(3000)).password = "pw";
     zip.Add("two.txt", "two", kStored).password = "pw";
@@ -470,7 +472,7 @@ TEST(Unzip32Extract, Options) {
       {.name = "SpaceToUnderScoreAndConvertCRtoCRLF", .archive = texts, .SpaceToUnderScore = 1,
        .ConvertCRtoCRLF = 1,
        .out = Tree_t{{"my_file.txt", "a\r\nb\r\n"}, {"sub_dir/a_b.txt", "c\r\nd\r\ne"},
-                     {"bin_ary.bin", "x\ny\0z\n"s}}},
+                     {"bin_ary.bin", "x\ny\0z\n"s}, {"one.txt", "x"}}},
       // Name lists.
       {.name = "IncludeWithCase", .archive = names, .CaseSensitive = 1, .include = {"*.txt"},
        .out = Tree_t{{"a.txt", "x"}, {"dir/d.txt", "x"}}},
@@ -527,6 +529,10 @@ TEST(Unzip32Extract, CallsAndFolders) {
   EXPECT_EQ(UnzipRun("", dir.Join("out"))(), UNZIP32_ERR_PARAMETER);
   EXPECT_EQ(UnzipRun(archive, "")(), UNZIP32_ERR_PARAMETER);
   EXPECT_EQ(UnzipRun(dir.Join("missing.zip"), dir.Join("out"))(), UNZIP32_ERR_OPEN);
+  Recorded() = {};
+  EXPECT_EQ(UnzipRun(dir.Path(), dir.Join("out"))(), UNZIP32_ERR_OPEN) << "a folder is no archive";
+  EXPECT_NE(Recorded().printed.find(dir.Path()), std::string::npos)
+      << "unnamed: " << Recorded().printed;
   EXPECT_EQ(UnzipRun(archive, dir.Join("file/x"))(), UNZIP32_ERR_WRITE);
   EXPECT_EQ(Tree(dir.Path()), (Tree_t{{"a.zip", zip.Build()}, {"file", ""}}));
   UnzipRun full(archive, dir.Join("full"));
