@@ -280,12 +280,16 @@ void UnsupportedMethods(ZipWriter& zip) {
 TEST(Unzip32Extract, Archives) {
   const std::string packed = Deflate(Text(100));
   const Build junk = [](ZipWriter& zip) { zip.patch = [](std::string& b) { b += "junk"; }; };
+  const Build zip64End = [](ZipWriter& zip) { zip.zip64End = true; };
   // clang-format off
   const Row rows[] = {
       {.name = "EveryKindOfEntry", .archive = Every, .MessageLevel = 2,
        .asked = "P:e1.txt", .says = {"creating: lonely/"}},
       // Quirks of real writers, read as other readers read them.
       {.name = "StubThatTheOffsetsLeaveOut", .archive = Behind(Every), .asked = "P:e1.txt"},
+      // The ZIP64 end records' offsets leave out the stub as well.
+      {.name = "StubThatTheOffsetsLeaveOutBeforeZip64", .archive = Behind(With(Every, zip64End)),
+       .asked = "P:e1.txt"},
       {.name = "BytesAfterTheEndRecord", .archive = With(One(), junk)},
       {.name = "NoEntries", .archive = Entries({})},
       {.name = "DescriptorFlagInTheLocalHeaderOnly",
@@ -533,7 +537,9 @@ TEST(Unzip32Extract, CallsAndFolders) {
   EXPECT_EQ(UnzipRun(dir.Path(), dir.Join("out"))(), UNZIP32_ERR_OPEN) << "a folder is no archive";
   EXPECT_NE(Recorded().printed.find(dir.Path()), std::string::npos)
       << "unnamed: " << Recorded().printed;
+  Recorded() = {};
   EXPECT_EQ(UnzipRun(archive, dir.Join("file/x"))(), UNZIP32_ERR_WRITE);
+  EXPECT_NE(Recorded().printed.find(dir.Join("file")), std::string::npos) << Recorded().printed;
   EXPECT_EQ(Tree(dir.Path()), (Tree_t{{"a.zip", zip.Build()}, {"file", ""}}));
   UnzipRun full(archive, dir.Join("full"));
   full.include.assign(100, "d/*");  // as many patterns as a list holds

@@ -50,8 +50,9 @@ class ZipWriter {
   const std::vector<ZipEntry>& Entries() const { return entries_; }
 
   std::string comment;
-  std::string prefix;                       // bytes before the archive (a self-extractor stub)
-  bool offsetsLeaveOutPrefix = false;       // as when the stub is put before a finished archive
+  std::string prefix;                  // bytes before the archive (a self-extractor stub)
+  bool offsetsLeaveOutPrefix = false;  // as when the stub is put before a finished archive
+  bool zip64End = false;  // the ZIP64 end record and locator, the end record's values all sentinels
   std::function<void(std::string&)> patch;  // changes the bytes built (but the prefix)
 
   std::string Build() const;
