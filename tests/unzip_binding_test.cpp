@@ -79,6 +79,10 @@ TEST_F(Binding, EachOptionReachesItsOwnField) {
   EXPECT_TRUE(unzip.HonorDirectories() && !unzip.Verbose() && unzip.ExtractList() == 0);
   ASSERT_EQ(unzip.Unzip("a.zip", "out"), 0);
   EXPECT_EQ(ByName(Record().options), defaults) << "from a new object";
+  // Name lists that select every entry: no count, no name.
+  EXPECT_EQ(Record().includeCount, 0);
+  EXPECT_EQ(Record().excludeCount, 0);
+  EXPECT_EQ(Record().namesGiven, 0);
   const UnzipVersionInfo& version = Record().version;
   EXPECT_EQ(version.StructLength, 64);
   EXPECT_EQ(std::string(version.BetaLevel, 10), std::string(9, ' ') + '\0') << "BetaLevel";
@@ -149,12 +153,13 @@ TEST_F(Binding, CallbacksAnswerWithinTheLibrarysBuffers) {
        .box = "Overwrite x?"},
       {.name = "ReplaceWithoutABox", .slot = replace, .noBoxes = true, .in = "x" + nul,
        .answer = 102},
-      {.name = "ListEntry", .slot = kFakeListEntry},
-      {.name = "Service", .slot = kFakeService},
       {.name = "Printed", .in = "ab", .size = 2, .collected = "ab"},
       {.name = "PrintedUpToItsLength", .in = "ab", .size = 1, .collected = "a"},
       {.name = "PrintedUpToItsNul", .in = "a" + nul + "b", .size = 3, .collected = "a"},
       {.name = "PrintedLineFeedFirst", .in = "\nab", .size = 3, .collected = "\r\n"},
+      // A new run forgets what the run before printed.
+      {.name = "ListEntry", .slot = kFakeListEntry},
+      {.name = "Service", .slot = kFakeService},
   };
   // clang-format on
   const auto call = Fake<decltype(FakeUnzip32_Call)>("FakeUnzip32_Call");
