@@ -4,6 +4,8 @@
 // end-to-end tests run the real library through the binding.)
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "FakeUnzip32.h"
 #include "platform/DynamicLibrary.h"
 #include "support/ScriptedDialogs.h"
@@ -11,7 +13,6 @@
 #include "unzip/CodeModule.h"
 
 using namespace qv;
-using Values = std::vector<int32_t>;
 
 class Binding : public ::testing::Test {
  protected:
@@ -33,19 +34,6 @@ class Binding : public ::testing::Test {
   static const FakeUnzip32Record& Record() {
     return *Fake<decltype(FakeUnzip32_Record)>("FakeUnzip32_Record")();
   }
-  // Runs an extraction, then calls one of its callbacks with a buffer of
-  // exactly `bytes`; gives the answer and the buffer afterwards.
-  static std::string Callback(int32_t slot, const std::string& bytes, int32_t argument = 0) {
-    EXPECT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
-    return Again(slot, bytes, argument);
-  }
-  // The same within the latest extraction.
-  static std::string Again(int32_t slot, const std::string& bytes, int32_t argument = 0) {
-    std::vector<char> buffer(bytes.begin(), bytes.end());
-    const int32_t answer =
-        Fake<decltype(FakeUnzip32_Call)>("FakeUnzip32_Call")(slot, buffer.data(), argument);
-    return std::to_string(answer) + ":" + std::string(buffer.begin(), buffer.end());
-  }
   test::ScopedDialogs dialogs_;
 };
 
@@ -56,63 +44,62 @@ TEST_F(Binding, StackCheckSeesTheWrongCallingConvention) {
             sizeof(void*) == 4 ? 8 : 0);
 }
 
-// The options in VBUnzip's argument order, which is not the fields' order.
-Values Fields(const UnzipOptions& o) {
-  return {o.ExtractNewer,   o.SpaceToUnderScore, o.PromptOverwrite, o.MessageLevel,
-          o.WriteToStdOut,  o.TestZip,           o.ExtractList,     o.ExtractOnlyNewer,
-          o.DisplayComment, o.HonorDirectories,  o.OverWriteFiles,  o.ConvertCRtoCRLF,
-          o.Verbose,        o.CaseSensitive,     o.Privilege};
+// The options of the library's record by name.
+std::map<std::string, int32_t> ByName(const UnzipOptions& o) {
+  // clang-format off
+  return {{"ExtractOnlyNewer", o.ExtractOnlyNewer}, {"SpaceToUnderScore", o.SpaceToUnderScore},
+          {"PromptOverwrite", o.PromptOverwrite}, {"MessageLevel", o.MessageLevel},
+          {"WriteToStdOut", o.WriteToStdOut}, {"TestZip", o.TestZip},
+          {"ExtractList", o.ExtractList}, {"ExtractNewer", o.ExtractNewer},
+          {"DisplayComment", o.DisplayComment},
+          {"HonorDirectories", o.HonorDirectories}, {"OverWriteFiles", o.OverWriteFiles},
+          {"ConvertCRtoCRLF", o.ConvertCRtoCRLF}, {"Verbose", o.Verbose},
+          {"CaseSensitive", o.CaseSensitive}, {"Privilege", o.Privilege}};
+  // clang-format on
 }
 
 // Each option switched from its default, a flag to the other value, an
 // integer to -32768 (the lowest that fits 16 bits), reaches its own field,
-// widened with its sign, and reads back from its property (a few checked).
+// widened with its sign; a flag reads true only when it holds 1. The
+// version record is handed over with space-padded texts.
 TEST_F(Binding, EachOptionReachesItsOwnField) {
-  using C = CGUnzipFiles;
-  C unzip;
-  const Values defaults = {0, 0, 0, 2, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0};
-  const Values changed = {1, 1, 1, -32768, 1, 1, -32768, 1, 1, 0, 0, 1, 1, 0, -32768};
-  for (const Values* expected : {&defaults, &changed}) {
-    EXPECT_EQ(Values({unzip.HonorDirectories(), unzip.Verbose(), unzip.ExtractList()}),
-              Values({(*expected)[9], (*expected)[12], (*expected)[6]}));
-    ASSERT_EQ(unzip.Unzip("a.zip", "out"), 0);
-    EXPECT_EQ(Fields(Record().options), *expected);
-    for (auto set : {&C::SetExtractNewer, &C::SetSpaceToUnderScore, &C::SetPromptOverwrite,
-                     &C::SetWriteToStdOut, &C::SetTestZip, &C::SetExtractOnlyNewer,
-                     &C::SetDisplayComment, &C::SetConvertCRtoCRLF, &C::SetVerbose})
-      (unzip.*set)(true);
-    for (auto set : {&C::SetHonorDirectories, &C::SetOverWriteFiles, &C::SetCaseSensitive})
-      (unzip.*set)(false);
-    for (auto set : {&C::SetMessageLevel, &C::SetExtractList, &C::SetPrivilege})
-      (unzip.*set)(-32768);
-  }
-}
-
-// The answer goes into the library's buffer, zero-filled up to the size the
-// library gave and never past it or index 256; an empty answer is not asked
-// for again in the same run. The other callbacks answer as the library needs:
-// No to a replace box is 100, keep the file.
-TEST_F(Binding, CallbacksAnswerWithinTheLibrarysBuffers) {
-  const std::string fill(300, '\xAA');
-  auto answered = [&](const std::string& answer, std::size_t bytes, int32_t size) {
-    dialogs_->AnswerInput(answer);
-    return Callback(kFakePassword, fill.substr(0, bytes), size);
-  };
-  EXPECT_EQ(answered("pw", 20, 2), "0:p" + std::string(1, '\0') + fill.substr(0, 18));
-  EXPECT_EQ(answered(std::string(299, 'q'), 300, 300),
-            "0:" + std::string(256, 'q') + '\0' + fill.substr(0, 43));
-  EXPECT_EQ(answered("pw", 4, 1), "1:" + fill.substr(0, 4));
-  EXPECT_EQ(Callback(kFakePassword, "zz", 2), "1:zz");
-  EXPECT_EQ(Again(kFakePassword, "zz", 2) + Again(kFakeReplace, std::string("x\0", 2)) +
-                Again(kFakeListEntry, "") + Again(kFakeService, "") + Again(kFakePrint, "ab", 2),
-            std::string("1:zz100:x\0", 10) + "0:0:0:ab");
-  EXPECT_EQ(dialogs_->Boxes().size(), 5u);
-  EXPECT_EQ(RunState().iPasswordCancelled, 1);
-  EXPECT_EQ(CGUnzipFiles().Unzip("a.zip", "out") + RunState().iPasswordCancelled, 0);
+  // clang-format off
+  const std::map<std::string, int32_t> defaults = {
+      {"ExtractOnlyNewer", 0}, {"SpaceToUnderScore", 0}, {"PromptOverwrite", 0},
+      {"MessageLevel", 2}, {"WriteToStdOut", 0}, {"TestZip", 0}, {"ExtractList", 0},
+      {"ExtractNewer", 0}, {"DisplayComment", 0}, {"HonorDirectories", 1}, {"OverWriteFiles", 1},
+      {"ConvertCRtoCRLF", 0}, {"Verbose", 0}, {"CaseSensitive", 1}, {"Privilege", 0}};
+  const std::map<std::string, int32_t> changed = {
+      {"ExtractOnlyNewer", 1}, {"SpaceToUnderScore", 1}, {"PromptOverwrite", 1},
+      {"MessageLevel", -32768}, {"WriteToStdOut", 1}, {"TestZip", 1}, {"ExtractList", -32768},
+      {"ExtractNewer", 1}, {"DisplayComment", 1}, {"HonorDirectories", 0}, {"OverWriteFiles", 0},
+      {"ConvertCRtoCRLF", 1}, {"Verbose", 1}, {"CaseSensitive", 0}, {"Privilege", -32768}};
+  // clang-format on
+  CGUnzipFiles unzip;
+  EXPECT_TRUE(unzip.HonorDirectories() && !unzip.Verbose() && unzip.ExtractList() == 0);
+  ASSERT_EQ(unzip.Unzip("a.zip", "out"), 0);
+  EXPECT_EQ(ByName(Record().options), defaults) << "from a new object";
+  // Name lists that select every entry: no count, no name.
+  EXPECT_EQ(Record().includeCount, 0);
+  EXPECT_EQ(Record().excludeCount, 0);
+  EXPECT_EQ(Record().namesGiven, 0);
+  const UnzipVersionInfo& version = Record().version;
+  EXPECT_EQ(version.StructLength, 64);
+  EXPECT_EQ(std::string(version.BetaLevel, 10), std::string(9, ' ') + '\0') << "BetaLevel";
+  EXPECT_EQ(std::string(version.Date, 20), std::string(19, ' ') + '\0') << "Date";
+  EXPECT_EQ(std::string(version.ZlibVersion, 10), std::string(9, ' ') + '\0') << "ZlibVersion";
+  unzip.SetExtractNewer(true), unzip.SetSpaceToUnderScore(true), unzip.SetPromptOverwrite(true);
+  unzip.SetWriteToStdOut(true), unzip.SetTestZip(true), unzip.SetExtractOnlyNewer(true);
+  unzip.SetDisplayComment(true), unzip.SetConvertCRtoCRLF(true), unzip.SetVerbose(true);
+  unzip.SetHonorDirectories(false), unzip.SetOverWriteFiles(false), unzip.SetCaseSensitive(false);
+  unzip.SetMessageLevel(-32768), unzip.SetExtractList(-32768), unzip.SetPrivilege(-32768);
+  EXPECT_TRUE(!unzip.HonorDirectories() && unzip.Verbose() && unzip.ExtractList() == -32768);
+  ASSERT_EQ(unzip.Unzip("a.zip", "out"), 0);
+  EXPECT_EQ(ByName(Record().options), changed) << "every option changed";
 }
 
 // A front end that cannot show anything: no exception may cross the
-// library's C frames, and a replace box that cannot ask replaces.
+// library's C frames.
 struct BrokenDialogs : platform::DialogFrontEnd {
   int32_t MessageBox(const std::string&, int32_t, const std::string&) override { throw 1; }
   std::string InputBox(const std::string&, const std::string&, const std::string&) override {
@@ -120,8 +107,77 @@ struct BrokenDialogs : platform::DialogFrontEnd {
   }
 };
 
-TEST_F(Binding, CallbacksAnswerWhenNoBoxCanBeShown) {
-  platform::SetDialogFrontEnd(std::make_shared<BrokenDialogs>());
-  EXPECT_EQ(Callback(kFakeReplace, std::string("x\0", 2)), std::string("102:x\0", 6));
-  EXPECT_EQ(Again(kFakePassword, "zz", 2), "1:zz");
+// One call of a callback by the stand-in: the buffer as the library hands it
+// (exactly that long) with its length or size, and what the callback answers,
+// leaves in the buffer, shows and collects.
+struct CallRow {
+  std::string name{};
+  int32_t slot = kFakePrint;
+  bool sameRun = false;  // within the latest extraction, not a new one
+  bool noBoxes = false;  // with a front end that cannot show a box
+  std::string in{};
+  int32_t size = 0;
+  std::string typed{};  // into the input box
+  int32_t answer = 0;
+  std::optional<std::string> out{};  // unset: the buffer as handed over
+  std::string box{};                 // the text of the box shown, if one is
+  std::string collected{};           // GetLastMessage afterwards
+};
+
+// The password goes into the library's buffer, zero-filled up to the size the
+// library gave and never past it or index 256; an empty answer is not asked
+// for again in the same run, but in the next. A replace box answered No keeps
+// the file (100); one that cannot be shown replaces it (102). Printed text is
+// read up to its length and its first NUL; a line feed in front stands for
+// CR LF alone.
+TEST_F(Binding, CallbacksAnswerWithinTheLibrarysBuffers) {
+  const std::string fill(300, '\xAA'), nul(1, '\0'), ask = "Please Enter The Password!";
+  const int32_t password = kFakePassword, replace = kFakeReplace;
+  // clang-format off
+  const CallRow rows[] = {
+      {.name = "PasswordInABufferOfTwo", .slot = password, .in = fill.substr(0, 20), .size = 2,
+       .typed = "pw", .out = "p" + nul + fill.substr(0, 18), .box = ask},
+      {.name = "PasswordCutAtIndex256", .slot = password, .in = fill, .size = 300,
+       .typed = std::string(299, 'q'), .out = std::string(256, 'q') + nul + fill.substr(0, 43),
+       .box = ask},
+      {.name = "NoRoomForAPassword", .slot = password, .in = fill.substr(0, 4), .size = 1,
+       .typed = "pw", .answer = 1, .box = ask},
+      {.name = "NoPasswordGiven", .slot = password, .in = "zz", .size = 2, .answer = 1, .box = ask},
+      {.name = "NotAskedAgainInTheRun", .slot = password, .sameRun = true, .in = "zz", .size = 2,
+       .answer = 1},
+      {.name = "AskedAgainInTheNextRun", .slot = password, .in = "zz", .size = 2, .typed = "p",
+       .out = "p" + nul, .box = ask},
+      {.name = "PasswordWithoutABox", .slot = password, .noBoxes = true, .in = "zz", .size = 2,
+       .answer = 1},
+      {.name = "ReplaceAnsweredNo", .slot = replace, .in = "x" + nul, .answer = 100,
+       .box = "Overwrite x?"},
+      {.name = "ReplaceWithoutABox", .slot = replace, .noBoxes = true, .in = "x" + nul,
+       .answer = 102},
+      {.name = "Printed", .in = "ab", .size = 2, .collected = "ab"},
+      {.name = "PrintedUpToItsLength", .in = "ab", .size = 1, .collected = "a"},
+      {.name = "PrintedUpToItsNul", .in = "a" + nul + "b", .size = 3, .collected = "a"},
+      {.name = "PrintedLineFeedFirst", .in = "\nab", .size = 3, .collected = "\r\n"},
+      // A new run forgets what the run before printed.
+      {.name = "ListEntry", .slot = kFakeListEntry},
+      {.name = "Service", .slot = kFakeService},
+  };
+  // clang-format on
+  const auto call = Fake<decltype(FakeUnzip32_Call)>("FakeUnzip32_Call");
+  for (const CallRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto dialogs = std::make_shared<test::ScriptedDialogs>();
+    dialogs->AnswerInput(row.typed);
+    std::shared_ptr<platform::DialogFrontEnd> frontEnd = dialogs;
+    if (row.noBoxes) frontEnd = std::make_shared<BrokenDialogs>();
+    platform::SetDialogFrontEnd(frontEnd);
+    if (!row.sameRun) {
+      ASSERT_EQ(CGUnzipFiles().Unzip("a.zip", "out"), 0);
+    }
+    std::vector<char> buffer(row.in.begin(), row.in.end());
+    EXPECT_EQ(call(row.slot, buffer.data(), row.size), row.answer) << "the answer";
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), row.out.value_or(row.in)) << "the buffer";
+    EXPECT_EQ(dialogs->Boxes(), row.box.empty() ? std::vector<std::string>() : std::vector{row.box})
+        << "the boxes shown";
+    EXPECT_EQ(CGUnzipFiles().GetLastMessage(), row.collected) << "the text collected";
+  }
 }

@@ -1,10 +1,11 @@
 #include "unzip/CodeModule.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "common/Error.h"
@@ -87,16 +88,57 @@ std::string ReadBounded(const char* text, int32_t lastIndex) {
   return result;
 }
 
-// A path for UnzipOptions: null when it holds no value.
-const char* TextPointer(const std::optional<std::string>& copy) {
-  return copy ? copy->c_str() : nullptr;
-}
-
 // Fills a space-padded text field: spaces, then a NUL in its last byte.
 template <std::size_t N>
 void FillSpaces(char (&field)[N]) {
   std::memset(field, ' ', N - 1);
   field[N - 1] = '\0';
+}
+
+// The version record as the library expects to be handed it: its length
+// set and its text fields space-padded.
+UnzipVersionInfo VersionRequest() {
+  UnzipVersionInfo version{};
+  version.StructLength = static_cast<int32_t>(sizeof(UnzipVersionInfo));
+  FillSpaces(version.BetaLevel);
+  FillSpaces(version.Date);
+  FillSpaces(version.ZlibVersion);
+  return version;
+}
+
+// The library's record, field by field: its fields are 32-bit and in
+// another order than the arguments, each option widened with its sign.
+UnzipOptions LibraryOptions(const VBUnzipArguments& arguments) {
+  UnzipOptions options{};
+  options.ExtractOnlyNewer = arguments.iExtractOnlyNewer;
+  options.SpaceToUnderScore = arguments.iSpaceToUnderScore;
+  options.PromptOverwrite = arguments.iPromptOverwrite;
+  options.MessageLevel = arguments.iMessageLevel;
+  options.WriteToStdOut = arguments.iWriteToStdOut;
+  options.TestZip = arguments.iTestZip;
+  options.ExtractList = arguments.iExtractList;
+  options.ExtractNewer = arguments.iExtractNewer;
+  options.DisplayComment = arguments.iDisplayComment;
+  options.HonorDirectories = arguments.iHonorDirectories;
+  options.OverWriteFiles = arguments.iOverWriteFiles;
+  options.ConvertCRtoCRLF = arguments.iConvertCRtoCRLF;
+  options.Verbose = arguments.iVerbose;
+  options.CaseSensitive = arguments.iCaseSensitive;
+  options.Privilege = arguments.iPrivilege;
+  options.ZipFileName = arguments.sZipFileName;
+  options.ExtractDir = arguments.sExtractDir;
+  return options;
+}
+
+// Slot 2 and the reserved bytes stay zero: the library never reads them.
+UnzipUserFunctions Callbacks() {
+  UnzipUserFunctions functions{};
+  functions.Print = &UnzipPrint;
+  functions.Replace = &UnzipReplace;
+  functions.Password = &UnzipPassword;
+  functions.ListEntry = &UnzipListEntry;
+  functions.Service = &UnzipService;
+  return functions;
 }
 
 }  // namespace
@@ -111,77 +153,26 @@ void SetUnzipLibraryNameForTesting(const std::string& baseName) {
   binding.baseName = baseName;
 }
 
-int32_t VBUnzip(const std::optional<std::string>& sZipFileName,
-                const std::optional<std::string>& sExtractDir, int16_t iExtractNewer,
-                int16_t iSpaceToUnderScore, int16_t iPromptOverwrite, int16_t iMessageLevel,
-                int16_t iWriteToStdOut, int16_t iTestZip, int16_t iExtractList,
-                int16_t iExtractOnlyNewer, int16_t iDisplayComment, int16_t iHonorDirectories,
-                int16_t iOverWriteFiles, int16_t iConvertCRtoCRLF, int16_t iVerbose,
-                int16_t iCaseSensitive, int16_t iPrivilege) {
-  // Step 1: a run starts from an empty message log and asks for a password
-  // again even if the previous run's user gave none.
+int32_t VBUnzip(const VBUnzipArguments& arguments) {
+  // A run starts from an empty message log, and asks for a password again
+  // even if the previous run's user gave none.
   auto& state = MutableRunState();
   state.sLastMessage.clear();
-  UnzipNameList include{};
-  UnzipNameList exclude{};
   state.sMessageLog.clear();
   state.iPasswordCancelled = 0;
 
   try {
-    // Step 2: the library's field order differs from the argument order.
-    // Assigning an int16_t to an int32_t field widens it with its sign.
-    UnzipOptions options{};
-    options.ExtractOnlyNewer = iExtractOnlyNewer;
-    options.SpaceToUnderScore = iSpaceToUnderScore;
-    options.PromptOverwrite = iPromptOverwrite;
-    options.MessageLevel = iMessageLevel;
-    options.WriteToStdOut = iWriteToStdOut;
-    options.TestZip = iTestZip;
-    options.ExtractList = iExtractList;
-    options.ExtractNewer = iExtractNewer;
-    options.DisplayComment = iDisplayComment;
-    options.HonorDirectories = iHonorDirectories;
-    options.OverWriteFiles = iOverWriteFiles;
-    options.ConvertCRtoCRLF = iConvertCRtoCRLF;
-    options.Verbose = iVerbose;
-    options.CaseSensitive = iCaseSensitive;
-    options.Privilege = iPrivilege;
-
-    // Step 3: copies made for this call, so the library never sees the
-    // caller's storage; they live until the library has returned.
-    const std::optional<std::string>
-        zipFileName =  // NOLINT(performance-unnecessary-copy-initialization)
-        sZipFileName;
-    const std::optional<std::string>
-        extractDir =  // NOLINT(performance-unnecessary-copy-initialization)
-        sExtractDir;
-    options.ZipFileName = TextPointer(zipFileName);
-    options.ExtractDir = TextPointer(extractDir);
-
-    // Step 4: slot 2 and the reserved bytes stay zero.
-    UnzipUserFunctions functions{};
-    functions.Print = &UnzipPrint;
-    functions.Unused = nullptr;
-    functions.Replace = &UnzipReplace;
-    functions.Password = &UnzipPassword;
-    functions.ListEntry = &UnzipListEntry;
-    functions.Service = &UnzipService;
-
-    // Step 5.
-    UnzipVersionInfo version{};
-    version.StructLength = static_cast<int32_t>(sizeof(UnzipVersionInfo));
-    FillSpaces(version.BetaLevel);
-    FillSpaces(version.Date);
-    FillSpaces(version.ZlibVersion);
-
     const auto& library = Library();
-
-    // Step 6: the version is asked for but not used.
+    // The version is asked for before each extraction, though nothing reads
+    // the answer.
+    UnzipVersionInfo version = VersionRequest();
     library.uzpVersion2(&version);
-
-    // Step 7: the name lists select nothing, so every entry is extracted.
+    const UnzipOptions options = LibraryOptions(arguments);
+    const UnzipUserFunctions functions = Callbacks();
+    // Empty name lists select every entry.
+    const UnzipNameList include{};
+    const UnzipNameList exclude{};
     return library.wizSingleEntryUnzip(0, &include, 0, &exclude, &options, &functions);
-    // Step 8: the records and copies are released on the way out.
   } catch (const Error& error) {
     throw error.WithSource(kSource);
   } catch (const std::bad_alloc&) {

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "unzip32.h"
@@ -23,20 +22,39 @@ struct CodeModuleRunState {
 // Read access to the run state, for the options object and the tests.
 const CodeModuleRunState& RunState() noexcept;
 
+// The arguments of one extraction, filled by name. The paths are handed to
+// the library as they are and must outlive the call; null stands for a path
+// that was never set. Each option is the 16-bit value the library gets:
+// flags 1 or 0 as the options object stores them, integers already narrowed.
+// No field has a default, so a caller that fills the record by name and
+// leaves one out is stopped by the missing-initializer warning.
+struct VBUnzipArguments {
+  const char* sZipFileName;
+  const char* sExtractDir;
+  int16_t iExtractNewer;
+  int16_t iSpaceToUnderScore;
+  int16_t iPromptOverwrite;
+  int16_t iMessageLevel;
+  int16_t iWriteToStdOut;
+  int16_t iTestZip;
+  int16_t iExtractList;
+  int16_t iExtractOnlyNewer;
+  int16_t iDisplayComment;
+  int16_t iHonorDirectories;
+  int16_t iOverWriteFiles;
+  int16_t iConvertCRtoCRLF;
+  int16_t iVerbose;
+  int16_t iCaseSensitive;
+  int16_t iPrivilege;
+};
+
 // Runs one extraction and returns the library's result code unchanged (0 is
-// success). A path that holds no value reaches the library as a null text;
-// an empty one as an empty text. The fifteen options are passed in this
-// order, each widened with its sign into the library's 32-bit field, so -1
-// arrives with all bits set. A missing library or entry point, or any other
-// failure before the library returns, is raised as qv::Error with the source
-// "CodeModule::VBUnzip"; a failed extraction is only a non-zero result.
-int32_t VBUnzip(const std::optional<std::string>& sZipFileName,
-                const std::optional<std::string>& sExtractDir, int16_t iExtractNewer,
-                int16_t iSpaceToUnderScore, int16_t iPromptOverwrite, int16_t iMessageLevel,
-                int16_t iWriteToStdOut, int16_t iTestZip, int16_t iExtractList,
-                int16_t iExtractOnlyNewer, int16_t iDisplayComment, int16_t iHonorDirectories,
-                int16_t iOverWriteFiles, int16_t iConvertCRtoCRLF, int16_t iVerbose,
-                int16_t iCaseSensitive, int16_t iPrivilege);
+// success). Each option reaches the library's field of the same name,
+// widened with its sign into 32 bits, so -1 arrives with all bits set. A
+// missing library or entry point, or any other failure before the library
+// returns, is raised as qv::Error with the source "CodeModule::VBUnzip"; a
+// failed extraction is only a non-zero result.
+int32_t VBUnzip(const VBUnzipArguments& arguments);
 
 // Tests load a stand-in library under another base name ("unzip32" is the
 // real one). Releases the library loaded so far; the next run loads the

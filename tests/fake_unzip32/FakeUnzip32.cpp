@@ -2,6 +2,7 @@
 #include "FakeUnzip32.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "support/StackCheck.h"
 
@@ -21,24 +22,29 @@ extern "C" {
 
 #ifndef FAKE_UNZIP32_WITHOUT_VERSION
 int32_t UNZIP32_CALL UzpVersion2(UnzipVersionInfo* info) {
+  record.version = *info;
   std::memset(info, 'v', sizeof *info);  // the library may fill all of it
   return 0;
 }
 #endif
 
-int32_t UNZIP32_CALL Wiz_SingleEntryUnzip(int32_t /*includeCount*/,
-                                          const UnzipNameList* /*include*/,
-                                          int32_t /*excludeCount*/,
-                                          const UnzipNameList* /*exclude*/,
+int32_t UNZIP32_CALL Wiz_SingleEntryUnzip(int32_t includeCount, const UnzipNameList* include,
+                                          int32_t excludeCount, const UnzipNameList* exclude,
                                           const UnzipOptions* options,
                                           const UnzipUserFunctions* callbacks) {
   record.options = *options;
+  record.includeCount = includeCount;
+  record.excludeCount = excludeCount;
+  record.namesGiven = 0;
+  for (const UnzipNameList* list : {include, exclude}) {
+    for (const char* name : list->Names) record.namesGiven += name != nullptr ? 1 : 0;
+  }
   functions = *callbacks;
   return 0;
 }
 
 void FakeUnzip32_Reset() {
-  record = {{}, record.stackImbalance};
+  record = {{}, {}, 0, 0, 0, record.stackImbalance};
 }
 
 const FakeUnzip32Record* FakeUnzip32_Record() {

@@ -14,8 +14,12 @@
 enum { kFakePrint = 1, kFakeReplace = 3, kFakePassword = 4, kFakeListEntry = 5, kFakeService = 6 };
 
 struct FakeUnzip32Record {
-  // What the latest Wiz_SingleEntryUnzip was handed.
+  // What the latest UzpVersion2 and Wiz_SingleEntryUnzip were handed.
+  UnzipVersionInfo version;
   UnzipOptions options;
+  int32_t includeCount;
+  int32_t excludeCount;
+  int32_t namesGiven;  // entries of the two name lists that are not null
   // Bytes that the callbacks left on the stack or took from it, over all
   // calls since the library was loaded (a reset keeps it): 0 when every
   // callback has the library's calling convention.

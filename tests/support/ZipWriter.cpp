@@ -117,9 +117,16 @@ std::string ZipWriter::Build() const {
                  e.name + extra + e.comment;
   }
   directoryOffset_ = out.size();
-  out += directory + Le(0x06054b50, 4) + Le(0, 4) + Le(entries_.size(), 2) +
-         Le(entries_.size(), 2) + Le(directory.size(), 4) + Le(directoryOffset_, 4) +
-         Le(comment.size(), 2) + comment;
+  out += directory;
+  const uint64_t count = entries_.size();
+  if (zip64End) {  // the record, then the locator that points at it
+    out += Le(0x06064b50, 4) + Le(44, 8) + Le(45, 2) + Le(45, 2) + Le(0, 8) + Le(count, 8) +
+           Le(count, 8) + Le(directory.size(), 8) + Le(directoryOffset_, 8) + Le(0x07064b50, 4) +
+           Le(0, 4) + Le(out.size(), 8) + Le(1, 4);
+  }
+  out += Le(0x06054b50, 4) + Le(0, 4) + Le(zip64End ? 0xFFFF : count, 2) +
+         Le(zip64End ? 0xFFFF : count, 2) + Le(zip64End ? kMax32 : directory.size(), 4) +
+         Le(zip64End ? kMax32 : directoryOffset_, 4) + Le(comment.size(), 2) + comment;
   if (patch) patch(out);
   return offsetsLeaveOutPrefix ? prefix + out : out;
 }

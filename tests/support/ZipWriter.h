@@ -20,35 +20,39 @@ struct ZipTime {
   int year = 2021, month = 6, day = 15, hour = 12, minute = 30, second = 10;
 };
 
+// Every member has an initializer, so that tests may name only the members
+// they set in designated initializers.
 struct ZipEntry {
-  std::string name;             // raw bytes: may hold "\", "..", NUL or control characters
-  std::string data;             // uncompressed content
+  std::string name{};           // raw bytes: may hold "\", "..", NUL or control characters
+  std::string data{};           // uncompressed content
   uint16_t method = kDeflated;  // 0 stored, 8 deflated; any other: `data` as it is
-  ZipTime time;
-  std::optional<uint32_t> unixMode;  // st_mode with type bits: made on Unix
-  uint16_t internalAttributes = 0;   // bit 0: text
-  std::string comment, password;     // a password: traditional PKWARE encryption
-  bool dataDescriptor = false;       // sizes and CRC after the data (flag bit 3)
+  ZipTime time{};
+  std::optional<uint32_t> unixMode{};  // st_mode with type bits: made on Unix
+  uint16_t internalAttributes = 0;     // bit 0: text
+  std::string comment{}, password{};   // a password: traditional PKWARE encryption
+  bool dataDescriptor = false;         // sizes and CRC after the data (flag bit 3)
   bool descriptorSignature = true;
   bool zip64 = false;  // ZIP64 extra fields even when the sizes fit in 32 bits
   // Deliberate defects: values that lie in every header, the bytes stored in
   // place of the packed data, the local header offset the central one gives.
-  std::optional<uint32_t> crc;
-  std::optional<uint64_t> size, compressedSize, centralOffset;
-  std::optional<std::string> rawPayload;
+  std::optional<uint32_t> crc{};
+  std::optional<uint64_t> size{}, compressedSize{}, centralOffset{};
+  std::optional<std::string> rawPayload{};
   uint16_t addFlags = 0;  // ORed into the flags
-  std::string extra;      // appended to the extra fields
+  std::string extra{};    // appended to the extra fields
 };
 
 class ZipWriter {
  public:
   ZipEntry& Add(std::string name, std::string data, uint16_t method = kDeflated);
+  ZipEntry& Add(ZipEntry entry) { return entries_.emplace_back(std::move(entry)); }
   ZipEntry& Entry(size_t index) { return entries_.at(index); }
   const std::vector<ZipEntry>& Entries() const { return entries_; }
 
   std::string comment;
-  std::string prefix;                       // bytes before the archive (a self-extractor stub)
-  bool offsetsLeaveOutPrefix = false;       // as when the stub is put before a finished archive
+  std::string prefix;                  // bytes before the archive (a self-extractor stub)
+  bool offsetsLeaveOutPrefix = false;  // as when the stub is put before a finished archive
+  bool zip64End = false;  // the ZIP64 end record and locator, the end record's values all sentinels
   std::function<void(std::string&)> patch;  // changes the bytes built (but the prefix)
 
   std::string Build() const;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "TraditionalCrypto.h"
@@ -60,21 +59,22 @@ std::string MethodName(uint16_t method) {
 // cipher is given.
 class DataReader {
  public:
-  DataReader(const fileio::ArchiveFile& file, uint64_t offset, uint64_t length)
-      : file_(file), offset_(offset), remaining_(length) {}
+  DataReader(const fileio::ArchiveFile& file, uint64_t offset, uint64_t length,
+             TraditionalCipher* cipher)
+      : file_(file), offset_(offset), remaining_(length), cipher_(cipher) {}
 
   uint64_t Remaining() const { return remaining_; }
 
   // Fills `buffer` with up to `capacity` bytes; the count read, or 0 with
   // `problem` set at a read error. Only call while Remaining() > 0.
-  size_t Next(uint8_t* buffer, size_t capacity, TraditionalCipher* cipher, Problem& problem) {
+  size_t Next(uint8_t* buffer, size_t capacity, Problem& problem) {
     size_t length = static_cast<size_t>(std::min<uint64_t>(capacity, remaining_));
     fileio::Failure failure;
     if (!file_.ReadAt(offset_, buffer, length, failure)) {
       Fail(problem, UNZIP32_ERR_FORMAT, failure.text);
       return 0;
     }
-    if (cipher != nullptr) cipher->Decrypt(buffer, length);
+    if (cipher_ != nullptr) cipher_->Decrypt(buffer, length);
     offset_ += length;
     remaining_ -= length;
     return length;
@@ -84,6 +84,7 @@ class DataReader {
   const fileio::ArchiveFile& file_;
   uint64_t offset_;
   uint64_t remaining_;
+  TraditionalCipher* cipher_;  // null for an entry that is not encrypted
 };
 
 struct InflateStream {
@@ -136,6 +137,79 @@ class Output {
   uint64_t produced_ = 0;
   uLong crc_ = crc32_z(0, nullptr, 0);
 };
+
+// Whether the entry can be decoded at all; else `problem` says why.
+bool Decodable(const CentralEntry& entry, const EntryPlace& place, Problem& problem) {
+  if (auto reason = UnsupportedReason(entry); !reason.empty()) {
+    return Fail(problem, UNZIP32_ERR_UNSUPPORTED, entry.name + ": " + reason);
+  }
+  if (auto reason = ImpossibleSizeReason(entry); !reason.empty()) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, entry.name + ": " + reason);
+  }
+  // The descriptor is what a reader that goes through the local headers
+  // alone checks the data against: when it disagrees with the central
+  // header, one of the two does not describe the data, and the entry fails
+  // before anything of it is written.
+  if (auto reason = DescriptorReason(entry, place); !reason.empty()) {
+    return Fail(problem, UNZIP32_ERR_CRC, entry.name + ": " + reason);
+  }
+  return true;
+}
+
+// A stored entry's data, as they are.
+bool Copy(DataReader& reader, Output& output, Problem& problem) {
+  std::vector<uint8_t>& input = ScratchBuffer(0);
+  while (reader.Remaining() > 0) {
+    size_t got = reader.Next(input.data(), input.size(), problem);
+    if (got == 0) return false;
+    if (!output.Put(input.data(), got, problem)) return false;
+  }
+  return true;
+}
+
+// A deflated entry's data, inflated up to the end of the deflate stream.
+bool Inflate(DataReader& reader, Output& output, const std::string& name, Problem& problem) {
+  std::vector<uint8_t>& input = ScratchBuffer(0);
+  std::vector<uint8_t>& out = ScratchBuffer(1);
+  InflateStream inflater;
+  if (inflateInit2(&inflater.stream, -MAX_WBITS) != Z_OK) {
+    return Fail(problem, UNZIP32_ERR_MEMORY, name + ": cannot start inflating");
+  }
+  inflater.ready = true;
+  z_stream& stream = inflater.stream;
+  for (;;) {
+    if (stream.avail_in == 0 && reader.Remaining() > 0) {
+      size_t got = reader.Next(input.data(), input.size(), problem);
+      if (got == 0) return false;
+      stream.next_in = input.data();
+      stream.avail_in = static_cast<uInt>(got);
+    }
+    const size_t room = output.Room(out.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(room);
+    int status = inflate(&stream, Z_NO_FLUSH);
+    const size_t produced = room - stream.avail_out;
+    if (produced > 0 && !output.Put(out.data(), produced, problem)) return false;
+    // The stream's end is the data's end. Bytes after it within the
+    // compressed size are not read: the entry is delivered when its size and
+    // CRC match, as Python's zipfile and Java deliver it and 7-Zip does with a
+    // warning (bsdtar refuses it). None of the writers of the
+    // interoperability test leaves such bytes; damaged and hand-made
+    // archives have them.
+    if (status == Z_STREAM_END) return true;
+    if (status == Z_BUF_ERROR && stream.avail_in == 0 && reader.Remaining() == 0) {
+      return Fail(problem, UNZIP32_ERR_CRC, name + ": compressed data ends early");
+    }
+    if (status != Z_OK && status != Z_BUF_ERROR) {
+      const char* detail = stream.msg != nullptr ? stream.msg : "bad compressed data";
+      return Fail(problem, status == Z_MEM_ERROR ? UNZIP32_ERR_MEMORY : UNZIP32_ERR_CRC,
+                  name + ": " + detail);
+    }
+    if (status == Z_OK && produced == 0 && stream.avail_in == 0 && reader.Remaining() == 0) {
+      return Fail(problem, UNZIP32_ERR_CRC, name + ": compressed data ends early");
+    }
+  }
+}
 
 }  // namespace
 
@@ -231,90 +305,25 @@ bool PasswordPassesCheck(const fileio::ArchiveFile& file, const CentralEntry& en
   return true;
 }
 
+// Decoding in steps: refuse what cannot be decoded, start decrypting, copy
+// or inflate, and check what came out.
 bool DecodeEntry(const fileio::ArchiveFile& file, const CentralEntry& entry,
                  const EntryPlace& place, const std::optional<std::string>& password, Sink& sink,
                  Problem& problem) {
-  if (auto reason = UnsupportedReason(entry); !reason.empty()) {
-    return Fail(problem, UNZIP32_ERR_UNSUPPORTED, entry.name + ": " + reason);
-  }
-  if (auto reason = ImpossibleSizeReason(entry); !reason.empty()) {
-    return Fail(problem, UNZIP32_ERR_FORMAT, entry.name + ": " + reason);
-  }
-  // The descriptor is what a reader that goes through the local headers
-  // alone checks the data against: when it disagrees with the central
-  // header, one of the two does not describe the data, and the entry fails
-  // before anything of it is written.
-  if (auto reason = DescriptorReason(entry, place); !reason.empty()) {
-    return Fail(problem, UNZIP32_ERR_CRC, entry.name + ": " + reason);
-  }
-  uint64_t dataOffset = place.dataOffset;
-  std::unique_ptr<TraditionalCipher> cipher;
-  uint64_t length = entry.compressedSize;
+  if (!Decodable(entry, place, problem)) return false;
+  std::optional<TraditionalCipher> cipher;
   if (entry.Encrypted()) {
     if (!password) return Fail(problem, UNZIP32_ERR_PASSWORD, entry.name + ": no password");
-    cipher = std::make_unique<TraditionalCipher>(*password);
-    uint8_t header[TraditionalCipher::kHeaderSize];
-    DataReader headerReader(file, dataOffset, sizeof header);
-    if (headerReader.Next(header, sizeof header, cipher.get(), problem) != sizeof header) {
-      return false;
-    }
-    dataOffset += sizeof header;
-    length -= sizeof header;
+    cipher.emplace(*password);
   }
-
-  std::vector<uint8_t>& input = ScratchBuffer(0);
+  DataReader reader(file, place.dataOffset, entry.compressedSize, cipher ? &*cipher : nullptr);
+  // The encryption header in front of the data only moves the keys on.
+  uint8_t header[TraditionalCipher::kHeaderSize];
+  if (cipher && reader.Next(header, sizeof header, problem) != sizeof header) return false;
   Output output(entry, sink);
-  DataReader reader(file, dataOffset, length);
-
-  if (entry.method == kMethodStored) {
-    while (reader.Remaining() > 0) {
-      size_t got = reader.Next(input.data(), input.size(), cipher.get(), problem);
-      if (got == 0) return false;
-      if (!output.Put(input.data(), got, problem)) return false;
-    }
-    return output.Check(problem);
-  }
-
-  std::vector<uint8_t>& out = ScratchBuffer(1);
-  InflateStream inflater;
-  if (inflateInit2(&inflater.stream, -MAX_WBITS) != Z_OK) {
-    return Fail(problem, UNZIP32_ERR_MEMORY, entry.name + ": cannot start inflating");
-  }
-  inflater.ready = true;
-  z_stream& stream = inflater.stream;
-  for (;;) {
-    if (stream.avail_in == 0 && reader.Remaining() > 0) {
-      size_t got = reader.Next(input.data(), input.size(), cipher.get(), problem);
-      if (got == 0) return false;
-      stream.next_in = input.data();
-      stream.avail_in = static_cast<uInt>(got);
-    }
-    const size_t room = output.Room(out.size());
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(room);
-    int status = inflate(&stream, Z_NO_FLUSH);
-    const size_t produced = room - stream.avail_out;
-    if (produced > 0 && !output.Put(out.data(), produced, problem)) return false;
-    // The stream's end is the data's end. Bytes after it within the
-    // compressed size are not read: the entry is delivered when its size and
-    // CRC match, as Python's zipfile and Java deliver it and 7-Zip does with a
-    // warning (bsdtar refuses it). None of the writers of the
-    // interoperability test leaves such bytes; damaged and hand-made
-    // archives have them.
-    if (status == Z_STREAM_END) break;
-    if (status == Z_BUF_ERROR && stream.avail_in == 0 && reader.Remaining() == 0) {
-      return Fail(problem, UNZIP32_ERR_CRC, entry.name + ": compressed data ends early");
-    }
-    if (status != Z_OK && status != Z_BUF_ERROR) {
-      const char* detail = stream.msg != nullptr ? stream.msg : "bad compressed data";
-      return Fail(problem, status == Z_MEM_ERROR ? UNZIP32_ERR_MEMORY : UNZIP32_ERR_CRC,
-                  entry.name + ": " + detail);
-    }
-    if (status == Z_OK && produced == 0 && stream.avail_in == 0 && reader.Remaining() == 0) {
-      return Fail(problem, UNZIP32_ERR_CRC, entry.name + ": compressed data ends early");
-    }
-  }
-  return output.Check(problem);
+  const bool decoded = entry.method == kMethodStored ? Copy(reader, output, problem)
+                                                     : Inflate(reader, output, entry.name, problem);
+  return decoded && output.Check(problem);
 }
 
 }  // namespace unzip32

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "AsciiCase.h"
+
 namespace unzip32 {
 namespace {
 
@@ -9,14 +11,10 @@ bool IsSeparator(char c) {
   return c == '/' || c == '\\';
 }
 
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
   }
   return true;
 }

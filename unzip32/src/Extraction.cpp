@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "AsciiCase.h"
 #include "EntryName.h"
 #include "Wildcard.h"
 
@@ -56,14 +57,6 @@ class FileSink final : public Sink {
 
 bool On(int32_t option) {
   return option != 0;
-}
-
-std::string FoldCase(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& relative) {
@@ -459,23 +452,28 @@ bool Extraction::ExtractToFile(const CentralEntry& entry, const EntryPlace& plac
     case Decision::Write:
       break;
   }
+  WriteFile(entry, place, folder, leaf, clean.path);
+  return true;
+}
 
+void Extraction::WriteFile(const CentralEntry& entry, const EntryPlace& place,
+                           const fileio::Folder& folder, const std::string& leaf,
+                           const std::string& path) {
   fileio::Failure failure;
   fileio::OutputFile file;
   if (!file.Create(folder, failure)) {
     Report({UNZIP32_ERR_WRITE, failure.text});
-    return true;
+    return;
   }
   FileSink sink(file);
-  if (!Decode(entry, place, sink)) return true;  // the temporary file goes with `file`
+  if (!Decode(entry, place, sink)) return;  // the temporary file goes with `file`
   const int permissions = On(options_.Privilege) ? StoredPermissions(entry) : -1;
   if (!file.Finish(fileio::DosTimeToUnix(entry.dosDate, entry.dosTime), permissions, failure) ||
       !file.Commit(leaf, failure)) {
     Report({UNZIP32_ERR_WRITE, failure.text});
-    return true;
+    return;
   }
-  Progress((entry.method == kMethodStored ? " extracting: " : "  inflating: ") + clean.path);
-  return true;
+  Progress((entry.method == kMethodStored ? " extracting: " : "  inflating: ") + path);
 }
 
 }  // namespace unzip32

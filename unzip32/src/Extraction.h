@@ -55,6 +55,10 @@ class Extraction {
   // the extraction folder itself. Null after a reported failure.
   const fileio::Folder* OpenParentFolder(const std::string& path, fileio::Folder& owned,
                                          std::string& leaf);
+  // Writes the entry as `leaf` in `folder` (`path` below the extraction
+  // folder): into a temporary file first, renamed into place when whole.
+  void WriteFile(const CentralEntry& entry, const EntryPlace& place, const fileio::Folder& folder,
+                 const std::string& leaf, const std::string& path);
   Decision DecideReplace(const CentralEntry& entry, const fileio::NodeInfo& existing,
                          const std::string& fullPath);
 

@@ -2,14 +2,9 @@
 
 #include <cstddef>
 
+#include "AsciiCase.h"
+
 namespace unzip32 {
-namespace {
-
-char Fold(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
 
 // Greedy matching with one backtrack point (the last "*"): linear in practice
 // and never worse than pattern length times text length, so a hostile
@@ -27,7 +22,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view text, bool caseSen
     }
     if (p < pattern.size() &&
         (pattern[p] == '?' ||
-         (caseSensitive ? pattern[p] == text[t] : Fold(pattern[p]) == Fold(text[t])))) {
+         (caseSensitive ? pattern[p] == text[t] : FoldCase(pattern[p]) == FoldCase(text[t])))) {
       ++p;
       ++t;
       continue;

@@ -1,11 +1,43 @@
 #include "ZipDirectory.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "ByteCursor.h"
 #include "unzip32.h"
 
 namespace unzip32 {
+
+// What the end records say (the ZIP64 one's values, when there is one, in
+// place of the end record's), before it is checked against the file. Filled
+// whole where a record is read, so only what a record may leave out has a
+// default.
+struct EndRecord {
+  uint64_t offset;  // of the end record
+  uint32_t disk;
+  uint32_t directoryDisk;
+  uint64_t entriesHere;
+  uint64_t entryCount;
+  uint64_t directorySize;
+  uint64_t directoryOffset;
+  uint64_t directoryLimit;  // the directory ends before this: the first end record
+  bool zip64 = false;
+  uint64_t zip64Shift = 0;  // how far the ZIP64 end record is behind its stated place
+};
+
+// What a local header says. The name and the extra field lie in the
+// reader's window: valid until its next read.
+struct LocalHeader {
+  uint16_t flags;
+  uint16_t method;
+  uint32_t crc;
+  uint64_t compressedSize;
+  uint64_t size;
+  std::string_view name;
+  std::span<const uint8_t> extra;
+  uint64_t dataOffset;  // where the entry's data begin
+};
+
 namespace {
 
 constexpr uint32_t kEndSignature = 0x06054b50;
@@ -77,6 +109,97 @@ bool ApplyZip64Extra(std::span<const uint8_t> extra, bool wantSize, bool wantCom
   return true;
 }
 
+// Where the end record starts in `tail`, the last bytes of the file; SIZE_MAX
+// when there is none. Searched backwards. A comment may itself hold the
+// signature, so a record whose comment ends exactly at the end of the file
+// wins; one followed by a few stray bytes is taken only when there is no
+// exact one.
+size_t FindEndRecord(std::span<const uint8_t> tail) {
+  size_t found = SIZE_MAX;
+  for (size_t pos = tail.size() - kEndSize + 1; pos-- > 0;) {
+    ByteCursor cursor(tail.subspan(pos));
+    if (cursor.U32() != kEndSignature) continue;
+    cursor.Skip(16);
+    const uint16_t commentLength = cursor.U16();
+    if (pos + kEndSize + commentLength == tail.size()) return pos;
+    if (pos + kEndSize + commentLength < tail.size() && found == SIZE_MAX) found = pos;
+  }
+  return found;
+}
+
+// The end record at `offset`, whose bytes (and its comment's) begin `bytes`.
+EndRecord ReadEndRecord(std::span<const uint8_t> bytes, uint64_t offset, std::string& comment) {
+  ByteCursor cursor(bytes);
+  cursor.Skip(4);
+  // Read in the order of the fields: a braced list is evaluated in order.
+  const EndRecord end = {.offset = offset,
+                         .disk = cursor.U16(),
+                         .directoryDisk = cursor.U16(),
+                         .entriesHere = cursor.U16(),
+                         .entryCount = cursor.U16(),
+                         .directorySize = cursor.U32(),
+                         .directoryOffset = cursor.U32(),
+                         .directoryLimit = offset};
+  const uint16_t commentLength = cursor.U16();
+  comment = std::string(cursor.Text(commentLength));
+  return end;
+}
+
+// What the end records say, held against the file: one part, a directory
+// that fits before them, and no more entries than fit in the directory.
+bool CheckEnd(const EndRecord& end, Problem& problem) {
+  if (end.disk != 0 || end.directoryDisk != 0 || end.entriesHere != end.entryCount) {
+    return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
+  }
+  if (end.directoryOffset > end.directoryLimit ||
+      end.directorySize > end.directoryLimit - end.directoryOffset) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                "central directory of " + std::to_string(end.directorySize) + " bytes at offset " +
+                    std::to_string(end.directoryOffset) + " does not fit before offset " +
+                    std::to_string(end.directoryLimit));
+  }
+  if (end.entryCount > end.directorySize / kCentralSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                std::to_string(end.entryCount) + " entries cannot fit in a central directory of " +
+                    std::to_string(end.directorySize) + " bytes");
+  }
+  return true;
+}
+
+// Whether the local header describes the entry as its central header does.
+bool MatchesCentral(const LocalHeader& local, const CentralEntry& entry, const std::string& label,
+                    Problem& problem) {
+  if (local.name != entry.name) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": name differs from the central directory");
+  }
+  if (local.method != entry.method) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": method " + std::to_string(local.method) + ", central directory says " +
+                    std::to_string(entry.method));
+  }
+  if ((local.flags & kSignificantFlags) != (entry.flags & kSignificantFlags)) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": encryption flags differ from the central directory");
+  }
+  // A local header with bit 3 defers CRC and sizes to the descriptor, which
+  // is held to the central header instead (writers put zeros, or only some
+  // of the values, in the local header then).
+  if ((local.flags & kFlagDescriptor) != 0) return true;
+  uint64_t size = local.size;
+  uint64_t compressedSize = local.compressedSize;
+  uint64_t unused = 0;
+  std::string error;
+  if (!ApplyZip64Extra(local.extra, size == kSentinel32, compressedSize == kSentinel32, false, size,
+                       compressedSize, unused, error)) {
+    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
+  }
+  if (local.crc != entry.crc || size != entry.size || compressedSize != entry.compressedSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                label + ": CRC or sizes differ from the central directory");
+  }
+  return true;
+}
+
 }  // namespace
 
 ZipReader::ZipReader(const fileio::ArchiveFile& file) : file_(file) {}
@@ -107,6 +230,9 @@ std::span<const uint8_t> ZipReader::Read(uint64_t offset, size_t length, Problem
   return {window_.data(), length};
 }
 
+// Reading the end of an archive, in steps: find the end record, read it,
+// read the ZIP64 records that replace its values, check what they say
+// against the file, and find the shift of an archive behind a stub.
 bool ZipReader::ReadEnd(ArchiveInfo& info, Problem& problem) {
   const uint64_t fileSize = file_.Size();
   if (fileSize < kEndSize) {
@@ -114,133 +240,96 @@ bool ZipReader::ReadEnd(ArchiveInfo& info, Problem& problem) {
                 "not a zip archive: " + std::to_string(fileSize) + " bytes, less than the " +
                     std::to_string(kEndSize) + " of an end record");
   }
+  // The record ends the file, but a comment of up to 64 KiB may follow it.
   const size_t tailLength =
       static_cast<size_t>(std::min<uint64_t>(fileSize, kEndSize + kMaxComment));
   const uint64_t tailOffset = fileSize - tailLength;
   auto tail = Read(tailOffset, tailLength, problem);
   if (tail.empty()) return false;
-
-  // Search backwards. A comment may itself hold the signature, so prefer a
-  // record whose comment ends exactly at the end of the file; accept one
-  // followed by a few stray bytes only when there is no exact one.
-  size_t found = SIZE_MAX;
-  for (size_t pos = tailLength - kEndSize + 1; pos-- > 0;) {
-    ByteCursor cursor(tail.subspan(pos));
-    if (cursor.U32() != kEndSignature) continue;
-    cursor.Skip(16);
-    uint16_t commentLength = cursor.U16();
-    if (pos + kEndSize + commentLength == tailLength) {
-      found = pos;
-      break;
-    }
-    if (pos + kEndSize + commentLength < tailLength && found == SIZE_MAX) found = pos;
-  }
+  const size_t found = FindEndRecord(tail);
   if (found == SIZE_MAX) {
     return Fail(problem, UNZIP32_ERR_FORMAT,
                 "not a zip archive: no end of central directory record");
   }
-  const uint64_t endOffset = tailOffset + found;
-  ByteCursor end(tail.subspan(found));
-  end.Skip(4);
-  uint16_t disk = end.U16();
-  uint16_t directoryDisk = end.U16();
-  uint16_t entriesHere = end.U16();
-  uint64_t entryCount = end.U16();
-  uint64_t directorySize = end.U32();
-  uint64_t directoryOffset = end.U32();
-  uint16_t commentLength = end.U16();
-  info.comment = std::string(end.Text(commentLength));
-  uint64_t directoryLimit = endOffset;
-
-  // A ZIP64 locator sits right before the end record.
-  bool zip64 = false;
-  uint64_t recordShift = 0;
-  if (endOffset >= kZip64LocatorSize) {
-    Problem ignored;
-    auto locatorBytes = Read(endOffset - kZip64LocatorSize, kZip64LocatorSize, ignored);
-    ByteCursor locator(locatorBytes);
-    if (!locatorBytes.empty() && locator.U32() == kZip64LocatorSignature) {
-      uint32_t recordDisk = locator.U32();
-      uint64_t recordOffset = locator.U64();
-      uint32_t diskCount = locator.U32();
-      if (recordDisk != 0 || diskCount > 1) {
-        return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
-      }
-      if (recordOffset > endOffset - kZip64LocatorSize ||
-          endOffset - kZip64LocatorSize - recordOffset < kZip64EndSize) {
-        return Fail(problem, UNZIP32_ERR_FORMAT,
-                    "ZIP64 end record at " + std::to_string(recordOffset) +
-                        " does not fit before the locator at " +
-                        std::to_string(endOffset - kZip64LocatorSize));
-      }
-      // Behind a stub, the locator's offset may leave out the stub too (see
-      // the shift below); the record then sits right before the locator.
-      const uint64_t besideLocator = endOffset - kZip64LocatorSize - kZip64EndSize;
-      if (!SignatureAt(recordOffset, kZip64EndSignature) &&
-          SignatureAt(besideLocator, kZip64EndSignature)) {
-        recordShift = besideLocator - recordOffset;
-        recordOffset = besideLocator;
-      }
-      auto recordBytes = Read(recordOffset, kZip64EndSize, problem);
-      if (recordBytes.empty()) return false;
-      ByteCursor record(recordBytes);
-      if (record.U32() != kZip64EndSignature) {
-        return Fail(problem, UNZIP32_ERR_FORMAT,
-                    "no ZIP64 end record at " + std::to_string(recordOffset));
-      }
-      record.Skip(8 + 2 + 2);  // record size, versions
-      uint32_t disk64 = record.U32();
-      uint32_t directoryDisk64 = record.U32();
-      uint64_t entriesHere64 = record.U64();
-      uint64_t entryCount64 = record.U64();
-      directorySize = record.U64();
-      directoryOffset = record.U64();
-      if (disk64 != 0 || directoryDisk64 != 0 || entriesHere64 != entryCount64) {
-        return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
-      }
-      entryCount = entryCount64;
-      directoryLimit = recordOffset;
-      zip64 = true;
-    }
-  }
-  if (!zip64 && (disk != 0 || directoryDisk != 0 || entriesHere != entryCount)) {
-    return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
-  }
-  if (directoryOffset > directoryLimit || directorySize > directoryLimit - directoryOffset) {
+  EndRecord end = ReadEndRecord(tail.subspan(found), tailOffset + found, info.comment);
+  if (!ReadZip64End(end, problem) || !CheckEnd(end, problem)) return false;
+  const uint64_t shift = FindShift(end);
+  if (end.zip64 && end.zip64Shift != shift) {
     return Fail(problem, UNZIP32_ERR_FORMAT,
-                "central directory of " + std::to_string(directorySize) + " bytes at offset " +
-                    std::to_string(directoryOffset) + " does not fit before offset " +
-                    std::to_string(directoryLimit));
-  }
-  if (entryCount > directorySize / kCentralSize) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                std::to_string(entryCount) + " entries cannot fit in a central directory of " +
-                    std::to_string(directorySize) + " bytes");
-  }
-  // An archive put behind a stub by concatenation (self-extractors and
-  // installers made with "copy /b stub.exe+archive.zip" or "cat") keeps the
-  // offsets it had alone: they leave out the stub. The directory then ends
-  // before the end record by the stub's length, and is found that far
-  // behind the place the end record gives. Taken only when no directory is
-  // at the given place, so no archive that reads without a shift reads
-  // differently with one. The shift is never negative: offsets that point
-  // past the directory's real place stay refused above.
-  uint64_t shift = 0;
-  const uint64_t gap = directoryLimit - directoryOffset - directorySize;
-  if (gap > 0 && entryCount > 0 && !SignatureAt(directoryOffset, kCentralSignature) &&
-      SignatureAt(directoryOffset + gap, kCentralSignature)) {
-    shift = gap;
-  }
-  if (zip64 && recordShift != shift) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                "the ZIP64 end record is " + std::to_string(recordShift) +
+                "the ZIP64 end record is " + std::to_string(end.zip64Shift) +
                     " bytes behind its place, the central directory " + std::to_string(shift));
   }
-  info.entryCount = entryCount;
-  info.directoryOffset = directoryOffset + shift;
-  info.directorySize = directorySize;
+  info.entryCount = end.entryCount;
+  info.directoryOffset = end.directoryOffset + shift;
+  info.directorySize = end.directorySize;
   info.shift = shift;
   return true;
+}
+
+// A ZIP64 locator right before the end record points at the ZIP64 end
+// record, whose 64-bit values replace the end record's.
+bool ZipReader::ReadZip64End(EndRecord& end, Problem& problem) {
+  if (end.offset < kZip64LocatorSize) return true;
+  const uint64_t locatorOffset = end.offset - kZip64LocatorSize;
+  Problem ignored;
+  auto locatorBytes = Read(locatorOffset, kZip64LocatorSize, ignored);
+  ByteCursor locator(locatorBytes);
+  if (locatorBytes.empty() || locator.U32() != kZip64LocatorSignature) return true;
+  const uint32_t recordDisk = locator.U32();
+  uint64_t recordOffset = locator.U64();
+  const uint32_t diskCount = locator.U32();
+  if (recordDisk != 0 || diskCount > 1) {
+    return Fail(problem, UNZIP32_ERR_UNSUPPORTED, "archives split over several parts");
+  }
+  if (recordOffset > locatorOffset || locatorOffset - recordOffset < kZip64EndSize) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                "ZIP64 end record at " + std::to_string(recordOffset) +
+                    " does not fit before the locator at " + std::to_string(locatorOffset));
+  }
+  // Behind a stub, the locator's offset may leave out the stub too (see
+  // FindShift); the record then sits right before the locator.
+  const uint64_t besideLocator = locatorOffset - kZip64EndSize;
+  if (!SignatureAt(recordOffset, kZip64EndSignature) &&
+      SignatureAt(besideLocator, kZip64EndSignature)) {
+    end.zip64Shift = besideLocator - recordOffset;
+    recordOffset = besideLocator;
+  }
+  auto recordBytes = Read(recordOffset, kZip64EndSize, problem);
+  if (recordBytes.empty()) return false;
+  ByteCursor record(recordBytes);
+  if (record.U32() != kZip64EndSignature) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                "no ZIP64 end record at " + std::to_string(recordOffset));
+  }
+  record.Skip(8 + 2 + 2);  // record size, versions
+  end = {.offset = end.offset,
+         .disk = record.U32(),
+         .directoryDisk = record.U32(),
+         .entriesHere = record.U64(),
+         .entryCount = record.U64(),
+         .directorySize = record.U64(),
+         .directoryOffset = record.U64(),
+         .directoryLimit = recordOffset,
+         .zip64 = true,
+         .zip64Shift = end.zip64Shift};
+  return true;
+}
+
+// An archive put behind a stub by concatenation (self-extractors and
+// installers made with "copy /b stub.exe+archive.zip" or "cat") keeps the
+// offsets it had alone: they leave out the stub. The directory then ends
+// before the end record by the stub's length, and is found that far behind
+// the place the end record gives. Taken only when no directory is at the
+// given place, so no archive that reads without a shift reads differently
+// with one. The shift is never negative: offsets that point past the
+// directory's real place were refused by CheckEnd.
+uint64_t ZipReader::FindShift(const EndRecord& end) {
+  const uint64_t gap = end.directoryLimit - end.directoryOffset - end.directorySize;
+  if (gap > 0 && end.entryCount > 0 && !SignatureAt(end.directoryOffset, kCentralSignature) &&
+      SignatureAt(end.directoryOffset + gap, kCentralSignature)) {
+    return gap;
+  }
+  return 0;
 }
 
 bool ZipReader::ReadCentral(const ArchiveInfo& info, uint64_t index, uint64_t& offset,
@@ -313,9 +402,35 @@ bool ZipReader::SignatureAt(uint64_t offset, uint32_t signature) {
   return !bytes.empty() && ByteCursor(bytes).U32() == signature;
 }
 
+// Reading an entry's local header, in steps: read it, hold it to the
+// central header, and find where the data and the data descriptor end.
 bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, EntryPlace& place,
                           Problem& problem) {
   const std::string label = "local header of " + EntryLabel(entry);
+  LocalHeader local{};
+  if (!ReadLocalHeader(info, entry, label, local, problem) ||
+      !MatchesCentral(local, entry, label, problem)) {
+    return false;
+  }
+  place = EntryPlace{};
+  place.dataOffset = local.dataOffset;
+  if (entry.compressedSize > info.directoryOffset - place.dataOffset) {
+    return Fail(problem, UNZIP32_ERR_FORMAT,
+                EntryLabel(entry) + ": " + std::to_string(entry.compressedSize) +
+                    " bytes of data at offset " + std::to_string(place.dataOffset) +
+                    " run into the central directory at " + std::to_string(info.directoryOffset));
+  }
+  place.end = place.dataOffset + entry.compressedSize;
+  const bool deferred = (local.flags & kFlagDescriptor) != 0;
+  place.descriptorFlag = deferred || (entry.flags & kFlagDescriptor) != 0;
+  if (deferred) ReadDescriptor(entry, place.end, info.directoryOffset, place);
+  return true;
+}
+
+// The local header of `entry`, which must lie, with its name and extra
+// field, before the central directory.
+bool ZipReader::ReadLocalHeader(const ArchiveInfo& info, const CentralEntry& entry,
+                                const std::string& label, LocalHeader& local, Problem& problem) {
   if (entry.localOffset > info.directoryOffset ||
       info.directoryOffset - entry.localOffset < kLocalSize) {
     return Fail(problem, UNZIP32_ERR_FORMAT,
@@ -330,14 +445,14 @@ bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, En
     return Fail(problem, UNZIP32_ERR_FORMAT, label + ": bad signature");
   }
   cursor.Skip(2);  // version needed
-  uint16_t flags = cursor.U16();
-  uint16_t method = cursor.U16();
+  const uint16_t flags = cursor.U16();
+  const uint16_t method = cursor.U16();
   cursor.Skip(4);  // time and date: the central header's are used
-  uint32_t crc = cursor.U32();
-  uint64_t compressedSize = cursor.U32();
-  uint64_t size = cursor.U32();
-  uint16_t nameLength = cursor.U16();
-  uint16_t extraLength = cursor.U16();
+  const uint32_t crc = cursor.U32();
+  const uint64_t compressedSize = cursor.U32();
+  const uint64_t size = cursor.U32();
+  const uint16_t nameLength = cursor.U16();
+  const uint16_t extraLength = cursor.U16();
 
   const uint64_t headerEnd = entry.localOffset + kLocalSize;
   const size_t variable = size_t{nameLength} + extraLength;
@@ -349,48 +464,14 @@ bool ZipReader::ReadLocal(const ArchiveInfo& info, const CentralEntry& entry, En
   auto rest = Read(headerEnd, variable, problem);
   if (rest.size() != variable) return false;
   ByteCursor tail(rest);
-  std::string_view name = tail.Text(nameLength);
-  auto extra = tail.Bytes(extraLength);
-
-  if (name != entry.name) {
-    return Fail(problem, UNZIP32_ERR_FORMAT, label + ": name differs from the central directory");
-  }
-  if (method != entry.method) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                label + ": method " + std::to_string(method) + ", central directory says " +
-                    std::to_string(entry.method));
-  }
-  if ((flags & kSignificantFlags) != (entry.flags & kSignificantFlags)) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                label + ": encryption flags differ from the central directory");
-  }
-  // A local header with bit 3 defers CRC and sizes to the descriptor, which
-  // is held to the central header instead (writers put zeros, or only some
-  // of the values, in the local header then).
-  const bool deferred = (flags & kFlagDescriptor) != 0;
-  if (!deferred) {
-    std::string error;
-    uint64_t unused = 0;
-    if (!ApplyZip64Extra(extra, size == kSentinel32, compressedSize == kSentinel32, false, size,
-                         compressedSize, unused, error)) {
-      return Fail(problem, UNZIP32_ERR_FORMAT, label + ": " + error);
-    }
-    if (crc != entry.crc || size != entry.size || compressedSize != entry.compressedSize) {
-      return Fail(problem, UNZIP32_ERR_FORMAT,
-                  label + ": CRC or sizes differ from the central directory");
-    }
-  }
-  place = EntryPlace{};
-  place.dataOffset = headerEnd + variable;
-  if (entry.compressedSize > info.directoryOffset - place.dataOffset) {
-    return Fail(problem, UNZIP32_ERR_FORMAT,
-                EntryLabel(entry) + ": " + std::to_string(entry.compressedSize) +
-                    " bytes of data at offset " + std::to_string(place.dataOffset) +
-                    " run into the central directory at " + std::to_string(info.directoryOffset));
-  }
-  place.end = place.dataOffset + entry.compressedSize;
-  place.descriptorFlag = deferred || (entry.flags & kFlagDescriptor) != 0;
-  if (deferred) ReadDescriptor(entry, place.end, info.directoryOffset, place);
+  local = {.flags = flags,
+           .method = method,
+           .crc = crc,
+           .compressedSize = compressedSize,
+           .size = size,
+           .name = tail.Text(nameLength),
+           .extra = tail.Bytes(extraLength),
+           .dataOffset = headerEnd + variable};
   return true;
 }
 

@@ -77,6 +77,9 @@ struct EntryPlace {
   uint32_t descriptorCrc = 0;
 };
 
+struct EndRecord;
+struct LocalHeader;
+
 // Reads an archive through a fixed window, so reading a large central
 // directory costs no more memory than reading a small one.
 class ZipReader {
@@ -107,6 +110,13 @@ class ZipReader {
   std::span<const uint8_t> Read(uint64_t offset, size_t length, Problem& problem);
   // Whether the four bytes at `offset` are `signature`.
   bool SignatureAt(uint64_t offset, uint32_t signature);
+  // Steps of ReadEnd: the ZIP64 end record, found through its locator, and
+  // the shift of an archive behind a stub.
+  bool ReadZip64End(EndRecord& end, Problem& problem);
+  uint64_t FindShift(const EndRecord& end);
+  // A step of ReadLocal: the local header with its name and extra field.
+  bool ReadLocalHeader(const ArchiveInfo& info, const CentralEntry& entry, const std::string& label,
+                       LocalHeader& local, Problem& problem);
   // Reads the data descriptor at `offset`, before `limit`, into `place`.
   void ReadDescriptor(const CentralEntry& entry, uint64_t offset, uint64_t limit,
                       EntryPlace& place);
