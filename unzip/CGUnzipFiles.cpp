@@ -57,12 +57,8 @@ int32_t CGUnzipFiles::Unzip(const std::string& sZipFileName, const std::string& 
                     .iVerbose = verbose_,
                     .iCaseSensitive = caseSensitive_,
                     .iPrivilege = privilege});
-  } catch (const Error& error) {
-    throw error.WithSource(kSource);
-  } catch (const std::bad_alloc&) {
-    throw Error(err::kOutOfMemory, "Out of memory", kSource);
-  } catch (const std::exception& error) {
-    throw Error(err::kInvalidCall, error.what(), kSource);
+  } catch (...) {
+    throw CaughtError(kSource);
   }
 }
 

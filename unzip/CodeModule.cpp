@@ -173,12 +173,8 @@ int32_t VBUnzip(const VBUnzipArguments& arguments) {
     const UnzipNameList include{};
     const UnzipNameList exclude{};
     return library.wizSingleEntryUnzip(0, &include, 0, &exclude, &options, &functions);
-  } catch (const Error& error) {
-    throw error.WithSource(kSource);
-  } catch (const std::bad_alloc&) {
-    throw Error(err::kOutOfMemory, "Out of memory", kSource);
-  } catch (const std::exception& error) {
-    throw Error(err::kInvalidCall, error.what(), kSource);
+  } catch (...) {
+    throw CaughtError(kSource);
   }
 }
 
