@@ -35,23 +35,6 @@ const Lines kCatalog = {"# Stairs", "modularStairs 3", "objectID 17"};
 // What a merge leaves beside the script: its lock file, no temporary.
 const Names kScriptAndLock = {"modularstairs.txt", "modularstairs.txt.lock"};
 
-// A creator's read-me as published, and what the merge takes over of it.
-const std::string kRealReadme =
-    "#Chic Modular Open Stairs\r\n\r\ncatalogTextResource QV_ChicStairsMAIN_Open 139\r\n\r\n"
-    "modularStairs 4000\r\nobjectID landing     0x00639D13\r\n"
-    "objectID placeholder 0x00639D12\r\nobjectID step        0x00639D14\r\n"
-    "objectID topStep     0x00639D11\r\nobjectID bottomStep  0x00639D0F\r\ncatalogTextIndex 0\r\n";
-const Lines kRealReadmeTakenOver = {"",
-                                    "#Chic Modular Open Stairs",
-                                    "catalogTextResource QV_ChicStairsMAIN_Open 139",
-                                    "modularStairs 4000",
-                                    "objectID landing     0x00639D13",
-                                    "objectID placeholder 0x00639D12",
-                                    "objectID step        0x00639D14",
-                                    "objectID topStep     0x00639D11",
-                                    "objectID bottomStep  0x00639D0F",
-                                    "catalogTextIndex 0"};
-
 std::string CrLf(const Lines& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
@@ -170,13 +153,6 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
        .readme = "# a\rmodularStairs 30\nobjectID 2\r\n\r",
        .appended = {"", "# a", "modularStairs 30", "objectID 2"}},
       {.name = "NothingToTakeOver", .readme = "notes\r\n\r\nModularStairs 5\r\n", .appended = {}},
-      {.name = "RealReadme", .readme = kRealReadme, .appended = kRealReadmeTakenOver},
-      {.name = "RealReadmeWithUtf8Mark",
-       .readme = "\xEF\xBB\xBF" + kRealReadme,
-       .appended = kRealReadmeTakenOver},
-      {.name = "Utf16LittleEndian",
-       .readme = Utf16(u"#Escalier \u00E9\r\nmodularStairs 4000\r\nobjectID step 0x1", false),
-       .appended = {"", "#Escalier \xE9", "modularStairs 4000", "objectID step 0x1"}},
       {.name = "Utf16BigEndian",
        .readme = Utf16(u"#Escalier \u00E9\nmodularStairs 4000\nobjectID step 0x1\n", true),
        .appended = {"", "#Escalier \xE9", "modularStairs 4000", "objectID step 0x1"}},
@@ -192,10 +168,6 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
        .appended = {"modularStairs 40"},
        .draws = {40},
        .script = {"\xEF\xBB\xBFmodularStairs 12", "objectID 1"}},
-      {.name = "EveryDrawableIdTaken",
-       .readme = "modularStairs 5",
-       .appended = {"modularStairs 1000"},
-       .script = DrawableIdsTaken()},
       // "01001" is another text than "1001".
       {.name = "AboveTheDrawableIdsByText",
        .readme = "modularStairs 5\r\nmodularStairs 7",
