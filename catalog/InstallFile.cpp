@@ -260,6 +260,75 @@ class IdLedger {
   int64_t nextAbove_ = catalog::kDrawableIdCount;
 };
 
+// Id pass: the ids the script uses. A mark that an editor put before the
+// first line stays in the copy, but the line's id is read behind it.
+void ReadScriptIds(const std::string& script, StringList& List2, IdLedger& ids) {
+  bool firstItem = true;
+  ForEachItem(script, catalog::Marks::kKept, [&](std::string_view item) {
+    if (firstItem && item.starts_with(kUtf8Mark)) item = Trimmed(item.substr(kUtf8Mark.size()));
+    firstItem = false;
+    if (BeginsWith(item, kModularStairs)) {
+      std::string id = StairId(item);
+      ids.NoteScriptId(id);
+      List2.AddItem(id);
+    }
+    return true;
+  });
+}
+
+// Copy pass: the script's items, unchanged and in order.
+void CopyScript(const std::string& script, StringList& List1) {
+  ForEachItem(script, catalog::Marks::kKept, [&](std::string_view item) {
+    List1.AddItem(item);
+    return true;
+  });
+}
+
+// Read-me pass: the recognised lines appended to List1, `bChanged` set as
+// soon as one is (a failure half way must still know). sLastKey starts as
+// if an object line came last, so the first comment line of a read-me is
+// set off by an empty line.
+void TakeOverReadme(const std::string& readme, StringList& List1, IdLedger& ids, bool& bChanged) {
+  std::string_view sLastKey = kObjectId;
+  ForEachItem(readme, catalog::Marks::kDecoded, [&](std::string_view item) {
+    switch (KindOf(item)) {
+      case ReadmeLine::kCommentOrObject:
+        if (item == kComment) item = {};
+        if (BeginsWith(item, kObjectId)) {
+          sLastKey = kObjectId;
+        } else {
+          if (sLastKey == kObjectId) {
+            List1.AddItem({});
+            bChanged = true;
+          }
+          sLastKey = kComment;
+        }
+        List1.AddItem(item);
+        bChanged = true;
+        break;
+      case ReadmeLine::kStair: {
+        sLastKey = kModularStairs;
+        std::string candidate = StairId(item);
+        // An empty id would be written as the keyword and a space, which
+        // reads back as the keyword alone and would fail every later merge;
+        // such a line gets a drawn id like a taken one.
+        if (candidate.empty() || ids.Taken(candidate)) candidate = ids.DrawFreeId();
+        ids.NoteWritten(candidate);
+        List1.AddItem(std::string(kModularStairs) + " " + candidate);
+        bChanged = true;
+        break;
+      }
+      case ReadmeLine::kAsItIs:
+        List1.AddItem(item);
+        bChanged = true;
+        break;
+      case ReadmeLine::kDropped:
+        break;
+    }
+    return true;
+  });
+}
+
 }  // namespace
 
 MergeResult Form1::InstallFile(const std::string& FileToInstall) {
@@ -288,67 +357,10 @@ MergeResult Form1::InstallFile(const std::string& FileToInstall) {
     RemoveLeftoverTemporaries(FolderOf(sCatalogPath) + Separator(sCatalogPath));
     IdLedger ids(*this);
 
-    // Id pass: the ids the script uses. A mark that an editor put before the
-    // first line stays in the copy, but the line's id is read behind it.
-    bool firstItem = true;
-    ForEachItem(sCatalogPath, catalog::Marks::kKept, [&](std::string_view item) {
-      if (firstItem && item.starts_with(kUtf8Mark)) item = Trimmed(item.substr(kUtf8Mark.size()));
-      firstItem = false;
-      if (BeginsWith(item, kModularStairs)) {
-        std::string id = StairId(item);
-        ids.NoteScriptId(id);
-        List2.AddItem(id);
-      }
-      return true;
-    });
-
-    // Copy pass: the script's items, unchanged and in order.
-    ForEachItem(sCatalogPath, catalog::Marks::kKept, [&](std::string_view item) {
-      List1.AddItem(item);
-      return true;
-    });
-
-    // Read-me pass. sLastKey starts as if an object line came last, so the
-    // first comment line of a read-me is set off by an empty line.
+    ReadScriptIds(sCatalogPath, List2, ids);
+    CopyScript(sCatalogPath, List1);
     readmeReached = true;
-    std::string_view sLastKey = kObjectId;
-    ForEachItem(FileToInstall, catalog::Marks::kDecoded, [&](std::string_view item) {
-      switch (KindOf(item)) {
-        case ReadmeLine::kCommentOrObject:
-          if (item == kComment) item = {};
-          if (BeginsWith(item, kObjectId)) {
-            sLastKey = kObjectId;
-          } else {
-            if (sLastKey == kObjectId) {
-              List1.AddItem({});
-              bChanged = true;
-            }
-            sLastKey = kComment;
-          }
-          List1.AddItem(item);
-          bChanged = true;
-          break;
-        case ReadmeLine::kStair: {
-          sLastKey = kModularStairs;
-          std::string candidate = StairId(item);
-          // An empty id would be written as the keyword and a space, which
-          // reads back as the keyword alone and would fail every later merge;
-          // such a line gets a drawn id like a taken one.
-          if (candidate.empty() || ids.Taken(candidate)) candidate = ids.DrawFreeId();
-          ids.NoteWritten(candidate);
-          List1.AddItem(std::string(kModularStairs) + " " + candidate);
-          bChanged = true;
-          break;
-        }
-        case ReadmeLine::kAsItIs:
-          List1.AddItem(item);
-          bChanged = true;
-          break;
-        case ReadmeLine::kDropped:
-          break;
-      }
-      return true;
-    });
+    TakeOverReadme(FileToInstall, List1, ids, bChanged);
 
     if (bChanged) ReplaceScript(sCatalogPath, List1);
     result.outcome =
