@@ -342,36 +342,31 @@ int32_t FromCurl(CURLcode code, const Transfer& transfer) {
 }
 
 // Runs the transfer into `file`; 0 when the whole body is in it.
-int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
-  EasyHandle easy(curl_easy_init());
-  if (!easy) return kOutOfMemory;
-  CURL* h = easy.get();
-
-  Transfer transfer;
-  transfer.file = &file;
-  transfer.maxBytes = FromEnvironment<uint64_t>(kMaxBytesVariable, kDefaultMaxBytes);
-  transfer.stallTimeout = std::chrono::milliseconds(
-      FromEnvironment<long>(kStallTimeoutVariable, kDefaultStallTimeoutMs));
-  const long connectTimeoutMs =
-      FromEnvironment<long>(kConnectTimeoutVariable, kDefaultConnectTimeoutMs);
-
-  HeaderList headers;
-  if ((bindFlags & kBindGetNewestVersion) != 0) {
-    // Ask caches on the way (proxies) for a fresh copy, as the flag means.
-    for (const char* line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
-      curl_slist* grown = curl_slist_append(headers.get(), line);
-      if (grown == nullptr) return kOutOfMemory;
-      (void)headers.release();
-      headers.reset(grown);
-    }
+// The request's extra header lines: with kBindGetNewestVersion, caches on the
+// way (proxies) are asked for a fresh copy, as the flag means. False when
+// memory ran out.
+bool AddHeaders(uint32_t bindFlags, HeaderList& headers) {
+  if ((bindFlags & kBindGetNewestVersion) == 0) return true;
+  for (const char* line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
+    curl_slist* grown = curl_slist_append(headers.get(), line);
+    if (grown == nullptr) return false;
+    (void)headers.release();
+    headers.reset(grown);
   }
+  return true;
+}
 
-  // The options below cannot fail on a libcurl built with http; their
-  // results are checked together so that a stripped-down build is noticed.
+// Every option of the transfer. They cannot fail on a libcurl built with
+// http; their results are checked together so that a stripped-down build is
+// noticed.
+CURLcode SetOptions(CURL* h, const std::string& url, Transfer& transfer, const HeaderList& headers,
+                    const TrustStore& trust) {
   CURLcode set = CURLE_OK;
   auto option = [&set](CURLcode result) {
     if (set == CURLE_OK) set = result;
   };
+  const long connectTimeoutMs =
+      FromEnvironment<long>(kConnectTimeoutVariable, kDefaultConnectTimeoutMs);
   option(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
   option(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
   option(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
@@ -393,11 +388,46 @@ int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
   if (headers) option(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
   // Set either way: with none found nothing is trusted, rather than a place
   // that only the build machine had.
-  const TrustStore trust = FindTrustStore();
   option(curl_easy_setopt(h, CURLOPT_CAINFO, trust.file.empty() ? nullptr : trust.file.c_str()));
   option(
       curl_easy_setopt(h, CURLOPT_CAPATH, trust.folder.empty() ? nullptr : trust.folder.c_str()));
-  if (set != CURLE_OK) return set == CURLE_UNSUPPORTED_PROTOCOL ? kUnknownProtocol : kUnexpected;
+  return set;
+}
+
+// After a transfer that libcurl let through: 0 when it carried the whole
+// resource, else the code that says why not.
+int32_t CheckAnswer(CURL* h, const Transfer& transfer) {
+  // libcurl lets a final 3xx without a Location through as a success; only
+  // a 2xx answer carries the resource.
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200 || status > 299) return kHttpStatus;
+  // libcurl already fails when the connection ends before the announced
+  // length; this also catches any other mismatch.
+  curl_off_t announced = -1;
+  curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  if (announced >= 0 && static_cast<uint64_t>(announced) != transfer.received) {
+    return kDownloadFailure;
+  }
+  return 0;
+}
+
+int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
+  EasyHandle easy(curl_easy_init());
+  if (!easy) return kOutOfMemory;
+  CURL* h = easy.get();
+
+  Transfer transfer;
+  transfer.file = &file;
+  transfer.maxBytes = FromEnvironment<uint64_t>(kMaxBytesVariable, kDefaultMaxBytes);
+  transfer.stallTimeout = std::chrono::milliseconds(
+      FromEnvironment<long>(kStallTimeoutVariable, kDefaultStallTimeoutMs));
+  HeaderList headers;
+  if (!AddHeaders(bindFlags, headers)) return kOutOfMemory;
+  const TrustStore trust = FindTrustStore();
+  if (const CURLcode set = SetOptions(h, url, transfer, headers, trust); set != CURLE_OK) {
+    return set == CURLE_UNSUPPORTED_PROTOCOL ? kUnknownProtocol : kUnexpected;
+  }
 
   const CURLcode result = Perform(h, transfer);
   if (result != CURLE_OK) {
@@ -407,21 +437,7 @@ int32_t Fetch(const std::string& url, uint32_t bindFlags, File& file) {
     }
     return FromCurl(result, transfer);
   }
-
-  // libcurl lets a final 3xx without a Location through as a success; only
-  // a 2xx answer carries the resource.
-  long status = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-  if (status < 200 || status > 299) return kHttpStatus;
-
-  // libcurl already fails when the connection ends before the announced
-  // length; this also catches any other mismatch.
-  curl_off_t announced = -1;
-  curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-  if (announced >= 0 && static_cast<uint64_t>(announced) != transfer.received) {
-    return kDownloadFailure;
-  }
-  return 0;
+  return CheckAnswer(h, transfer);
 }
 
 void RemoveQuietly(const std::string& path) {
