@@ -5,6 +5,28 @@
 
 namespace unzip32::fileio {
 
+ArchiveFile::~ArchiveFile() {
+  CloseHandleOf(handle_);
+}
+
+Folder::~Folder() {
+  CloseHandleOf(handle_);
+}
+
+Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
+  other.handle_ = -1;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    CloseHandleOf(handle_);
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
 OutputFile::~OutputFile() {
   Discard();
 }
@@ -27,6 +49,13 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     other.tempName_.clear();
   }
   return *this;
+}
+
+void OutputFile::Discard() {
+  CloseHandleOf(handle_);
+  handle_ = -1;
+  if (folder_ != nullptr && !tempName_.empty()) RemoveTemporary(*folder_, tempName_);
+  tempName_.clear();
 }
 
 }  // namespace unzip32::fileio

@@ -15,15 +15,6 @@
 
 namespace unzip32::fileio {
 
-struct FolderAccess {
-  static intptr_t Handle(const Folder& folder) { return folder.handle_; }
-  static void Set(Folder& folder, intptr_t handle, std::string path) {
-    if (folder.handle_ != -1) ::close(static_cast<int>(folder.handle_));
-    folder.handle_ = handle;
-    folder.path_ = std::move(path);
-  }
-};
-
 namespace {
 
 int Fd(intptr_t handle) {
@@ -40,10 +31,6 @@ std::string Join(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace
-
-ArchiveFile::~ArchiveFile() {
-  if (handle_ != -1) ::close(Fd(handle_));
-}
 
 bool ArchiveFile::Open(const std::string& path, Failure& failure) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -87,22 +74,8 @@ bool ArchiveFile::ReadAt(uint64_t offset, void* buffer, size_t length, Failure& 
   return true;
 }
 
-Folder::~Folder() {
-  if (handle_ != -1) ::close(Fd(handle_));
-}
-
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != -1) ::close(Fd(handle_));
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = -1;
-  }
-  return *this;
+void CloseHandleOf(intptr_t handle) {
+  if (handle != -1) ::close(static_cast<int>(handle));
 }
 
 bool OpenRootFolder(const std::string& path, Folder& folder, Failure& failure) {
@@ -243,15 +216,8 @@ bool OutputFile::Commit(const std::string& name, Failure& failure) {
   return true;
 }
 
-void OutputFile::Discard() {
-  if (handle_ != -1) {
-    ::close(Fd(handle_));
-    handle_ = -1;
-  }
-  if (folder_ != nullptr && !tempName_.empty()) {
-    ::unlinkat(Fd(FolderAccess::Handle(*folder_)), tempName_.c_str(), 0);
-  }
-  tempName_.clear();
+void RemoveTemporary(const Folder& folder, const std::string& name) {
+  ::unlinkat(Fd(FolderAccess::Handle(folder)), name.c_str(), 0);
 }
 
 int64_t DosTimeToUnix(uint16_t dosDate, uint16_t dosTime) {

@@ -21,15 +21,6 @@
 
 namespace unzip32::fileio {
 
-struct FolderAccess {
-  static intptr_t Handle(const Folder& folder) { return folder.handle_; }
-  static void Set(Folder& folder, intptr_t handle, std::string path) {
-    if (folder.handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(folder.handle_));
-    folder.handle_ = handle;
-    folder.path_ = std::move(path);
-  }
-};
-
 namespace {
 
 HANDLE H(intptr_t handle) {
@@ -96,10 +87,6 @@ FILETIME UnixToFileTime(int64_t seconds) {
 
 }  // namespace
 
-ArchiveFile::~ArchiveFile() {
-  if (handle_ != -1) ::CloseHandle(H(handle_));
-}
-
 bool ArchiveFile::Open(const std::string& path, Failure& failure) {
   HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -149,22 +136,8 @@ bool ArchiveFile::ReadAt(uint64_t offset, void* buffer, size_t length, Failure& 
   return true;
 }
 
-Folder::~Folder() {
-  if (handle_ != -1) ::CloseHandle(H(handle_));
-}
-
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != -1) ::CloseHandle(H(handle_));
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = -1;
-  }
-  return *this;
+void CloseHandleOf(intptr_t handle) {
+  if (handle != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 bool OpenRootFolder(const std::string& path, Folder& folder, Failure& failure) {
@@ -339,17 +312,10 @@ bool OutputFile::Commit(const std::string& name, Failure& failure) {
   return true;
 }
 
-void OutputFile::Discard() {
-  if (handle_ != -1) {
-    ::CloseHandle(H(handle_));
-    handle_ = -1;
-  }
-  if (folder_ != nullptr && !tempName_.empty()) {
-    const std::string path = Join(folder_->Path(), tempName_);
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path.c_str());
-  }
-  tempName_.clear();
+void RemoveTemporary(const Folder& folder, const std::string& name) {
+  const std::string path = Join(folder.Path(), name);
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileA(path.c_str());
 }
 
 int64_t DosTimeToUnix(uint16_t dosDate, uint16_t dosTime) {
