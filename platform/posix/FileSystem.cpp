@@ -144,12 +144,16 @@ struct File::Impl {
   std::string native;  // as opened
 };
 
+void Destroy(File::Impl* impl) noexcept {
+  delete impl;
+}
+
 namespace {
 
-using ImplPtr = std::unique_ptr<File::Impl>;
+using FilePtr = ImplPtr<File::Impl>;
 
-ImplPtr OpenReadImpl(const std::string& path) {
-  auto impl = std::make_unique<File::Impl>();
+FilePtr OpenReadImpl(const std::string& path) {
+  auto impl = MakeImpl<File::Impl>();
   impl->path = path;
   impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kOpenRead, "open", path, impl->native);
@@ -164,13 +168,13 @@ ImplPtr OpenReadImpl(const std::string& path) {
   return impl;
 }
 
-ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& forMessages) {
+FilePtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& forMessages) {
   const std::string folder = posix::TrimTrailingSeparators(nativeFolder);
   CheckFault(Operation::kCreateWrite, "create a file in", forMessages, folder);
   // A leading dot keeps the half-written file out of every listing that
   // leaves hidden files out.
   std::string name;
-  auto impl = std::make_unique<File::Impl>();
+  auto impl = MakeImpl<File::Impl>();
   for (;;) {
     name = folder + "/.qv-XXXXXX.tmp";
     impl->fd.Reset(::mkostemps(name.data(), 4, O_CLOEXEC));
@@ -198,7 +202,7 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
   return impl;
 }
 
-File::Impl& Opened(const ImplPtr& impl) {
+File::Impl& Opened(const FilePtr& impl) {
   if (!impl || !impl->fd.Valid()) {
     throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
   }
@@ -418,11 +422,11 @@ std::string FolderPathBelow(const std::string& parent, std::u16string_view name)
 void CopyFileReplacing(const std::string& source, const std::string& target) {
   const std::string nativeTarget = wine::ToNativePath(target);
   CheckFault(Operation::kCopy, "copy to", target, nativeTarget);
-  ImplPtr in = OpenReadImpl(source);
+  FilePtr in = OpenReadImpl(source);
   // Written beside the target under a temporary name and renamed over it at
   // the end, so a failed copy (disk full, a read error) never leaves a
   // truncated target behind: the old file stays whole until the rename.
-  ImplPtr out = CreateTemporaryImpl(posix::ParentOf(nativeTarget), target);
+  FilePtr out = CreateTemporaryImpl(posix::ParentOf(nativeTarget), target);
   const std::string temporary = out->native;
   try {
     // The kernel copies without a round trip through user space where it
@@ -479,17 +483,12 @@ std::vector<FolderEntry> ReadFolder(const std::string& folder) {
 // ---------------------------------------------------------------------------
 // File
 
-File::File(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-File::File(File&&) noexcept = default;
-File& File::operator=(File&&) noexcept = default;
-File::~File() = default;
-
 File File::OpenRead(const std::string& path) {
   return File(OpenReadImpl(path));
 }
 
 File File::CreateWrite(const std::string& path) {
-  auto impl = std::make_unique<Impl>();
+  auto impl = MakeImpl<Impl>();
   impl->path = path;
   impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kCreateWrite, "create", path, impl->native);
@@ -499,7 +498,7 @@ File File::CreateWrite(const std::string& path) {
 }
 
 File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
-  ImplPtr impl = CreateTemporaryImpl(wine::ToNativePath(folder), folder);
+  FilePtr impl = CreateTemporaryImpl(wine::ToNativePath(folder), folder);
   path = impl->native;
   return File(std::move(impl));
 }

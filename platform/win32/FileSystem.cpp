@@ -263,20 +263,24 @@ struct File::Impl {
   std::string path;
 };
 
+void Destroy(File::Impl* impl) noexcept {
+  delete impl;
+}
+
 namespace {
 
-using ImplPtr = std::unique_ptr<File::Impl>;
+using FilePtr = ImplPtr<File::Impl>;
 
-File::Impl& Opened(const ImplPtr& impl) {
+File::Impl& Opened(const FilePtr& impl) {
   if (!impl || !impl->handle.Valid()) {
     throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
   }
   return *impl;
 }
 
-ImplPtr Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+FilePtr Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
              const char* action) {
-  auto impl = std::make_unique<File::Impl>();
+  auto impl = MakeImpl<File::Impl>();
   impl->path = path;
   impl->handle.Reset(::CreateFileA(path.c_str(), access, share, nullptr, disposition,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -297,11 +301,6 @@ ImplPtr Open(const std::string& path, DWORD access, DWORD share, DWORD dispositi
 std::atomic<unsigned> temporaryCounter{0};
 
 }  // namespace
-
-File::File(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-File::File(File&&) noexcept = default;
-File& File::operator=(File&&) noexcept = default;
-File::~File() = default;
 
 File File::OpenRead(const std::string& path) {
   CheckFault(Operation::kOpenRead, "open", path);
@@ -326,7 +325,7 @@ File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
     std::snprintf(name, sizeof name, ".qv-%08lx-%04x.tmp",
                   static_cast<unsigned long>(::GetCurrentProcessId()), serial & 0xFFFFu);
     const std::string candidate = prefix + name;
-    auto impl = std::make_unique<Impl>();
+    auto impl = MakeImpl<Impl>();
     impl->path = candidate;
     impl->handle.Reset(::CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
