@@ -26,6 +26,7 @@
 #include "platform/CodePage.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
+#include "platform/Listing.h"
 #include "platform/Process.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/wine/CodePage.h"
@@ -76,13 +77,6 @@ uint32_t AttributesOf(const struct stat& st, const std::string& name) {
   return attributes;
 }
 
-bool Listed(uint32_t attributes, uint32_t mask) {
-  // Normal, read-only and archive entries always show; the others only when
-  // the caller asked for them.
-  constexpr uint32_t kOnRequest = kAttrHidden | kAttrSystem | kAttrDirectory;
-  return (attributes & kOnRequest & ~mask) == 0;
-}
-
 // Reads the entries of a folder, "." and ".." included, with their
 // attributes. Returns false when the folder does not exist (or is not a
 // folder); raises on other failures.
@@ -113,17 +107,6 @@ bool ReadEntries(const std::string& path, const std::string& native,
 bool IsDriveRoot(const std::string& path) {
   if (path.size() < 2 || path[1] != ':') return false;
   return path.find_first_not_of("\\/", 2) == std::string::npos;
-}
-
-// The one listing position of the process.
-struct Listing {
-  std::vector<std::string> names;
-  size_t next = 0;
-};
-
-Listing& TheListing() {
-  static Listing listing;
-  return listing;
 }
 
 // Whether `native` still names the file that `fd` is open on.
@@ -303,8 +286,7 @@ uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
 }
 
 std::string ListFirst(const std::string& path, uint32_t mask) {
-  Listing& listing = TheListing();
-  listing = Listing{};
+  listing::Abandon();
   if (path.empty()) return {};
 
   const size_t split = path.find_last_of("\\/");
@@ -323,7 +305,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
       RaiseErrno(code, PathKind::kFile, "list", path, native);
     }
     const std::string name = BaseNameOf(native);
-    if (Listed(AttributesOf(st, name), mask)) names.push_back(name);
+    if (listing::Shows(AttributesOf(st, name), mask)) names.push_back(name);
   } else {
     // "*.*" matches every name on Windows, those without a dot too.
     if (pattern.empty() || pattern == "*.*") pattern = "*";
@@ -334,7 +316,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
     for (const FolderEntry& entry : entries) {
       const bool dots = entry.name == "." || entry.name == "..";
       if (dots && root) continue;  // a drive root has no "." and ".."
-      if (!Listed(entry.attributes, mask)) continue;
+      if (!listing::Shows(entry.attributes, mask)) continue;
       if (!text::WildcardMatch(pattern, entry.name, /*ignoreCase=*/true)) continue;
       names.push_back(entry.name);
     }
@@ -347,14 +329,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
       return text::LessIgnoreCase(a, b);
     });
   }
-  listing.names = std::move(names);
-  return ListNext();
-}
-
-std::string ListNext() {
-  Listing& listing = TheListing();
-  if (listing.next >= listing.names.size()) return {};
-  return listing.names[listing.next++];
+  return listing::Start(std::move(names));
 }
 
 uint32_t GetAttributes(const std::string& path) {

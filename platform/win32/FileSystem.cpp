@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/Error.h"
+#include "platform/Listing.h"
 #include "platform/win32/Win32Support.h"
 
 namespace qv::platform {
@@ -29,13 +30,6 @@ using win32::RaiseWin32;
 constexpr DWORD kKnownAttributes = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrVolume |
                                    kAttrDirectory | kAttrArchive | kAttrReparsePoint;
 
-bool Listed(DWORD attributes, uint32_t mask) {
-  // Normal, read-only and archive entries always show; hidden, system and
-  // folder entries only when the caller asked for them.
-  constexpr DWORD kOnRequest = kAttrHidden | kAttrSystem | kAttrDirectory;
-  return (attributes & kOnRequest & ~static_cast<DWORD>(mask)) == 0;
-}
-
 bool EndsWithSeparator(const std::string& path) {
   return !path.empty() && (path.back() == '\\' || path.back() == '/');
 }
@@ -50,29 +44,6 @@ bool MeansNothingThere(DWORD code) {
          code == ERROR_INVALID_NAME || code == ERROR_BAD_PATHNAME;
 }
 
-// The one listing position of the process. The search is read to its end
-// when it starts and closed at once: an open search handle keeps its folder
-// from being removed (by the next step of the installer or by anyone else)
-// for as long as the caller does not read to the end, which a caller that
-// stops at the first failure never does.
-struct Listing {
-  std::vector<std::string> names;
-  size_t next = 0;
-};
-
-Listing& TheListing() {
-  static Listing listing;
-  return listing;
-}
-
-std::string NextListed(Listing& listing) {
-  if (listing.next >= listing.names.size()) {
-    listing = Listing{};
-    return {};
-  }
-  return std::move(listing.names[listing.next++]);
-}
-
 }  // namespace
 
 uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
@@ -80,8 +51,7 @@ uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
 }
 
 std::string ListFirst(const std::string& path, uint32_t mask) {
-  Listing& listing = TheListing();
-  listing = Listing{};
+  listing::Abandon();
   if (path.empty()) return {};
   const std::string searchPath = EndsWithSeparator(path) ? path + "*" : path;
   CheckFault(Operation::kList, "list", path);
@@ -93,18 +63,17 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
     if (MeansNothingThere(code)) return {};
     RaiseWin32(code, "list", searchPath);
   }
-  Listing found;
+  // The search is read to its end and closed at once: an open search
+  // handle keeps its folder from being removed (by the next step of the
+  // installer or by anyone else) for as long as the caller does not read to
+  // the end, which a caller that stops at the first failure never does.
+  std::vector<std::string> names;
   do {
-    if (Listed(data.dwFileAttributes, mask)) found.names.emplace_back(data.cFileName);
+    if (listing::Shows(data.dwFileAttributes, mask)) names.emplace_back(data.cFileName);
   } while (::FindNextFileA(search.Get(), &data));
   const DWORD code = ::GetLastError();
   if (code != ERROR_NO_MORE_FILES) RaiseWin32(code, "list", searchPath);
-  listing = std::move(found);
-  return NextListed(listing);
-}
-
-std::string ListNext() {
-  return NextListed(TheListing());
+  return listing::Start(std::move(names));
 }
 
 uint32_t GetAttributes(const std::string& path) {
