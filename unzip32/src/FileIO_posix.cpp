@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -50,28 +49,19 @@ bool ArchiveFile::Open(const std::string& path, Failure& failure) {
   return true;
 }
 
-bool ArchiveFile::ReadAt(uint64_t offset, void* buffer, size_t length, Failure& failure) const {
-  auto* out = static_cast<char*>(buffer);
-  while (length > 0) {
-    if (offset > static_cast<uint64_t>(INT64_MAX)) {
-      failure.text = "read beyond the end of the archive";
-      return false;
-    }
-    ssize_t got = ::pread(Fd(handle_), out, length, static_cast<off_t>(offset));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      Fail(failure, "cannot read the archive", errno);
-      return false;
-    }
-    if (got == 0) {
-      failure.text = "unexpected end of the archive";
-      return false;
-    }
-    out += got;
-    length -= static_cast<size_t>(got);
-    offset += static_cast<uint64_t>(got);
+int64_t ReadSome(intptr_t handle, uint64_t offset, char* buffer, size_t length, Failure& failure) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) {
+    failure.text = "read beyond the end of the archive";
+    return -1;
   }
-  return true;
+  for (;;) {
+    const ssize_t got = ::pread(Fd(handle), buffer, length, static_cast<off_t>(offset));
+    if (got >= 0) return got;
+    if (errno != EINTR) {
+      Fail(failure, "cannot read the archive", errno);
+      return -1;
+    }
+  }
 }
 
 void CloseHandleOf(intptr_t handle) {
@@ -146,28 +136,21 @@ NodeInfo Inspect(const Folder& folder, const std::string& name) {
   return result;
 }
 
-bool OutputFile::Create(const Folder& folder, Failure& failure) {
-  Discard();
-  static std::atomic<unsigned> counter{0};
-  const int folderFd = Fd(FolderAccess::Handle(folder));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = ".unzip32-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1)) + ".tmp";
-    int fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0666);
-    if (fd >= 0) {
-      handle_ = fd;
-      folder_ = &folder;
-      tempName_ = std::move(name);
-      return true;
-    }
-    if (errno != EEXIST) {
-      Fail(failure, "cannot create a file in " + folder.Path(), errno);
-      return false;
-    }
+uint64_t ProcessId() {
+  return static_cast<uint64_t>(::getpid());
+}
+
+NewFile CreateNewFile(const Folder& folder, const std::string& name, intptr_t& handle,
+                      Failure& failure) {
+  const int fd = ::openat(Fd(FolderAccess::Handle(folder)), name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    handle = fd;
+    return NewFile::kCreated;
   }
-  failure.text = "cannot find a free temporary name in " + folder.Path();
-  return false;
+  if (errno == EEXIST) return NewFile::kNameTaken;
+  Fail(failure, "cannot create a file in " + folder.Path(), errno);
+  return NewFile::kFailed;
 }
 
 bool OutputFile::Write(const void* data, size_t length, Failure& failure) {
