@@ -48,6 +48,44 @@ void Store(int32_t& lErrNum, std::string& sErrDesc) noexcept {
   if (lErrNum == 0 || lErrNum == -1) lErrNum = err::kPathFileAccess;
 }
 
+// Runs one helper's body under the status convention: the status starts
+// clear, and whatever the body raises ends up in it instead of leaving the
+// helper.
+template <typename Body>
+bool Guarded(int32_t& lErrNum, std::string& sErrDesc, Body&& body) {
+  Reset(lErrNum, sErrDesc);
+  try {
+    return body();
+  } catch (...) {
+    Store(lErrNum, sErrDesc);
+    return false;
+  }
+}
+
+// Trims the path a caller passed. An empty one is the helpers' own error
+// (-1): nothing is ever deleted for it, and a folder path would otherwise
+// turn into "\", the root of the drive.
+bool TakePath(std::string& sPath, const char* what, int32_t& lErrNum, std::string& sErrDesc) {
+  sPath = text::TrimSpaces(sPath);
+  if (!sPath.empty()) return true;
+  lErrNum = -1;
+  sErrDesc = std::string("No ") + what + " specified to delete";
+  return false;
+}
+
+// A folder path as the listing takes it: with its trailing backslash.
+bool TakeFolderPath(std::string& sPath, int32_t& lErrNum, std::string& sErrDesc) {
+  if (!TakePath(sPath, "directory", lErrNum, sErrDesc)) return false;
+  if (sPath.back() != '\\') sPath += '\\';
+  return true;
+}
+
+// Yes/No box about deleting `sPath`; No leaves everything as it is.
+bool ConfirmedDelete(const std::string& sPath, const char* question, const char* title) {
+  return platform::ShowMessageBox(sPath + kTwoReturns + question, kConfirmFlags, title) ==
+         platform::kIdYes;
+}
+
 // Empties the folder `sPath` (ending in "\") and removes it. Files are
 // deleted as they are met; a sub-folder is emptied and removed as soon as it
 // is met, and then the listing starts again from the top: the nested call
@@ -88,15 +126,8 @@ bool EmptyAndRemove(const std::string& sPath, int32_t& lErrNum, std::string& sEr
 }  // namespace
 
 bool DeleteFolder(std::string sPath, bool bConfirm, int32_t& lErrNum, std::string& sErrDesc) {
-  Reset(lErrNum, sErrDesc);
-  try {
-    sPath = text::TrimSpaces(sPath);
-    if (sPath.empty()) {
-      lErrNum = -1;
-      sErrDesc = "No directory specified to delete";
-      return false;
-    }
-    if (sPath.back() != '\\') sPath += '\\';
+  return Guarded(lErrNum, sErrDesc, [&] {
+    if (!TakeFolderPath(sPath, lErrNum, sErrDesc)) return false;
     // A folder that does not exist has nothing to delete and nothing to ask.
     if (platform::ListFirst(sPath, kMaskEverything).empty()) return true;
     // A link in the folder's place points outside the tree; nothing there is
@@ -105,66 +136,36 @@ bool DeleteFolder(std::string sPath, bool bConfirm, int32_t& lErrNum, std::strin
          platform::kAttrReparsePoint) != 0) {
       return true;
     }
-    if (bConfirm) {
-      const std::string prompt = sPath + kTwoReturns +
-                                 "Are you sure you want to remove this folder and all of it's "
-                                 "contents?";
-      if (platform::ShowMessageBox(prompt, kConfirmFlags, "  Confirm Folder Delete") !=
-          platform::kIdYes) {
-        return true;
-      }
+    if (bConfirm &&
+        !ConfirmedDelete(sPath,
+                         "Are you sure you want to remove this folder and all of it's contents?",
+                         "  Confirm Folder Delete")) {
+      return true;
     }
     return EmptyAndRemove(sPath, lErrNum, sErrDesc);
-  } catch (...) {
-    Store(lErrNum, sErrDesc);
-    return false;
-  }
+  });
 }
 
 bool DeleteSubFolder(std::string sPath, int32_t& lErrNum, std::string& sErrDesc) {
-  Reset(lErrNum, sErrDesc);
-  try {
-    sPath = text::TrimSpaces(sPath);
-    // Only ever meant for an existing sub-folder; an empty path would turn
-    // into "\", the root of the drive, and that is never emptied by mistake.
-    if (sPath.empty()) {
-      lErrNum = -1;
-      sErrDesc = "No directory specified to delete";
-      return false;
-    }
-    if (sPath.back() != '\\') sPath += '\\';
-    return EmptyAndRemove(sPath, lErrNum, sErrDesc);
-  } catch (...) {
-    Store(lErrNum, sErrDesc);
-    return false;
-  }
+  // Only ever meant for an existing sub-folder.
+  return Guarded(lErrNum, sErrDesc, [&] {
+    return TakeFolderPath(sPath, lErrNum, sErrDesc) && EmptyAndRemove(sPath, lErrNum, sErrDesc);
+  });
 }
 
 bool DeleteFile(  // source-check: allow the installer's own helper
     std::string sPath, bool bConfirm, int32_t& lErrNum, std::string& sErrDesc) {
-  Reset(lErrNum, sErrDesc);
-  try {
-    sPath = text::TrimSpaces(sPath);
-    if (sPath.empty()) {
-      lErrNum = -1;
-      sErrDesc = "No file specified to delete";
-      return false;
-    }
+  return Guarded(lErrNum, sErrDesc, [&] {
+    if (!TakePath(sPath, "file", lErrNum, sErrDesc)) return false;
     if (!FileExists(sPath)) return true;
-    if (bConfirm) {
-      const std::string prompt = sPath + kTwoReturns + "Are you sure you want to delete this file?";
-      if (platform::ShowMessageBox(prompt, kConfirmFlags, "  Confirm File Delete") !=
-          platform::kIdYes) {
-        return true;
-      }
+    if (bConfirm && !ConfirmedDelete(sPath, "Are you sure you want to delete this file?",
+                                     "  Confirm File Delete")) {
+      return true;
     }
     platform::SetAttributes(sPath, platform::kAttrNormal);
     platform::RemoveFile(sPath);
     return true;
-  } catch (...) {
-    Store(lErrNum, sErrDesc);
-    return false;
-  }
+  });
 }
 
 bool FileExists(std::string sPath) {

@@ -1,8 +1,10 @@
 // A shared library loaded at run time.
 #pragma once
 
-#include <memory>
 #include <string>
+#include <utility>
+
+#include "platform/Pimpl.h"
 
 namespace qv::platform {
 
@@ -14,22 +16,17 @@ class DynamicLibrary {
   // Raises error 48 when it cannot be loaded.
   static DynamicLibrary Load(const std::string& baseName);
 
-  DynamicLibrary(DynamicLibrary&&) noexcept;
-  DynamicLibrary& operator=(DynamicLibrary&&) noexcept;
-  DynamicLibrary(const DynamicLibrary&) = delete;
-  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
-  ~DynamicLibrary();
-
   // The address of an exported entry point; raises error 453 when missing.
   void* Symbol(const std::string& name) const;
   // The full path the library was loaded from.
   const std::string& Path() const noexcept;
 
   struct Impl;
+  friend void Destroy(Impl* impl) noexcept;
 
  private:
-  explicit DynamicLibrary(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  explicit DynamicLibrary(ImplPtr<Impl> impl) : impl_(std::move(impl)) {}
+  ImplPtr<Impl> impl_;
 };
 
 }  // namespace qv::platform

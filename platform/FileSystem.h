@@ -9,7 +9,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/Pimpl.h"
 
 namespace qv::platform {
 
@@ -81,12 +84,6 @@ class File {
   // path is stored in `path`. For writing a replacement beside its target.
   static File CreateTemporaryIn(const std::string& folder, std::string& path);
 
-  File(File&&) noexcept;
-  File& operator=(File&&) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File();
-
   // Reads up to `size` bytes; 0 at the end of the file.
   size_t Read(void* data, size_t size);
   void Write(const void* data, size_t size);
@@ -95,10 +92,11 @@ class File {
   void Close();
 
   struct Impl;
+  friend void Destroy(Impl* impl) noexcept;
 
  private:
-  explicit File(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  explicit File(ImplPtr<Impl> impl) : impl_(std::move(impl)) {}
+  ImplPtr<Impl> impl_;
 };
 
 // Whether `name` is a name that CreateTemporaryIn of this system gives. Such

@@ -3,8 +3,10 @@
 // decided by a file's mere existence or by a process id that may be stale.
 #pragma once
 
-#include <memory>
 #include <string>
+#include <utility>
+
+#include "platform/Pimpl.h"
 
 namespace qv::platform {
 
@@ -27,18 +29,13 @@ class ExclusiveLock {
   // be opened or made.
   static ExclusiveLock TakeFileLock(const std::string& path);
 
-  ExclusiveLock(ExclusiveLock&&) noexcept;
-  ExclusiveLock& operator=(ExclusiveLock&&) noexcept;
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-  // Releases the lock.
-  ~ExclusiveLock();
-
+  // The lock is released when its holder is destroyed.
   struct Impl;
+  friend void Destroy(Impl* impl) noexcept;
 
  private:
-  explicit ExclusiveLock(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  explicit ExclusiveLock(ImplPtr<Impl> impl) : impl_(std::move(impl)) {}
+  ImplPtr<Impl> impl_;
 };
 
 }  // namespace qv::platform

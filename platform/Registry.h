@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <utility>
+
+#include "platform/Pimpl.h"
 
 namespace qv::platform {
 
@@ -28,21 +30,15 @@ inline constexpr int32_t kErrorNoMoreItems = 259;
 // An open key; closed by RegCloseKey or when destroyed.
 class RegistryKey {
  public:
-  RegistryKey();
-  RegistryKey(RegistryKey&&) noexcept;
-  RegistryKey& operator=(RegistryKey&&) noexcept;
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey();
-
   bool IsOpen() const noexcept;
 
   struct Impl;
   Impl* impl() const noexcept { return impl_.get(); }
-  void Reset(std::unique_ptr<Impl> impl) noexcept;
+  friend void Destroy(Impl* impl) noexcept;
+  void Reset(ImplPtr<Impl> impl) noexcept { impl_ = std::move(impl); }
 
  private:
-  std::unique_ptr<Impl> impl_;
+  ImplPtr<Impl> impl_;
 };
 
 // Opens `subKey` below the root; kErrorSuccess or a Windows error code.

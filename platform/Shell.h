@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <utility>
+
+#include "platform/Pimpl.h"
 
 namespace qv::platform {
 
@@ -14,19 +16,13 @@ inline constexpr int32_t kEFail = static_cast<int32_t>(0x80004005u);
 // An item-id list handed out by the shell; released when destroyed.
 class ItemIdList {
  public:
-  ItemIdList();
-  ItemIdList(ItemIdList&&) noexcept;
-  ItemIdList& operator=(ItemIdList&&) noexcept;
-  ItemIdList(const ItemIdList&) = delete;
-  ItemIdList& operator=(const ItemIdList&) = delete;
-  ~ItemIdList();
-
   struct Impl;
   Impl* impl() const noexcept { return impl_.get(); }
-  void Reset(std::unique_ptr<Impl> impl) noexcept;
+  friend void Destroy(Impl* impl) noexcept;
+  void Reset(ImplPtr<Impl> impl) noexcept { impl_ = std::move(impl); }
 
  private:
-  std::unique_ptr<Impl> impl_;
+  ImplPtr<Impl> impl_;
 };
 
 // kSOk when the folder exists, an HRESULT failure otherwise. `owner` is the

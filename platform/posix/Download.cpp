@@ -52,25 +52,20 @@ using Clock = std::chrono::steady_clock;
 
 // The bind flag that asks for the newest version rather than a cached copy.
 
-struct EasyDeleter {
-  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+// An owner of one of libcurl's objects, released by the libcurl call that
+// goes with it.
+template <auto Release>
+struct CurlRelease {
+  template <typename Object>
+  void operator()(Object* object) const noexcept {
+    Release(object);
+  }
 };
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-
-struct UrlDeleter {
-  void operator()(CURLU* handle) const noexcept { curl_url_cleanup(handle); }
-};
-using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
-
-struct ListDeleter {
-  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
-};
-using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
-
-struct CurlStringDeleter {
-  void operator()(char* text) const noexcept { curl_free(text); }
-};
-using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+using EasyHandle = std::unique_ptr<CURL, CurlRelease<curl_easy_cleanup>>;
+using UrlHandle = std::unique_ptr<CURLU, CurlRelease<curl_url_cleanup>>;
+using HeaderList = std::unique_ptr<curl_slist, CurlRelease<curl_slist_free_all>>;
+using CurlString = std::unique_ptr<char, CurlRelease<curl_free>>;
+using MultiHandle = std::unique_ptr<CURLM, CurlRelease<curl_multi_cleanup>>;
 
 // libcurl wants its global set-up once per process, before any handle.
 bool GlobalInit() {
@@ -255,11 +250,6 @@ int Progress(void* user, curl_off_t /*downloadTotal*/, curl_off_t downloadNow,
   }
   return 0;
 }
-
-struct MultiDeleter {
-  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
-};
-using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 
 // An easy handle attached to a multi handle for the life of this object;
 // it must go before either handle is cleaned up.

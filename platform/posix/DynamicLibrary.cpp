@@ -14,14 +14,12 @@ namespace qv::platform {
 struct DynamicLibrary::Impl {
   void* handle = nullptr;
   std::string path;
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    if (handle != nullptr) ::dlclose(handle);
-  }
 };
+
+void Destroy(DynamicLibrary::Impl* impl) noexcept {
+  if (impl->handle != nullptr) ::dlclose(impl->handle);
+  delete impl;
+}
 
 namespace {
 
@@ -42,17 +40,12 @@ std::string LoadedPath(void* handle, const std::string& fallback) {
 
 }  // namespace
 
-DynamicLibrary::DynamicLibrary(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-DynamicLibrary::DynamicLibrary(DynamicLibrary&&) noexcept = default;
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&&) noexcept = default;
-DynamicLibrary::~DynamicLibrary() = default;
-
 DynamicLibrary DynamicLibrary::Load(const std::string& baseName) {
   const std::string fileName = "lib" + baseName + ".so";
   if (baseName.empty() || baseName.find('/') != std::string::npos) {
     throw Error(err::kDllLoad, "Error in loading DLL: bad library name '" + baseName + "'");
   }
-  auto impl = std::make_unique<Impl>();
+  auto impl = MakeImpl<Impl>();
   const std::string folder = ExecutableFolder();
   const std::string ownCopy = folder.empty() ? std::string() : folder + "/" + fileName;
   ::dlerror();

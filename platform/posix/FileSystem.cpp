@@ -26,6 +26,7 @@
 #include "platform/CodePage.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
+#include "platform/Listing.h"
 #include "platform/Process.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/wine/CodePage.h"
@@ -76,13 +77,6 @@ uint32_t AttributesOf(const struct stat& st, const std::string& name) {
   return attributes;
 }
 
-bool Listed(uint32_t attributes, uint32_t mask) {
-  // Normal, read-only and archive entries always show; the others only when
-  // the caller asked for them.
-  constexpr uint32_t kOnRequest = kAttrHidden | kAttrSystem | kAttrDirectory;
-  return (attributes & kOnRequest & ~mask) == 0;
-}
-
 // Reads the entries of a folder, "." and ".." included, with their
 // attributes. Returns false when the folder does not exist (or is not a
 // folder); raises on other failures.
@@ -115,17 +109,6 @@ bool IsDriveRoot(const std::string& path) {
   return path.find_first_not_of("\\/", 2) == std::string::npos;
 }
 
-// The one listing position of the process.
-struct Listing {
-  std::vector<std::string> names;
-  size_t next = 0;
-};
-
-Listing& TheListing() {
-  static Listing listing;
-  return listing;
-}
-
 // Whether `native` still names the file that `fd` is open on.
 bool StillNamed(int fd, const std::string& native) {
   struct stat held {};
@@ -144,12 +127,16 @@ struct File::Impl {
   std::string native;  // as opened
 };
 
+void Destroy(File::Impl* impl) noexcept {
+  delete impl;
+}
+
 namespace {
 
-using ImplPtr = std::unique_ptr<File::Impl>;
+using FilePtr = ImplPtr<File::Impl>;
 
-ImplPtr OpenReadImpl(const std::string& path) {
-  auto impl = std::make_unique<File::Impl>();
+FilePtr OpenReadImpl(const std::string& path) {
+  auto impl = MakeImpl<File::Impl>();
   impl->path = path;
   impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kOpenRead, "open", path, impl->native);
@@ -164,13 +151,13 @@ ImplPtr OpenReadImpl(const std::string& path) {
   return impl;
 }
 
-ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& forMessages) {
+FilePtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& forMessages) {
   const std::string folder = posix::TrimTrailingSeparators(nativeFolder);
   CheckFault(Operation::kCreateWrite, "create a file in", forMessages, folder);
   // A leading dot keeps the half-written file out of every listing that
   // leaves hidden files out.
   std::string name;
-  auto impl = std::make_unique<File::Impl>();
+  auto impl = MakeImpl<File::Impl>();
   for (;;) {
     name = folder + "/.qv-XXXXXX.tmp";
     impl->fd.Reset(::mkostemps(name.data(), 4, O_CLOEXEC));
@@ -198,7 +185,7 @@ ImplPtr CreateTemporaryImpl(const std::string& nativeFolder, const std::string& 
   return impl;
 }
 
-File::Impl& Opened(const ImplPtr& impl) {
+File::Impl& Opened(const FilePtr& impl) {
   if (!impl || !impl->fd.Valid()) {
     throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
   }
@@ -299,8 +286,7 @@ uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
 }
 
 std::string ListFirst(const std::string& path, uint32_t mask) {
-  Listing& listing = TheListing();
-  listing = Listing{};
+  listing::Abandon();
   if (path.empty()) return {};
 
   const size_t split = path.find_last_of("\\/");
@@ -319,7 +305,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
       RaiseErrno(code, PathKind::kFile, "list", path, native);
     }
     const std::string name = BaseNameOf(native);
-    if (Listed(AttributesOf(st, name), mask)) names.push_back(name);
+    if (listing::Shows(AttributesOf(st, name), mask)) names.push_back(name);
   } else {
     // "*.*" matches every name on Windows, those without a dot too.
     if (pattern.empty() || pattern == "*.*") pattern = "*";
@@ -330,7 +316,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
     for (const FolderEntry& entry : entries) {
       const bool dots = entry.name == "." || entry.name == "..";
       if (dots && root) continue;  // a drive root has no "." and ".."
-      if (!Listed(entry.attributes, mask)) continue;
+      if (!listing::Shows(entry.attributes, mask)) continue;
       if (!text::WildcardMatch(pattern, entry.name, /*ignoreCase=*/true)) continue;
       names.push_back(entry.name);
     }
@@ -343,14 +329,7 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
       return text::LessIgnoreCase(a, b);
     });
   }
-  listing.names = std::move(names);
-  return ListNext();
-}
-
-std::string ListNext() {
-  Listing& listing = TheListing();
-  if (listing.next >= listing.names.size()) return {};
-  return listing.names[listing.next++];
+  return listing::Start(std::move(names));
 }
 
 uint32_t GetAttributes(const std::string& path) {
@@ -418,11 +397,11 @@ std::string FolderPathBelow(const std::string& parent, std::u16string_view name)
 void CopyFileReplacing(const std::string& source, const std::string& target) {
   const std::string nativeTarget = wine::ToNativePath(target);
   CheckFault(Operation::kCopy, "copy to", target, nativeTarget);
-  ImplPtr in = OpenReadImpl(source);
+  FilePtr in = OpenReadImpl(source);
   // Written beside the target under a temporary name and renamed over it at
   // the end, so a failed copy (disk full, a read error) never leaves a
   // truncated target behind: the old file stays whole until the rename.
-  ImplPtr out = CreateTemporaryImpl(posix::ParentOf(nativeTarget), target);
+  FilePtr out = CreateTemporaryImpl(posix::ParentOf(nativeTarget), target);
   const std::string temporary = out->native;
   try {
     // The kernel copies without a round trip through user space where it
@@ -479,17 +458,12 @@ std::vector<FolderEntry> ReadFolder(const std::string& folder) {
 // ---------------------------------------------------------------------------
 // File
 
-File::File(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-File::File(File&&) noexcept = default;
-File& File::operator=(File&&) noexcept = default;
-File::~File() = default;
-
 File File::OpenRead(const std::string& path) {
   return File(OpenReadImpl(path));
 }
 
 File File::CreateWrite(const std::string& path) {
-  auto impl = std::make_unique<Impl>();
+  auto impl = MakeImpl<Impl>();
   impl->path = path;
   impl->native = wine::ToNativePath(path);
   CheckFault(Operation::kCreateWrite, "create", path, impl->native);
@@ -499,7 +473,7 @@ File File::CreateWrite(const std::string& path) {
 }
 
 File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
-  ImplPtr impl = CreateTemporaryImpl(wine::ToNativePath(folder), folder);
+  FilePtr impl = CreateTemporaryImpl(wine::ToNativePath(folder), folder);
   path = impl->native;
   return File(std::move(impl));
 }

@@ -75,28 +75,25 @@ struct ExclusiveLock::Impl {
   posix::UniqueFd fd;
   std::string native;
   // The run's lock file goes when the run ends. It is removed while still
-  // locked (the descriptor closes after this body), so a waiter that then
-  // gets the lock sees that its file is no longer the one at the path and
-  // starts over on a fresh one.
+  // locked (the descriptor closes with the state, after the removal), so a
+  // waiter that then gets the lock sees that its file is no longer the one
+  // at the path and starts over on a fresh one.
   bool removeOnRelease = false;
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    if (fd.Valid() && removeOnRelease) ::unlink(native.c_str());
-  }
 };
+
+void Destroy(ExclusiveLock::Impl* impl) noexcept {
+  if (impl->fd.Valid() && impl->removeOnRelease) ::unlink(impl->native.c_str());
+  delete impl;
+}
 
 namespace {
 
 // `shared`: a lock file that other users take too, so they must be able to
 // open it (it is made readable and writable for all); otherwise one of the
 // user's own, removed when released.
-std::unique_ptr<ExclusiveLock::Impl> Take(const std::string& path, const std::string& native,
-                                          bool shared) {
+ImplPtr<ExclusiveLock::Impl> Take(const std::string& path, const std::string& native, bool shared) {
   for (;;) {
-    auto impl = std::make_unique<ExclusiveLock::Impl>();
+    auto impl = MakeImpl<ExclusiveLock::Impl>();
     impl->native = native;
     impl->removeOnRelease = !shared;
     const int flags = O_CLOEXEC | O_NOCTTY;
@@ -143,10 +140,5 @@ ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
 ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
   return ExclusiveLock(Take(path + ".lock", wine::ToNativePath(path + ".lock"), /*shared=*/true));
 }
-
-ExclusiveLock::ExclusiveLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-ExclusiveLock::ExclusiveLock(ExclusiveLock&&) noexcept = default;
-ExclusiveLock& ExclusiveLock::operator=(ExclusiveLock&&) noexcept = default;
-ExclusiveLock::~ExclusiveLock() = default;
 
 }  // namespace qv::platform

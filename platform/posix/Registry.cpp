@@ -29,17 +29,12 @@ struct RegistryKey::Impl {
   std::vector<std::string> subKeys;
 };
 
-RegistryKey::RegistryKey() = default;
-RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
-RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
-RegistryKey::~RegistryKey() = default;
+void Destroy(RegistryKey::Impl* impl) noexcept {
+  delete impl;
+}
 
 bool RegistryKey::IsOpen() const noexcept {
   return impl_ != nullptr;
-}
-
-void RegistryKey::Reset(std::unique_ptr<Impl> impl) noexcept {
-  impl_ = std::move(impl);
 }
 
 int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t /*options*/,
@@ -63,7 +58,7 @@ int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t /*optio
                        : lookup.sixtyFourBit.found ? &lookup.sixtyFourBit
                                                    : nullptr;
   if (key == nullptr) return kErrorFileNotFound;
-  auto impl = std::make_unique<RegistryKey::Impl>();
+  auto impl = MakeImpl<RegistryKey::Impl>();
   impl->values = std::move(key->values);
   impl->subKeys = std::move(key->subKeys);
   result.Reset(std::move(impl));

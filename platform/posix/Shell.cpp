@@ -23,13 +23,8 @@ struct ItemIdList::Impl {
   std::string path;
 };
 
-ItemIdList::ItemIdList() = default;
-ItemIdList::ItemIdList(ItemIdList&&) noexcept = default;
-ItemIdList& ItemIdList::operator=(ItemIdList&&) noexcept = default;
-ItemIdList::~ItemIdList() = default;
-
-void ItemIdList::Reset(std::unique_ptr<Impl> impl) noexcept {
-  impl_ = std::move(impl);
+void Destroy(ItemIdList::Impl* impl) noexcept {
+  delete impl;
 }
 
 namespace {
@@ -138,7 +133,7 @@ int32_t SHGetSpecialFolderLocation(void* /*owner*/, int32_t folder, ItemIdList& 
   if (folder != kCsidlPersonal) return kEFail;
   std::optional<std::string> path = DocumentsFolder();
   if (!path) return kEFail;
-  auto impl = std::make_unique<ItemIdList::Impl>();
+  auto impl = MakeImpl<ItemIdList::Impl>();
   impl->path = std::move(*path);
   result.Reset(std::move(impl));
   return kSOk;

@@ -14,14 +14,12 @@ namespace qv::platform {
 struct DynamicLibrary::Impl {
   HMODULE module = nullptr;
   std::string path;
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    if (module != nullptr) ::FreeLibrary(module);
-  }
 };
+
+void Destroy(DynamicLibrary::Impl* impl) noexcept {
+  if (impl->module != nullptr) ::FreeLibrary(impl->module);
+  delete impl;
+}
 
 namespace {
 
@@ -37,17 +35,12 @@ std::string ModulePath(HMODULE module, const std::string& fallback) {
 
 }  // namespace
 
-DynamicLibrary::DynamicLibrary(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-DynamicLibrary::DynamicLibrary(DynamicLibrary&&) noexcept = default;
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&&) noexcept = default;
-DynamicLibrary::~DynamicLibrary() = default;
-
 DynamicLibrary DynamicLibrary::Load(const std::string& baseName) {
   if (baseName.empty() || baseName.find_first_of("\\/:") != std::string::npos) {
     throw Error(err::kDllLoad, "Error in loading DLL: bad library name '" + baseName + "'");
   }
   const std::string fileName = baseName + ".dll";
-  auto impl = std::make_unique<Impl>();
+  auto impl = MakeImpl<Impl>();
   const std::string folder = ExecutableFolder();
   const std::string ownCopy = folder.empty() ? std::string() : folder + "\\" + fileName;
   // A load failure must come back as an error, not as a system dialog.

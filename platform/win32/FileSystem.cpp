@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/Error.h"
+#include "platform/Listing.h"
 #include "platform/win32/Win32Support.h"
 
 namespace qv::platform {
@@ -29,13 +30,6 @@ using win32::RaiseWin32;
 constexpr DWORD kKnownAttributes = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrVolume |
                                    kAttrDirectory | kAttrArchive | kAttrReparsePoint;
 
-bool Listed(DWORD attributes, uint32_t mask) {
-  // Normal, read-only and archive entries always show; hidden, system and
-  // folder entries only when the caller asked for them.
-  constexpr DWORD kOnRequest = kAttrHidden | kAttrSystem | kAttrDirectory;
-  return (attributes & kOnRequest & ~static_cast<DWORD>(mask)) == 0;
-}
-
 bool EndsWithSeparator(const std::string& path) {
   return !path.empty() && (path.back() == '\\' || path.back() == '/');
 }
@@ -50,29 +44,6 @@ bool MeansNothingThere(DWORD code) {
          code == ERROR_INVALID_NAME || code == ERROR_BAD_PATHNAME;
 }
 
-// The one listing position of the process. The search is read to its end
-// when it starts and closed at once: an open search handle keeps its folder
-// from being removed (by the next step of the installer or by anyone else)
-// for as long as the caller does not read to the end, which a caller that
-// stops at the first failure never does.
-struct Listing {
-  std::vector<std::string> names;
-  size_t next = 0;
-};
-
-Listing& TheListing() {
-  static Listing listing;
-  return listing;
-}
-
-std::string NextListed(Listing& listing) {
-  if (listing.next >= listing.names.size()) {
-    listing = Listing{};
-    return {};
-  }
-  return std::move(listing.names[listing.next++]);
-}
-
 }  // namespace
 
 uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
@@ -80,8 +51,7 @@ uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) {
 }
 
 std::string ListFirst(const std::string& path, uint32_t mask) {
-  Listing& listing = TheListing();
-  listing = Listing{};
+  listing::Abandon();
   if (path.empty()) return {};
   const std::string searchPath = EndsWithSeparator(path) ? path + "*" : path;
   CheckFault(Operation::kList, "list", path);
@@ -93,18 +63,17 @@ std::string ListFirst(const std::string& path, uint32_t mask) {
     if (MeansNothingThere(code)) return {};
     RaiseWin32(code, "list", searchPath);
   }
-  Listing found;
+  // The search is read to its end and closed at once: an open search
+  // handle keeps its folder from being removed (by the next step of the
+  // installer or by anyone else) for as long as the caller does not read to
+  // the end, which a caller that stops at the first failure never does.
+  std::vector<std::string> names;
   do {
-    if (Listed(data.dwFileAttributes, mask)) found.names.emplace_back(data.cFileName);
+    if (listing::Shows(data.dwFileAttributes, mask)) names.emplace_back(data.cFileName);
   } while (::FindNextFileA(search.Get(), &data));
   const DWORD code = ::GetLastError();
   if (code != ERROR_NO_MORE_FILES) RaiseWin32(code, "list", searchPath);
-  listing = std::move(found);
-  return NextListed(listing);
-}
-
-std::string ListNext() {
-  return NextListed(TheListing());
+  return listing::Start(std::move(names));
 }
 
 uint32_t GetAttributes(const std::string& path) {
@@ -263,20 +232,24 @@ struct File::Impl {
   std::string path;
 };
 
+void Destroy(File::Impl* impl) noexcept {
+  delete impl;
+}
+
 namespace {
 
-using ImplPtr = std::unique_ptr<File::Impl>;
+using FilePtr = ImplPtr<File::Impl>;
 
-File::Impl& Opened(const ImplPtr& impl) {
+File::Impl& Opened(const FilePtr& impl) {
   if (!impl || !impl->handle.Valid()) {
     throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
   }
   return *impl;
 }
 
-ImplPtr Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+FilePtr Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
              const char* action) {
-  auto impl = std::make_unique<File::Impl>();
+  auto impl = MakeImpl<File::Impl>();
   impl->path = path;
   impl->handle.Reset(::CreateFileA(path.c_str(), access, share, nullptr, disposition,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -297,11 +270,6 @@ ImplPtr Open(const std::string& path, DWORD access, DWORD share, DWORD dispositi
 std::atomic<unsigned> temporaryCounter{0};
 
 }  // namespace
-
-File::File(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-File::File(File&&) noexcept = default;
-File& File::operator=(File&&) noexcept = default;
-File::~File() = default;
 
 File File::OpenRead(const std::string& path) {
   CheckFault(Operation::kOpenRead, "open", path);
@@ -326,7 +294,7 @@ File File::CreateTemporaryIn(const std::string& folder, std::string& path) {
     std::snprintf(name, sizeof name, ".qv-%08lx-%04x.tmp",
                   static_cast<unsigned long>(::GetCurrentProcessId()), serial & 0xFFFFu);
     const std::string candidate = prefix + name;
-    auto impl = std::make_unique<Impl>();
+    auto impl = MakeImpl<Impl>();
     impl->path = candidate;
     impl->handle.Reset(::CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

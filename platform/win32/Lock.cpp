@@ -37,6 +37,10 @@ struct ExclusiveLock::Impl {
   FileHandle file;  // released when closed
 };
 
+void Destroy(ExclusiveLock::Impl* impl) noexcept {
+  delete impl;
+}
+
 ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
   if (tempFolder.empty() || tempFolder.find('\0') != std::string::npos) {
     throw Error(err::kPathNotFound, "Path not found: no temporary folder for the run's lock");
@@ -49,7 +53,7 @@ ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
     if (name[i] == '\\') name[i] = '/';
   }
   if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
-  auto impl = std::make_unique<Impl>();
+  auto impl = MakeImpl<Impl>();
   HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
   if (mutex == nullptr) RaiseWin32(::GetLastError(), "create the run's lock for", tempFolder);
   // WAIT_ABANDONED: the last owner died holding it; it is ours now.
@@ -66,7 +70,7 @@ ExclusiveLock ExclusiveLock::TakeRunLock(const std::string& tempFolder) {
 ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   const std::string lockPath = path + ".lock";
-  auto impl = std::make_unique<Impl>();
+  auto impl = MakeImpl<Impl>();
   // Open for writing where the file allows it: Wine locks a handle open for
   // reading only with a shared POSIX lock, which another Wine server
   // (another user's) would not see as a conflict.
@@ -96,10 +100,5 @@ ExclusiveLock ExclusiveLock::TakeFileLock(const std::string& path) {
   }
   return ExclusiveLock(std::move(impl));
 }
-
-ExclusiveLock::ExclusiveLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-ExclusiveLock::ExclusiveLock(ExclusiveLock&&) noexcept = default;
-ExclusiveLock& ExclusiveLock::operator=(ExclusiveLock&&) noexcept = default;
-ExclusiveLock::~ExclusiveLock() = default;
 
 }  // namespace qv::platform

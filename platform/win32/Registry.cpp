@@ -11,26 +11,15 @@ namespace qv::platform {
 
 struct RegistryKey::Impl {
   HKEY key = nullptr;
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    if (key != nullptr) ::RegCloseKey(key);
-  }
 };
 
-RegistryKey::RegistryKey() = default;
-RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
-RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
-RegistryKey::~RegistryKey() = default;
+void Destroy(RegistryKey::Impl* impl) noexcept {
+  if (impl->key != nullptr) ::RegCloseKey(impl->key);
+  delete impl;
+}
 
 bool RegistryKey::IsOpen() const noexcept {
   return impl_ && impl_->key != nullptr;
-}
-
-void RegistryKey::Reset(std::unique_ptr<Impl> impl) noexcept {
-  impl_ = std::move(impl);
 }
 
 namespace {
@@ -50,7 +39,7 @@ int32_t RegOpenKeyExA(uint32_t root, const std::string& subKey, uint32_t options
   const LONG status =
       ::RegOpenKeyExA(RootHandle(root), subKey.c_str(), options, static_cast<REGSAM>(access), &key);
   if (status != ERROR_SUCCESS) return static_cast<int32_t>(status);
-  auto impl = std::make_unique<RegistryKey::Impl>();
+  auto impl = MakeImpl<RegistryKey::Impl>();
   impl->key = key;
   result.Reset(std::move(impl));
   return kErrorSuccess;

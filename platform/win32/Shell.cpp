@@ -12,21 +12,12 @@ namespace qv::platform {
 
 struct ItemIdList::Impl {
   LPITEMIDLIST list = nullptr;
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  // The shell allocates the list with the COM task allocator.
-  ~Impl() { ::CoTaskMemFree(list); }
 };
 
-ItemIdList::ItemIdList() = default;
-ItemIdList::ItemIdList(ItemIdList&&) noexcept = default;
-ItemIdList& ItemIdList::operator=(ItemIdList&&) noexcept = default;
-ItemIdList::~ItemIdList() = default;
-
-void ItemIdList::Reset(std::unique_ptr<Impl> impl) noexcept {
-  impl_ = std::move(impl);
+void Destroy(ItemIdList::Impl* impl) noexcept {
+  // The shell allocates the list with the COM task allocator.
+  ::CoTaskMemFree(impl->list);
+  delete impl;
 }
 
 int32_t SHGetSpecialFolderLocation(void* owner, int32_t folder, ItemIdList& result) {
@@ -35,7 +26,7 @@ int32_t SHGetSpecialFolderLocation(void* owner, int32_t folder, ItemIdList& resu
   const HRESULT status =
       ::SHGetSpecialFolderLocation(static_cast<HWND>(owner), static_cast<int>(folder), &list);
   if (list != nullptr) {
-    auto impl = std::make_unique<ItemIdList::Impl>();
+    auto impl = MakeImpl<ItemIdList::Impl>();
     impl->list = list;
     result.Reset(std::move(impl));
   }

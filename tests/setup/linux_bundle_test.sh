@@ -32,59 +32,12 @@ if [ "${QV_BUNDLE_TEST_PHASE:-}" = "" ]; then
   exec env QV_BUNDLE_TEST_PHASE=main unshare --mount --propagation private -- "$0" "$@"
 fi
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
-same() { [ "$1" = "$2" ] || { printf 'expected: %s\n     got: %s\n' "$2" "$1" >&2; false; }; }
-holds() { grep -qF -- "$2" "$1" || { echo "$1 lacks: $2" >&2; sed 's/^/  | /' "$1" >&2; false; }; }
-lacks() { ! grep -qF -- "$2" "$1" || { echo "$1 has: $2" >&2; sed 's/^/  | /' "$1" >&2; false; }; }
+source "$src/tests/setup/common.sh"
 title="Quorvane Modular Stair Installer"
 success="[$title] Modular stairs successfully installed."
 
-# A prefix holding the game (as Wine lays one out) at $1, for the user $2.
-make_prefix() {
-  local prefix=$1 game
-  mkdir -p "$prefix/drive_c/users/player/Documents/EA Games/The Sims 2/Downloads" "$prefix/dosdevices"
-  ln -sfn ../drive_c "$prefix/dosdevices/c:"
-  game="$prefix/drive_c/Program Files/EA GAMES/The Sims 2"
-  mkdir -p "$game/TSData/Res/Catalog/Scripts"
-  printf '# Modular stairs\r\nmodularStairs 1\r\nobjectID 100\r\n' \
-    >"$game/TSData/Res/Catalog/Scripts/modularstairs.txt"
-  printf '%s\n' 'WINE REGISTRY Version 2' '' '#arch=win32' '' \
-    '[Software\\EA GAMES\\The Sims 2] 1700000000' \
-    '"Install Dir"="C:\\Program Files\\EA GAMES\\The Sims 2\\"' >"$prefix/system.reg"
-  printf '%s\n' 'WINE REGISTRY Version 2' '' '#arch=win32' '' \
-    '[Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders] 1700000000' \
-    '"Personal"="C:\\users\\player\\Documents"' >"$prefix/user.reg"
-  chown -R "${2:-0}:${2:-0}" "$prefix"
-}
-downloads() { echo "$1/drive_c/users/player/Documents/EA Games/The Sims 2/Downloads"; }
-catalog() { echo "$1/drive_c/Program Files/EA GAMES/The Sims 2/TSData/Res/Catalog/Scripts/modularstairs.txt"; }
-
-# Stair archives: NAME.zip holding NAME.package and a read-me.
-make_archives() {
-  local folder=$1
-  shift
-  python3 - "$folder" "$@" <<'EOF'
-import sys, zipfile
-for name in sys.argv[2:]:
-    with zipfile.ZipFile("%s/%s.zip" % (sys.argv[1], name), "w", zipfile.ZIP_DEFLATED) as z:
-        z.writestr("Stairs/%s.package" % name.capitalize(), "DBPF package " + "p" * 4096)
-        z.writestr("Stairs/ReadMe.txt", "# %s stairs\r\nmodularStairs 42\r\nobjectID 7001\r\n" % name)
-EOF
-}
-
 servers=$work/servers
-stop_servers() { python3 "$src/tests/setup/loopback_servers.py" stop "$servers" 2>/dev/null; }
+stop_servers() { python3 "$src/tests/win32/loopback_http.py" stop "$servers" 2>/dev/null; }
 
 # ---- 4. the browser: run again in a network namespace of its own ---------
 if [ "$QV_BUNDLE_TEST_PHASE" = browser ]; then
@@ -101,24 +54,14 @@ if [ "$QV_BUNDLE_TEST_PHASE" = browser ]; then
   mkdir -p "$TMPDIR"
   # The boxes of this desktop are kdialog's (KDE's, the Steam Deck's): where
   # zenity is installed too, the browser gets a PATH without it.
-  if command -v zenity >/dev/null; then
-    mkdir -p "$area/path"
-    IFS=: read -ra folders <<<"$PATH"
-    for folder in "${folders[@]}"; do
-      for program in "$folder"/*; do
-        name=${program##*/}
-        [ "$name" = zenity ] || [ -e "$area/path/$name" ] || ln -s "$program" "$area/path/$name"
-      done
-    done
-    export PATH=$area/path
-  fi
+  if command -v zenity >/dev/null; then path_without "$area/path" zenity; fi
   make_prefix "$home/.wine"
   "$bundle_dir/install.sh" >"$area/install.out" 2>&1
   check "browser: install.sh succeeds" same "$?" 0
   servers=$area/servers
-  python3 "$src/tests/setup/loopback_servers.py" start "$servers" || { echo "no server" >&2; exit 1; }
+  python3 "$src/tests/win32/loopback_http.py" start "$servers" || { echo "no server" >&2; exit 1; }
   trap stop_servers EXIT
-  port=$(cat "$servers/http-port")
+  port=$(cat "$servers/port")
   make_archives "$servers/root" walnut
   # The link fills the page, so that a click anywhere on it is a click on it.
   cat >"$servers/root/stairs.html" <<EOF
@@ -235,10 +178,10 @@ cp "$tarball" "$home/Downloads/"
 chown -R 1000:1000 "$home/Downloads"
 before=$(listing)
 
-python3 "$src/tests/setup/loopback_servers.py" start "$servers" \
+python3 "$src/tests/win32/loopback_http.py" start "$servers" \
   || { echo "no server" >&2; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
 trap stop_servers EXIT
-port=$(cat "$servers/http-port")
+port=$(cat "$servers/port")
 make_archives "$servers/root" oak railing
 
 bundle=$player_home/Downloads/$name
@@ -294,10 +237,10 @@ mkdir -p "$ca"
     -days 2 -extfile server.ext -out server.pem
 ) >"$work/openssl.out" 2>&1 || sed 's/^/  | /' "$work/openssl.out" >&2
 secure=$work/secure
-python3 "$src/tests/setup/loopback_servers.py" start "$secure" "$ca/server.pem" "$ca/server.key" \
+python3 "$src/tests/win32/loopback_http.py" start "$secure" "$ca/server.pem" "$ca/server.key" \
   || { echo "no https server" >&2; failed=$((failed + 1)); }
-trap 'stop_servers; python3 "$src/tests/setup/loopback_servers.py" stop "$secure"' EXIT
-redirecting=$(cat "$secure/http-port" 2>/dev/null)
+trap 'stop_servers; python3 "$src/tests/win32/loopback_http.py" stop "$secure"' EXIT
+redirecting=$(cat "$secure/port" 2>/dev/null)
 # The pinned prefix is done with: links go to ~/.wine again.
 as_player "$bundle/install.sh" >/dev/null 2>&1
 https_row() {  # https_row NAME CA-FILE PLACE-IN-ROOT EXPECTED-STATUS
@@ -382,5 +325,4 @@ else
   echo "FAILED: the browser's way did not run to its end" >&2
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+tally

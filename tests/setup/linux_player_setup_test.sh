@@ -17,20 +17,7 @@ build=$3
 rm -rf "$work"
 mkdir -p "$work/tmp"
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
-same() { [ "$1" = "$2" ] || { printf 'expected: %s\n     got: %s\n' "$2" "$1" >&2; false; }; }
-holds() { grep -qF -- "$2" "$1" || { echo "$1 lacks: $2" >&2; sed 's/^/  | /' "$1" >&2; false; }; }
+source "$src/tests/setup/common.sh"
 
 # The sandbox: nothing of the real home or desktop reaches the scripts.
 home=$work/home
@@ -46,48 +33,8 @@ mkdir -p "$home" "$XDG_DATA_DIRS" "$XDG_CONFIG_DIRS"
 # of a run without either and without a terminal: where one is there, it
 # gets a PATH of its own without them.
 if command -v zenity >/dev/null || command -v kdialog >/dev/null; then
-  mkdir -p "$work/path"
-  IFS=: read -ra folders <<<"$PATH"
-  for folder in "${folders[@]}"; do
-    for program in "$folder"/*; do
-      name=${program##*/}
-      case "$name" in zenity | kdialog) continue ;; esac
-      [ -e "$work/path/$name" ] || ln -s "$program" "$work/path/$name"
-    done
-  done
-  export PATH=$work/path
+  path_without "$work/path" zenity kdialog
 fi
-
-# A prefix holding the game (as Wine lays one out) below $1.
-make_prefix() {
-  local prefix=$1 game
-  mkdir -p "$prefix/drive_c/users/player/Documents/EA Games/The Sims 2/Downloads" "$prefix/dosdevices"
-  ln -s ../drive_c "$prefix/dosdevices/c:"
-  game="$prefix/drive_c/Program Files/EA GAMES/The Sims 2"
-  mkdir -p "$game/TSData/Res/Catalog/Scripts"
-  printf '# Modular stairs\r\nmodularStairs 1\r\nobjectID 100\r\n' \
-    >"$game/TSData/Res/Catalog/Scripts/modularstairs.txt"
-  cat >"$prefix/system.reg" <<'EOF'
-WINE REGISTRY Version 2
-;; All keys relative to \\Machine
-
-#arch=win32
-
-[Software\\EA GAMES\\The Sims 2] 1700000000
-"Install Dir"="C:\\Program Files\\EA GAMES\\The Sims 2\\"
-EOF
-  cat >"$prefix/user.reg" <<'EOF'
-WINE REGISTRY Version 2
-;; All keys relative to \\User\\S-1-5-21-0-0-0-1000
-
-#arch=win32
-
-[Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders] 1700000000
-"Personal"="C:\\users\\player\\Documents"
-EOF
-}
-downloads() { echo "$1/drive_c/users/player/Documents/EA Games/The Sims 2/Downloads"; }
-catalog() { echo "$1/drive_c/Program Files/EA GAMES/The Sims 2/TSData/Res/Catalog/Scripts/modularstairs.txt"; }
 
 bottle=$XDG_DATA_HOME/bottles/bottles/Sims2
 make_prefix "$bottle"
@@ -109,14 +56,7 @@ server=$work/http
 python3 "$src/tests/win32/loopback_http.py" start "$server" || { echo "no server" >&2; exit 1; }
 trap 'python3 "$src/tests/win32/loopback_http.py" stop "$server"' EXIT
 port=$(cat "$server/port")
-for name in oak railing; do
-  python3 - "$server/root/$name.zip" "$name" <<'EOF'
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
-    z.writestr("Stairs/%s.package" % sys.argv[2].capitalize(), "DBPF package " + "p" * 4096)
-    z.writestr("Stairs/ReadMe.txt", "# Oak stairs\r\nmodularStairs 42\r\nobjectID 7001\r\n")
-EOF
-done
+make_archives "$server/root" oak railing
 
 install_player() { QUORVANE_BUILD_DIR=$build "$src/scripts/install-player.sh" "$@" >"$work/out" 2>&1; }
 # A link clicked: xdg-open on a display of its own, in a session of its own
@@ -185,5 +125,4 @@ if [ -f "$deb" ]; then
   check "the box tells the success" holds "$work/deb.err" "$box"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+tally

@@ -19,19 +19,7 @@ arch=${5:-win32}
 rm -rf "$work"
 mkdir -p "$work/home"
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
-holds() { grep -qF -- "$2" "$1" || { echo "$1 lacks: $2" >&2; sed 's/^/  | /' "$1" >&2; false; }; }
+source "$src/tests/setup/common.sh"
 
 # A prefix and a server of the test's own; Wine's links from the prefix's
 # Documents and Desktop go to a home of its own.
@@ -158,5 +146,4 @@ check "the setup runs page by page without the game" paged_setup
 check "its finish page says that the game was not found" holds "$work/finish" \
   "The Sims 2 was not found on this computer"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+tally

@@ -1,45 +1,76 @@
 #!/usr/bin/env python3
-"""A loopback HTTP server for the Windows end-to-end and setup tests, run
-on the Linux side: `start STATE` serves STATE/root on 127.0.0.1 at a free port,
-writes the port to STATE/port and returns once it listens; `stop STATE`
-ends it. It ends by itself after 15 minutes in any case."""
+"""Loopback web servers for the end-to-end and setup tests, run on the Linux
+side, as a hosting site looks to the installer:
+
+    loopback_http.py start STATE [CERT KEY]
+    loopback_http.py stop STATE
+
+`start` serves STATE/root over http on 127.0.0.1 at a free port, writes the
+port to STATE/port and returns once it listens. With a certificate and its
+key, an https server serves the same folder beside it, its port in
+STATE/https-port. On the http server:
+  /slow/PATH      sends PATH's body in two halves half a second apart, so
+                  that runs started together are all in their download at
+                  once, and a run killed at any moment may leave half an
+                  archive;
+  /to-https/PATH  answers with a redirect to https://127.0.0.1:HTTPS-PORT/PATH,
+                  as sites that serve https only do.
+The servers end on `stop`, and by themselves after 15 minutes."""
 import http.server
 import os
 import pathlib
 import signal
+import ssl
 import sys
 import threading
 
 
-class Handler(http.server.SimpleHTTPRequestHandler):
-    def do_GET(self):
-        # A server that pauses half way through the body, so that runs
-        # started together are all in their download at once, and a run
-        # killed at any moment may leave half an archive.
-        self.slow = self.path.startswith("/slow/")
-        if self.slow:
-            self.path = self.path[len("/slow"):]
-        super().do_GET()
+def handler(root, https_port):
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, directory=str(root), **kwargs)
 
-    def copyfile(self, source, outputfile):
-        if not self.slow:
-            return super().copyfile(source, outputfile)
-        body = source.read()
-        outputfile.write(body[:len(body) // 2])
-        outputfile.flush()
-        threading.Event().wait(0.5)
-        outputfile.write(body[len(body) // 2:])
+        def do_GET(self):
+            if self.path.startswith("/to-https/") and https_port is not None:
+                self.send_response(302)
+                self.send_header("Location", "https://127.0.0.1:%d/%s"
+                                 % (https_port, self.path[len("/to-https/"):]))
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            self.slow = self.path.startswith("/slow/")
+            if self.slow:
+                self.path = self.path[len("/slow"):]
+            super().do_GET()
 
-    def log_message(self, *args):
-        pass
+        def copyfile(self, source, outputfile):
+            if not self.slow:
+                return super().copyfile(source, outputfile)
+            body = source.read()
+            outputfile.write(body[:len(body) // 2])
+            outputfile.flush()
+            threading.Event().wait(0.5)
+            outputfile.write(body[len(body) // 2:])
+
+        def log_message(self, *args):
+            pass
+
+    return Handler
 
 
-def start(state: pathlib.Path) -> int:
+def start(state, cert=None, key=None):
     root = state / "root"
     root.mkdir(parents=True, exist_ok=True)
-    (state / "port").unlink(missing_ok=True)
-    server = http.server.ThreadingHTTPServer(
-        ("127.0.0.1", 0), lambda *a: Handler(*a, directory=str(root)))
+    for name in ("port", "https-port"):
+        (state / name).unlink(missing_ok=True)
+    https = None
+    if cert:
+        https = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler(root, None))
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        https.socket = context.wrap_socket(https.socket, server_side=True)
+    plain = http.server.ThreadingHTTPServer(
+        ("127.0.0.1", 0), handler(root, https.server_address[1] if https else None))
     if os.fork() > 0:
         # The parent returns as soon as the child has announced its port.
         for _ in range(100):
@@ -52,14 +83,17 @@ def start(state: pathlib.Path) -> int:
     for fd in (0, 1, 2):
         os.dup2(devnull, fd)
     (state / "pid").write_text(str(os.getpid()))
-    (state / "port.tmp").write_text(str(server.server_address[1]))
-    os.replace(state / "port.tmp", state / "port")
+    if https:
+        threading.Thread(target=https.serve_forever, daemon=True).start()
+        (state / "https-port").write_text(str(https.server_address[1]))
     threading.Timer(900, lambda: os._exit(0)).start()
-    server.serve_forever()
+    (state / "port.tmp").write_text(str(plain.server_address[1]))
+    os.replace(state / "port.tmp", state / "port")
+    plain.serve_forever()
     return 0
 
 
-def stop(state: pathlib.Path) -> int:
+def stop(state):
     try:
         os.kill(int((state / "pid").read_text()), signal.SIGTERM)
     except (FileNotFoundError, ProcessLookupError, ValueError):
@@ -69,4 +103,4 @@ def stop(state: pathlib.Path) -> int:
 
 if __name__ == "__main__":
     command, folder = sys.argv[1], pathlib.Path(sys.argv[2])
-    sys.exit(start(folder) if command == "start" else stop(folder))
+    sys.exit(start(folder, *sys.argv[3:5]) if command == "start" else stop(folder))

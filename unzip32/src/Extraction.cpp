@@ -452,13 +452,13 @@ bool Extraction::ExtractToFile(const CentralEntry& entry, const EntryPlace& plac
     case Decision::Write:
       break;
   }
-  WriteFile(entry, place, folder, leaf, clean.path);
+  WriteFile(entry, place, clean, folder, leaf);
   return true;
 }
 
 void Extraction::WriteFile(const CentralEntry& entry, const EntryPlace& place,
-                           const fileio::Folder& folder, const std::string& leaf,
-                           const std::string& path) {
+                           const CleanName& clean, const fileio::Folder& folder,
+                           const std::string& leaf) {
   fileio::Failure failure;
   fileio::OutputFile file;
   if (!file.Create(folder, failure)) {
@@ -473,7 +473,7 @@ void Extraction::WriteFile(const CentralEntry& entry, const EntryPlace& place,
     Report({UNZIP32_ERR_WRITE, failure.text});
     return;
   }
-  Progress((entry.method == kMethodStored ? " extracting: " : "  inflating: ") + path);
+  Progress((entry.method == kMethodStored ? " extracting: " : "  inflating: ") + clean.path);
 }
 
 }  // namespace unzip32

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "EntryData.h"
+#include "EntryName.h"
 #include "FileIO.h"
 #include "ZipDirectory.h"
 #include "unzip32.h"
@@ -55,10 +56,10 @@ class Extraction {
   // the extraction folder itself. Null after a reported failure.
   const fileio::Folder* OpenParentFolder(const std::string& path, fileio::Folder& owned,
                                          std::string& leaf);
-  // Writes the entry as `leaf` in `folder` (`path` below the extraction
-  // folder): into a temporary file first, renamed into place when whole.
-  void WriteFile(const CentralEntry& entry, const EntryPlace& place, const fileio::Folder& folder,
-                 const std::string& leaf, const std::string& path);
+  // Writes the entry, cleaned to `clean`, as `leaf` in `folder`: into a
+  // temporary file first, renamed into place when whole.
+  void WriteFile(const CentralEntry& entry, const EntryPlace& place, const CleanName& clean,
+                 const fileio::Folder& folder, const std::string& leaf);
   Decision DecideReplace(const CentralEntry& entry, const fileio::NodeInfo& existing,
                          const std::string& fullPath);
 

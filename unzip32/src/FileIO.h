@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace unzip32::fileio {
 
@@ -56,6 +57,35 @@ class Folder {
   friend struct FolderAccess;
   intptr_t handle_ = -1;
   std::string path_;
+};
+
+// The calls the shared part (FileIO.cpp) needs from each system's file.
+// Closes a handle of this system's kind (a descriptor, a HANDLE); -1 is no
+// handle and is left alone.
+void CloseHandleOf(intptr_t handle);
+// Reads at most `length` bytes at `offset` of the archive open as `handle`:
+// how many it read, 0 at the end of the file, -1 on an error (which
+// `failure` then tells).
+int64_t ReadSome(intptr_t handle, uint64_t offset, char* buffer, size_t length, Failure& failure);
+// This process's id, which keeps its temporary names apart from another's.
+uint64_t ProcessId();
+// Creates the new file `name` in `folder` for writing into `handle`, never
+// opening what is already there (a link included).
+enum class NewFile { kCreated, kNameTaken, kFailed };
+NewFile CreateNewFile(const Folder& folder, const std::string& name, intptr_t& handle,
+                      Failure& failure);
+// Removes the temporary file `name` in `folder`, whatever its attributes;
+// a failure is ignored (nothing is left to report it to).
+void RemoveTemporary(const Folder& folder, const std::string& name);
+
+// The systems' files reach a folder's handle through this.
+struct FolderAccess {
+  static intptr_t Handle(const Folder& folder) { return folder.handle_; }
+  static void Set(Folder& folder, intptr_t handle, std::string path) {
+    CloseHandleOf(folder.handle_);
+    folder.handle_ = handle;
+    folder.path_ = std::move(path);
+  }
 };
 
 // Opens the extraction folder, creating it and its missing parents. The path

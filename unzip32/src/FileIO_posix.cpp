@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -14,15 +13,6 @@
 #include "FileIO.h"
 
 namespace unzip32::fileio {
-
-struct FolderAccess {
-  static intptr_t Handle(const Folder& folder) { return folder.handle_; }
-  static void Set(Folder& folder, intptr_t handle, std::string path) {
-    if (folder.handle_ != -1) ::close(static_cast<int>(folder.handle_));
-    folder.handle_ = handle;
-    folder.path_ = std::move(path);
-  }
-};
 
 namespace {
 
@@ -40,10 +30,6 @@ std::string Join(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace
-
-ArchiveFile::~ArchiveFile() {
-  if (handle_ != -1) ::close(Fd(handle_));
-}
 
 bool ArchiveFile::Open(const std::string& path, Failure& failure) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -63,46 +49,23 @@ bool ArchiveFile::Open(const std::string& path, Failure& failure) {
   return true;
 }
 
-bool ArchiveFile::ReadAt(uint64_t offset, void* buffer, size_t length, Failure& failure) const {
-  auto* out = static_cast<char*>(buffer);
-  while (length > 0) {
-    if (offset > static_cast<uint64_t>(INT64_MAX)) {
-      failure.text = "read beyond the end of the archive";
-      return false;
-    }
-    ssize_t got = ::pread(Fd(handle_), out, length, static_cast<off_t>(offset));
-    if (got < 0) {
-      if (errno == EINTR) continue;
+int64_t ReadSome(intptr_t handle, uint64_t offset, char* buffer, size_t length, Failure& failure) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) {
+    failure.text = "read beyond the end of the archive";
+    return -1;
+  }
+  for (;;) {
+    const ssize_t got = ::pread(Fd(handle), buffer, length, static_cast<off_t>(offset));
+    if (got >= 0) return got;
+    if (errno != EINTR) {
       Fail(failure, "cannot read the archive", errno);
-      return false;
+      return -1;
     }
-    if (got == 0) {
-      failure.text = "unexpected end of the archive";
-      return false;
-    }
-    out += got;
-    length -= static_cast<size_t>(got);
-    offset += static_cast<uint64_t>(got);
   }
-  return true;
 }
 
-Folder::~Folder() {
-  if (handle_ != -1) ::close(Fd(handle_));
-}
-
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != -1) ::close(Fd(handle_));
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = -1;
-  }
-  return *this;
+void CloseHandleOf(intptr_t handle) {
+  if (handle != -1) ::close(static_cast<int>(handle));
 }
 
 bool OpenRootFolder(const std::string& path, Folder& folder, Failure& failure) {
@@ -173,28 +136,21 @@ NodeInfo Inspect(const Folder& folder, const std::string& name) {
   return result;
 }
 
-bool OutputFile::Create(const Folder& folder, Failure& failure) {
-  Discard();
-  static std::atomic<unsigned> counter{0};
-  const int folderFd = Fd(FolderAccess::Handle(folder));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = ".unzip32-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1)) + ".tmp";
-    int fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0666);
-    if (fd >= 0) {
-      handle_ = fd;
-      folder_ = &folder;
-      tempName_ = std::move(name);
-      return true;
-    }
-    if (errno != EEXIST) {
-      Fail(failure, "cannot create a file in " + folder.Path(), errno);
-      return false;
-    }
+uint64_t ProcessId() {
+  return static_cast<uint64_t>(::getpid());
+}
+
+NewFile CreateNewFile(const Folder& folder, const std::string& name, intptr_t& handle,
+                      Failure& failure) {
+  const int fd = ::openat(Fd(FolderAccess::Handle(folder)), name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    handle = fd;
+    return NewFile::kCreated;
   }
-  failure.text = "cannot find a free temporary name in " + folder.Path();
-  return false;
+  if (errno == EEXIST) return NewFile::kNameTaken;
+  Fail(failure, "cannot create a file in " + folder.Path(), errno);
+  return NewFile::kFailed;
 }
 
 bool OutputFile::Write(const void* data, size_t length, Failure& failure) {
@@ -243,15 +199,8 @@ bool OutputFile::Commit(const std::string& name, Failure& failure) {
   return true;
 }
 
-void OutputFile::Discard() {
-  if (handle_ != -1) {
-    ::close(Fd(handle_));
-    handle_ = -1;
-  }
-  if (folder_ != nullptr && !tempName_.empty()) {
-    ::unlinkat(Fd(FolderAccess::Handle(*folder_)), tempName_.c_str(), 0);
-  }
-  tempName_.clear();
+void RemoveTemporary(const Folder& folder, const std::string& name) {
+  ::unlinkat(Fd(FolderAccess::Handle(folder)), name.c_str(), 0);
 }
 
 int64_t DosTimeToUnix(uint16_t dosDate, uint16_t dosTime) {

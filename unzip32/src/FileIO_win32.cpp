@@ -14,21 +14,11 @@
 #endif
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
 #include "FileIO.h"
 
 namespace unzip32::fileio {
-
-struct FolderAccess {
-  static intptr_t Handle(const Folder& folder) { return folder.handle_; }
-  static void Set(Folder& folder, intptr_t handle, std::string path) {
-    if (folder.handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(folder.handle_));
-    folder.handle_ = handle;
-    folder.path_ = std::move(path);
-  }
-};
 
 namespace {
 
@@ -96,10 +86,6 @@ FILETIME UnixToFileTime(int64_t seconds) {
 
 }  // namespace
 
-ArchiveFile::~ArchiveFile() {
-  if (handle_ != -1) ::CloseHandle(H(handle_));
-}
-
 bool ArchiveFile::Open(const std::string& path, Failure& failure) {
   HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -119,52 +105,25 @@ bool ArchiveFile::Open(const std::string& path, Failure& failure) {
   return true;
 }
 
-bool ArchiveFile::ReadAt(uint64_t offset, void* buffer, size_t length, Failure& failure) const {
-  auto* out = static_cast<char*>(buffer);
-  while (length > 0) {
-    // The offset travels in the OVERLAPPED record; on a handle opened for
-    // synchronous access the read still completes before ReadFile returns.
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    const DWORD want = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
-    DWORD got = 0;
-    if (!::ReadFile(H(handle_), out, want, &got, &at)) {
-      const DWORD code = ::GetLastError();
-      if (code == ERROR_HANDLE_EOF) {
-        failure.text = "unexpected end of the archive";
-      } else {
-        Fail(failure, "cannot read the archive", code);
-      }
-      return false;
-    }
-    if (got == 0) {
-      failure.text = "unexpected end of the archive";
-      return false;
-    }
-    out += got;
-    length -= got;
-    offset += got;
+int64_t ReadSome(intptr_t handle, uint64_t offset, char* buffer, size_t length, Failure& failure) {
+  // The offset travels in the OVERLAPPED record; on a handle opened for
+  // synchronous access the read still completes before ReadFile returns.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD want = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+  DWORD got = 0;
+  if (!::ReadFile(H(handle), buffer, want, &got, &at)) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_HANDLE_EOF) return 0;
+    Fail(failure, "cannot read the archive", code);
+    return -1;
   }
-  return true;
+  return got;
 }
 
-Folder::~Folder() {
-  if (handle_ != -1) ::CloseHandle(H(handle_));
-}
-
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != -1) ::CloseHandle(H(handle_));
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = -1;
-  }
-  return *this;
+void CloseHandleOf(intptr_t handle) {
+  if (handle != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 bool OpenRootFolder(const std::string& path, Folder& folder, Failure& failure) {
@@ -267,29 +226,23 @@ NodeInfo Inspect(const Folder& folder, const std::string& name) {
   return result;
 }
 
-bool OutputFile::Create(const Folder& folder, Failure& failure) {
-  Discard();
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = ".unzip32-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                       std::to_string(counter.fetch_add(1)) + ".tmp";
-    // CREATE_NEW never opens what is already there, a link included.
-    HANDLE file = ::CreateFileA(Join(folder.Path(), name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      handle_ = I(file);
-      folder_ = &folder;
-      tempName_ = std::move(name);
-      return true;
-    }
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-      Fail(failure, "cannot create a file in " + folder.Path(), code);
-      return false;
-    }
+uint64_t ProcessId() {
+  return ::GetCurrentProcessId();
+}
+
+NewFile CreateNewFile(const Folder& folder, const std::string& name, intptr_t& handle,
+                      Failure& failure) {
+  // CREATE_NEW never opens what is already there, a link included.
+  HANDLE file = ::CreateFileA(Join(folder.Path(), name).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    handle = I(file);
+    return NewFile::kCreated;
   }
-  failure.text = "cannot find a free temporary name in " + folder.Path();
-  return false;
+  const DWORD code = ::GetLastError();
+  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NewFile::kNameTaken;
+  Fail(failure, "cannot create a file in " + folder.Path(), code);
+  return NewFile::kFailed;
 }
 
 bool OutputFile::Write(const void* data, size_t length, Failure& failure) {
@@ -339,17 +292,10 @@ bool OutputFile::Commit(const std::string& name, Failure& failure) {
   return true;
 }
 
-void OutputFile::Discard() {
-  if (handle_ != -1) {
-    ::CloseHandle(H(handle_));
-    handle_ = -1;
-  }
-  if (folder_ != nullptr && !tempName_.empty()) {
-    const std::string path = Join(folder_->Path(), tempName_);
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path.c_str());
-  }
-  tempName_.clear();
+void RemoveTemporary(const Folder& folder, const std::string& name) {
+  const std::string path = Join(folder.Path(), name);
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileA(path.c_str());
 }
 
 int64_t DosTimeToUnix(uint16_t dosDate, uint16_t dosTime) {
