@@ -34,6 +34,7 @@ namespace qv::catalog {
 
 namespace {
 
+// Errors of the merge name the form's method that the run calls it through.
 constexpr const char* kSource = "Form1::InstallFile";
 constexpr const char* kScriptBelowGame = "TSData\\Res\\Catalog\\Scripts\\modularstairs.txt";
 
@@ -104,9 +105,9 @@ std::string_view Trimmed(std::string_view line) {
 // nothing is kept. Pending window messages are processed after every item
 // read.
 template <typename OnItem>
-void ForEachItem(const std::string& path, catalog::Marks marks, OnItem&& onItem) {
+void ForEachItem(const std::string& path, Marks marks, OnItem&& onItem) {
   platform::File file = platform::File::OpenRead(path);
-  catalog::LineReader reader(file, marks);
+  LineReader reader(file, marks);
   std::string line;
   while (reader.Next(line)) {
     const std::string_view item = Trimmed(line);
@@ -123,7 +124,7 @@ void ForEachItem(const std::string& path, catalog::Marks marks, OnItem&& onItem)
 bool HasLinesToTakeOver(const std::string& readme) noexcept {
   bool found = false;
   try {
-    ForEachItem(readme, catalog::Marks::kDecoded, [&](std::string_view item) {
+    ForEachItem(readme, Marks::kDecoded, [&](std::string_view item) {
       found = KindOf(item) != ReadmeLine::kDropped;
       return !found;
     });
@@ -204,9 +205,9 @@ void RaiseCounter(TextBox& counter) {
 }
 
 // The ids this merge must not write: the script's own (the used ids, tested
-// through their index) and the ones it has written itself so far. Also knows which of the
-// 1000 drawable ids are gone, so it can tell when no draw can succeed; then
-// the ids go on above them.
+// through their index) and the ones it has written itself so far. Also
+// knows which of the 1000 drawable ids are gone, so it can tell when no draw
+// can succeed; then the ids go on above them.
 class IdLedger {
  public:
   explicit IdLedger(const MergeLists& lists) : lists_(lists) {}
@@ -229,14 +230,14 @@ class IdLedger {
     std::string candidate;
     for (int draws = 0; draws < kMaxDraws; ++draws) {
       if (drawableTaken_.all()) return NextIdAboveDrawable();
-      const float r = lists_.draw ? lists_.draw() : catalog::ClockSeededDraw();
-      candidate = catalog::IdFromDraw(r);
+      const float r = lists_.draw ? lists_.draw() : ClockSeededDraw();
+      candidate = IdFromDraw(r);
       if (!Taken(candidate)) return candidate;
     }
     // The source keeps giving taken ids: go on from the last one in order.
-    const int start = catalog::DrawableIdNumber(candidate);
-    for (int step = 1; step <= catalog::kDrawableIdCount; ++step) {
-      const int number = (start + step) % catalog::kDrawableIdCount;
+    const int start = DrawableIdNumber(candidate);
+    for (int step = 1; step <= kDrawableIdCount; ++step) {
+      const int number = (start + step) % kDrawableIdCount;
       if (drawableTaken_.test(static_cast<size_t>(number))) continue;
       candidate = std::to_string(number);
       if (!Taken(candidate)) return candidate;
@@ -253,21 +254,21 @@ class IdLedger {
   }
 
   void NoteDrawable(std::string_view id) {
-    const int number = catalog::DrawableIdNumber(id);
+    const int number = DrawableIdNumber(id);
     if (number >= 0) drawableTaken_.set(static_cast<size_t>(number));
   }
 
   const MergeLists& lists_;
   std::unordered_set<std::string> written_;
-  std::bitset<catalog::kDrawableIdCount> drawableTaken_;
-  int64_t nextAbove_ = catalog::kDrawableIdCount;
+  std::bitset<kDrawableIdCount> drawableTaken_;
+  int64_t nextAbove_ = kDrawableIdCount;
 };
 
 // Id pass: the ids the script uses. A mark that an editor put before the
 // first line stays in the copy, but the line's id is read behind it.
 void ReadScriptIds(const std::string& script, StringList& usedIds, IdLedger& ids) {
   bool firstItem = true;
-  ForEachItem(script, catalog::Marks::kKept, [&](std::string_view item) {
+  ForEachItem(script, Marks::kKept, [&](std::string_view item) {
     if (firstItem && item.starts_with(kUtf8Mark)) item = Trimmed(item.substr(kUtf8Mark.size()));
     firstItem = false;
     if (BeginsWith(item, kModularStairs)) {
@@ -281,7 +282,7 @@ void ReadScriptIds(const std::string& script, StringList& usedIds, IdLedger& ids
 
 // Copy pass: the script's items, unchanged and in order.
 void CopyScript(const std::string& script, StringList& lines) {
-  ForEachItem(script, catalog::Marks::kKept, [&](std::string_view item) {
+  ForEachItem(script, Marks::kKept, [&](std::string_view item) {
     lines.AddItem(item);
     return true;
   });
@@ -293,7 +294,7 @@ void CopyScript(const std::string& script, StringList& lines) {
 // set off by an empty line.
 void TakeOverReadme(const std::string& readme, StringList& lines, IdLedger& ids, bool& bChanged) {
   std::string_view sLastKey = kObjectId;
-  ForEachItem(readme, catalog::Marks::kDecoded, [&](std::string_view item) {
+  ForEachItem(readme, Marks::kDecoded, [&](std::string_view item) {
     switch (KindOf(item)) {
       case ReadmeLine::kCommentOrObject:
         if (item == kComment) item = {};
