@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/DownloadToFile.h"
+#include "catalog/ScriptMerge.h"
 #include "common/Error.h"
 #include "common/Game.h"
 #include "common/Leftovers.h"
@@ -246,6 +247,18 @@ void Form1::CleanUp() {
   std::string sErrDesc;
   DeleteFolder(GetTempFolder() + kExtractFolderName, false, lErrNum, sErrDesc);
   qv::DeleteFile(GetTempFolder() + kArchiveName, false, lErrNum, sErrDesc);
+}
+
+MergeResult Form1::InstallFile(const std::string& FileToInstall) {
+  return catalog::MergeReadMe(FileToInstall, {.lines = List1,
+                                              .usedIds = List2,
+                                              .usedIdIndex = usedIdIndex_,
+                                              .mergedCount = Text1,
+                                              .draw = Rnd});
+}
+
+bool Form1::UsedYet(const std::string& Value) {
+  return usedIdIndex_.Contains(List2, Value);
 }
 
 std::optional<MergeResult> Form1::MergeReadMes() {

@@ -7,35 +7,15 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
-#include "app/WorkingLists.h"
+#include "catalog/ScriptMerge.h"
 #include "common/AppInfo.h"
 #include "common/Error.h"
 #include "common/Game.h"
+#include "common/WorkingLists.h"
 
 namespace qv {
-
-// What the merge of one read-me came to. The merge shows no message: the run
-// reads this and tells the player.
-struct MergeResult {
-  enum class Outcome {
-    kMerged,             // the read-me's lines are in the catalog script now
-    kNothingToTakeOver,  // the read-me has no line the merge takes over; script untouched
-    kFailed,             // the read-me had lines to take over, and the script does not
-                         // hold them: it is as it was before the merge
-  };
-  Outcome outcome = Outcome::kNothingToTakeOver;
-  // Set exactly when the merge failed: what stopped it. Its number tells the
-  // kind: 70 no rights to write (or an immutable file), 75 a read-only
-  // script, 55 the file in use by another program, 61 disk full, 53 or 76 a
-  // script or read-me that is not there.
-  std::optional<Error> error;
-  // The catalog script the merge worked on; empty when its path could not
-  // be had.
-  std::string catalogScript;
-};
 
 class Form1 {
  public:
@@ -121,10 +101,8 @@ class Form1 {
   // The copy started with kMergeWithRights; `named` is what follows it.
   int RunWithRights(const std::string& named);
 
-  // UsedYet's index of List2, so that the test takes constant time. It
-  // follows List2 as entries are appended and is rebuilt when List2 shrank.
-  std::unordered_set<std::string> usedIdIndex_;
-  int32_t usedIdIndexCount_ = 0;
+  // UsedYet's index of List2, so that the test takes constant time.
+  catalog::UsedIdIndex usedIdIndex_;
 };
 
 }  // namespace qv

@@ -170,14 +170,17 @@ void BM_InstallFile(benchmark::State& state) {
   Sandbox& sandbox = TheSandbox();
   const std::string readme = sandbox.WriteReadme("colliding.txt", kCollidingStairLines, 0);
   qv::Form1 form;
+  bool merged = true;
   for (auto _ : state) {
     state.PauseTiming();
     sandbox.ResetScript();
     form.Text1.Text = std::string(1, '0');
     state.ResumeTiming();
-    form.InstallFile(readme);
+    if (form.InstallFile(readme).outcome != qv::MergeResult::Outcome::kMerged) merged = false;
   }
-  if (form.Text1.Text != "1") state.SkipWithError("the merge did not take the read-me over");
+  if (!merged || form.Text1.Text != "1") {
+    state.SkipWithError("the merge did not take the read-me over");
+  }
   state.counters["script_lines_after"] = static_cast<double>(form.List1.ListCount());
 }
 BENCHMARK(BM_InstallFile)->Unit(benchmark::kMillisecond);
@@ -192,13 +195,16 @@ void BM_ReadmesInARow(benchmark::State& state) {
                                           2 * i * stairLinesEach));
   }
   qv::Form1 form;
+  bool merged = true;
   double linesTouched = 0;
   for (auto _ : state) {
     state.PauseTiming();
     sandbox.ResetScript();
     form.Text1.Text = std::string(1, '0');
     state.ResumeTiming();
-    for (const std::string& readme : readmes) form.InstallFile(readme);
+    for (const std::string& readme : readmes) {
+      if (form.InstallFile(readme).outcome != qv::MergeResult::Outcome::kMerged) merged = false;
+    }
     state.PauseTiming();
     // Each merge reads the script twice and its read-me once, and writes
     // the new script: count every line that went through.
@@ -211,7 +217,7 @@ void BM_ReadmesInARow(benchmark::State& state) {
     }
     state.ResumeTiming();
   }
-  if (form.Text1.Text != std::to_string(count)) {
+  if (!merged || form.Text1.Text != std::to_string(count)) {
     state.SkipWithError("not every read-me was taken over");
   }
   state.counters["merges"] = count;

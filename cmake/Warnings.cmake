@@ -13,18 +13,13 @@ function(qv_set_warnings target)
   endif()
 endfunction()
 
-# qv_module_library(name DIRS dir... LIBS lib...): a static library of the
-# .cpp files in the given folders, with the project's warnings. The source
-# root is the include root, so headers are included as "module/Header.h".
+# qv_module_library(name SOURCES file... LIBS lib...): a static library of
+# one folder's sources, named one by one so that a file is built because it
+# is listed, with the project's warnings. The source root is the include
+# root, so headers are included as "module/Header.h".
 function(qv_module_library name)
-  cmake_parse_arguments(ARG "" "" "DIRS;LIBS" ${ARGN})
-  set(sources)
-  foreach(dir IN LISTS ARG_DIRS)
-    file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp)
-    list(FILTER found EXCLUDE REGEX "/(Error|Text|WorkingLists|main)\\.cpp$")
-    list(APPEND sources ${found})
-  endforeach()
-  add_library(${name} STATIC ${sources})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
   qv_set_warnings(${name})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})

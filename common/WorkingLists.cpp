@@ -1,4 +1,4 @@
-#include "app/WorkingLists.h"
+#include "common/WorkingLists.h"
 
 #include <algorithm>
 

@@ -1,10 +1,12 @@
-// The catalog script merge: Form1::InstallFile and its id test UsedYet.
+// The catalog script merge.
 //
 // A merge reads the catalog script twice (once for the ids in use, once to
 // copy it), then takes over the recognised lines of one read-me file, and
 // rewrites the script when it took over anything. It shows no message: it
 // tells its caller what came of it, and a failure ends the merge with the
 // script as it was.
+
+#include "catalog/ScriptMerge.h"
 
 #include <bitset>
 #include <charconv>
@@ -18,7 +20,6 @@
 #include <unordered_set>
 #include <utility>
 
-#include "app/Form1.h"
 #include "catalog/DrawnIds.h"
 #include "catalog/LineReader.h"
 #include "common/Error.h"
@@ -29,10 +30,11 @@
 #include "platform/FileSystem.h"
 #include "platform/Lock.h"
 
-namespace qv {
+namespace qv::catalog {
 
 namespace {
 
+// Errors of the merge name the form's method that the run calls it through.
 constexpr const char* kSource = "Form1::InstallFile";
 constexpr const char* kScriptBelowGame = "TSData\\Res\\Catalog\\Scripts\\modularstairs.txt";
 
@@ -103,9 +105,9 @@ std::string_view Trimmed(std::string_view line) {
 // nothing is kept. Pending window messages are processed after every item
 // read.
 template <typename OnItem>
-void ForEachItem(const std::string& path, catalog::Marks marks, OnItem&& onItem) {
+void ForEachItem(const std::string& path, Marks marks, OnItem&& onItem) {
   platform::File file = platform::File::OpenRead(path);
-  catalog::LineReader reader(file, marks);
+  LineReader reader(file, marks);
   std::string line;
   while (reader.Next(line)) {
     const std::string_view item = Trimmed(line);
@@ -122,7 +124,7 @@ void ForEachItem(const std::string& path, catalog::Marks marks, OnItem&& onItem)
 bool HasLinesToTakeOver(const std::string& readme) noexcept {
   bool found = false;
   try {
-    ForEachItem(readme, catalog::Marks::kDecoded, [&](std::string_view item) {
+    ForEachItem(readme, Marks::kDecoded, [&](std::string_view item) {
       found = KindOf(item) != ReadmeLine::kDropped;
       return !found;
     });
@@ -202,17 +204,19 @@ void RaiseCounter(TextBox& counter) {
   counter.Text = std::to_string(static_cast<int64_t>(value));
 }
 
-// The ids this merge must not write: the script's own (List2, tested with
-// UsedYet) and the ones it has written itself so far. Also knows which of the
-// 1000 drawable ids are gone, so it can tell when no draw can succeed; then
-// the ids go on above them.
+// The ids this merge must not write: the script's own (the used ids, tested
+// through their index) and the ones it has written itself so far. Also
+// knows which of the 1000 drawable ids are gone, so it can tell when no draw
+// can succeed; then the ids go on above them.
 class IdLedger {
  public:
-  explicit IdLedger(Form1& form) : form_(form) {}
+  explicit IdLedger(const MergeLists& lists) : lists_(lists) {}
 
   void NoteScriptId(std::string_view id) { NoteDrawable(id); }
 
-  bool Taken(const std::string& id) { return form_.UsedYet(id) || written_.contains(id); }
+  bool Taken(const std::string& id) {
+    return lists_.usedIdIndex.Contains(lists_.usedIds, id) || written_.contains(id);
+  }
 
   void NoteWritten(const std::string& id) {
     written_.insert(id);
@@ -226,14 +230,14 @@ class IdLedger {
     std::string candidate;
     for (int draws = 0; draws < kMaxDraws; ++draws) {
       if (drawableTaken_.all()) return NextIdAboveDrawable();
-      const float r = form_.Rnd ? form_.Rnd() : catalog::ClockSeededDraw();
-      candidate = catalog::IdFromDraw(r);
+      const float r = lists_.draw ? lists_.draw() : ClockSeededDraw();
+      candidate = IdFromDraw(r);
       if (!Taken(candidate)) return candidate;
     }
     // The source keeps giving taken ids: go on from the last one in order.
-    const int start = catalog::DrawableIdNumber(candidate);
-    for (int step = 1; step <= catalog::kDrawableIdCount; ++step) {
-      const int number = (start + step) % catalog::kDrawableIdCount;
+    const int start = DrawableIdNumber(candidate);
+    for (int step = 1; step <= kDrawableIdCount; ++step) {
+      const int number = (start + step) % kDrawableIdCount;
       if (drawableTaken_.test(static_cast<size_t>(number))) continue;
       candidate = std::to_string(number);
       if (!Taken(candidate)) return candidate;
@@ -250,47 +254,47 @@ class IdLedger {
   }
 
   void NoteDrawable(std::string_view id) {
-    const int number = catalog::DrawableIdNumber(id);
+    const int number = DrawableIdNumber(id);
     if (number >= 0) drawableTaken_.set(static_cast<size_t>(number));
   }
 
-  Form1& form_;
+  const MergeLists& lists_;
   std::unordered_set<std::string> written_;
-  std::bitset<catalog::kDrawableIdCount> drawableTaken_;
-  int64_t nextAbove_ = catalog::kDrawableIdCount;
+  std::bitset<kDrawableIdCount> drawableTaken_;
+  int64_t nextAbove_ = kDrawableIdCount;
 };
 
 // Id pass: the ids the script uses. A mark that an editor put before the
 // first line stays in the copy, but the line's id is read behind it.
-void ReadScriptIds(const std::string& script, StringList& List2, IdLedger& ids) {
+void ReadScriptIds(const std::string& script, StringList& usedIds, IdLedger& ids) {
   bool firstItem = true;
-  ForEachItem(script, catalog::Marks::kKept, [&](std::string_view item) {
+  ForEachItem(script, Marks::kKept, [&](std::string_view item) {
     if (firstItem && item.starts_with(kUtf8Mark)) item = Trimmed(item.substr(kUtf8Mark.size()));
     firstItem = false;
     if (BeginsWith(item, kModularStairs)) {
       std::string id = StairId(item);
       ids.NoteScriptId(id);
-      List2.AddItem(id);
+      usedIds.AddItem(id);
     }
     return true;
   });
 }
 
 // Copy pass: the script's items, unchanged and in order.
-void CopyScript(const std::string& script, StringList& List1) {
-  ForEachItem(script, catalog::Marks::kKept, [&](std::string_view item) {
-    List1.AddItem(item);
+void CopyScript(const std::string& script, StringList& lines) {
+  ForEachItem(script, Marks::kKept, [&](std::string_view item) {
+    lines.AddItem(item);
     return true;
   });
 }
 
-// Read-me pass: the recognised lines appended to List1, `bChanged` set as
+// Read-me pass: the recognised lines appended to `lines`, `bChanged` set as
 // soon as one is (a failure half way must still know). sLastKey starts as
 // if an object line came last, so the first comment line of a read-me is
 // set off by an empty line.
-void TakeOverReadme(const std::string& readme, StringList& List1, IdLedger& ids, bool& bChanged) {
+void TakeOverReadme(const std::string& readme, StringList& lines, IdLedger& ids, bool& bChanged) {
   std::string_view sLastKey = kObjectId;
-  ForEachItem(readme, catalog::Marks::kDecoded, [&](std::string_view item) {
+  ForEachItem(readme, Marks::kDecoded, [&](std::string_view item) {
     switch (KindOf(item)) {
       case ReadmeLine::kCommentOrObject:
         if (item == kComment) item = {};
@@ -298,12 +302,12 @@ void TakeOverReadme(const std::string& readme, StringList& List1, IdLedger& ids,
           sLastKey = kObjectId;
         } else {
           if (sLastKey == kObjectId) {
-            List1.AddItem({});
+            lines.AddItem({});
             bChanged = true;
           }
           sLastKey = kComment;
         }
-        List1.AddItem(item);
+        lines.AddItem(item);
         bChanged = true;
         break;
       case ReadmeLine::kStair: {
@@ -314,12 +318,12 @@ void TakeOverReadme(const std::string& readme, StringList& List1, IdLedger& ids,
         // such a line gets a drawn id like a taken one.
         if (candidate.empty() || ids.Taken(candidate)) candidate = ids.DrawFreeId();
         ids.NoteWritten(candidate);
-        List1.AddItem(std::string(kModularStairs) + " " + candidate);
+        lines.AddItem(std::string(kModularStairs) + " " + candidate);
         bChanged = true;
         break;
       }
       case ReadmeLine::kAsItIs:
-        List1.AddItem(item);
+        lines.AddItem(item);
         bChanged = true;
         break;
       case ReadmeLine::kDropped:
@@ -331,14 +335,25 @@ void TakeOverReadme(const std::string& readme, StringList& List1, IdLedger& ids,
 
 }  // namespace
 
-MergeResult Form1::InstallFile(const std::string& FileToInstall) {
+bool UsedIdIndex::Contains(const StringList& ids, const std::string& id) {
+  const int32_t count = ids.ListCount();
+  if (count < indexed_) Clear();
+  for (; indexed_ < count; ++indexed_) index_.emplace(ids.List(indexed_));
+  return index_.contains(id);
+}
+
+void UsedIdIndex::Clear() noexcept {
+  index_.clear();
+  indexed_ = 0;
+}
+
+MergeResult MergeReadMe(const std::string& readMe, const MergeLists& lists) {
   MergeResult result;
   bool bChanged = false;
   bool readmeReached = false;
-  List1.Clear();
-  List2.Clear();
-  usedIdIndex_.clear();
-  usedIdIndexCount_ = 0;
+  lists.lines.Clear();
+  lists.usedIds.Clear();
+  lists.usedIdIndex.Clear();
 
   try {
     // The edition found as the run found it; with none the path is
@@ -355,14 +370,14 @@ MergeResult Form1::InstallFile(const std::string& FileToInstall) {
     const platform::ExclusiveLock lock = platform::ExclusiveLock::TakeFileLock(sCatalogPath);
     // A merge killed while writing left its replacement beside the script.
     RemoveLeftoverTemporaries(FolderOf(sCatalogPath) + Separator(sCatalogPath));
-    IdLedger ids(*this);
+    IdLedger ids(lists);
 
-    ReadScriptIds(sCatalogPath, List2, ids);
-    CopyScript(sCatalogPath, List1);
+    ReadScriptIds(sCatalogPath, lists.usedIds, ids);
+    CopyScript(sCatalogPath, lists.lines);
     readmeReached = true;
-    TakeOverReadme(FileToInstall, List1, ids, bChanged);
+    TakeOverReadme(readMe, lists.lines, ids, bChanged);
 
-    if (bChanged) ReplaceScript(sCatalogPath, List1);
+    if (bChanged) ReplaceScript(sCatalogPath, lists.lines);
     result.outcome =
         bChanged ? MergeResult::Outcome::kMerged : MergeResult::Outcome::kNothingToTakeOver;
   } catch (...) {
@@ -372,28 +387,14 @@ MergeResult Form1::InstallFile(const std::string& FileToInstall) {
     // read, a look at the read-me tells. A read-me that could not be read
     // through is a failure, whatever it held.
     Error error = CaughtError(kSource);
-    if (bChanged || readmeReached || HasLinesToTakeOver(FileToInstall)) {
+    if (bChanged || readmeReached || HasLinesToTakeOver(readMe)) {
       result.outcome = MergeResult::Outcome::kFailed;
       result.error = std::move(error);
     }
   }
 
-  if (bChanged) RaiseCounter(Text1);
+  if (bChanged) RaiseCounter(lists.mergedCount);
   return result;
 }
 
-bool Form1::UsedYet(const std::string& Value) {
-  // List2 is only ever appended to or cleared: index what was appended since
-  // the last call, and start over when the list got shorter.
-  const int32_t count = List2.ListCount();
-  if (count < usedIdIndexCount_) {
-    usedIdIndex_.clear();
-    usedIdIndexCount_ = 0;
-  }
-  for (; usedIdIndexCount_ < count; ++usedIdIndexCount_) {
-    usedIdIndex_.emplace(List2.List(usedIdIndexCount_));
-  }
-  return usedIdIndex_.contains(Value);
-}
-
-}  // namespace qv
+}  // namespace qv::catalog
