@@ -6,12 +6,6 @@
 // from its components keeps naming the folder that was checked. A component
 // that is a reparse point (a junction or a symbolic link) is refused, never
 // followed.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <string>
