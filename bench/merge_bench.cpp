@@ -114,24 +114,33 @@ Sandbox& TheSandbox() {
   return sandbox;
 }
 
+// Rewrites the script the way the merge does (a temporary file beside it that
+// then takes its place), with `copy` moving the text from the old to the new.
+template <typename Copy>
+void RewriteScript(Sandbox& sandbox, Copy copy) {
+  const std::string script = sandbox.ScriptPath();
+  auto in = qv::platform::File::OpenRead(script);
+  std::string temporary;
+  auto out = qv::platform::File::CreateTemporaryIn(sandbox.ScriptFolder(), temporary);
+  copy(in, out);
+  in.Close();
+  out.Flush();
+  out.Close();
+  qv::platform::ReplaceFileAtomically(temporary, script);
+}
+
 void BM_ReadWriteOnce(benchmark::State& state) {
   Sandbox& sandbox = TheSandbox();
   sandbox.ResetScript();
-  const std::string script = sandbox.ScriptPath();
   std::vector<char> block(64 * 1024);
   for (auto _ : state) {
     // Block by block, straight from the old script into the new one: no
     // line handling at all.
-    auto in = qv::platform::File::OpenRead(script);
-    std::string temporary;
-    auto out = qv::platform::File::CreateTemporaryIn(sandbox.ScriptFolder(), temporary);
-    for (size_t got; (got = in.Read(block.data(), block.size())) != 0;) {
-      out.Write(block.data(), got);
-    }
-    in.Close();
-    out.Flush();
-    out.Close();
-    qv::platform::ReplaceFileAtomically(temporary, script);
+    RewriteScript(sandbox, [&](qv::platform::File& in, qv::platform::File& out) {
+      for (size_t got; (got = in.Read(block.data(), block.size())) != 0;) {
+        out.Write(block.data(), got);
+      }
+    });
   }
 }
 BENCHMARK(BM_ReadWriteOnce)->Unit(benchmark::kMillisecond);
@@ -141,27 +150,21 @@ BENCHMARK(BM_ReadWriteOnce)->Unit(benchmark::kMillisecond);
 void BM_ReadWriteLinesOnce(benchmark::State& state) {
   Sandbox& sandbox = TheSandbox();
   sandbox.ResetScript();
-  const std::string script = sandbox.ScriptPath();
   for (auto _ : state) {
-    auto in = qv::platform::File::OpenRead(script);
-    std::string temporary;
-    auto out = qv::platform::File::CreateTemporaryIn(sandbox.ScriptFolder(), temporary);
-    qv::catalog::LineReader reader(in);
-    std::string line;
-    std::string block;
-    while (reader.Next(line)) {
-      block += line;
-      block += "\r\n";
-      if (block.size() >= 64 * 1024) {
-        out.Write(block.data(), block.size());
-        block.clear();
+    RewriteScript(sandbox, [](qv::platform::File& in, qv::platform::File& out) {
+      qv::catalog::LineReader reader(in);
+      std::string line;
+      std::string block;
+      while (reader.Next(line)) {
+        block += line;
+        block += "\r\n";
+        if (block.size() >= 64 * 1024) {
+          out.Write(block.data(), block.size());
+          block.clear();
+        }
       }
-    }
-    out.Write(block.data(), block.size());
-    in.Close();
-    out.Flush();
-    out.Close();
-    qv::platform::ReplaceFileAtomically(temporary, script);
+      out.Write(block.data(), block.size());
+    });
   }
 }
 BENCHMARK(BM_ReadWriteLinesOnce)->Unit(benchmark::kMillisecond);
