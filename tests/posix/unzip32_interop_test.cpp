@@ -95,7 +95,7 @@ TEST(Unzip32Permissions, StoredBitsWithoutSetIdBits) {
   namespace fs = std::filesystem;
   for (int privilege : {0, 2}) {
     TempDir dir;
-    zip.Save(dir.Join("a.zip"));
+    dir.Write("a.zip", zip.Build());
     UnzipRun run(dir.Join("a.zip"), dir.Join("out"));
     run.options.Privilege = privilege;
     EXPECT_EQ(run(), UNZIP32_OK) << Recorded().printed;
@@ -114,7 +114,7 @@ TEST(Unzip32Permissions, FailuresCloseAndNameTheFolder) {
   TempDir dir;
   ZipWriter zip;
   zip.Add("bad.txt", Text(3000)).crc = 1;
-  zip.Save(dir.Join("a.zip"));
+  dir.Write("a.zip", zip.Build());
   namespace fs = std::filesystem;
   const auto open = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
   const auto before = open();
