@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <set>
 
@@ -191,18 +190,12 @@ TEST_F(Merge, AMergeThatCannotCompleteTellsWhy) {
   };
   const char* const own = "Scripts/modularstairs.txt";
   const std::string script = dir_.Join(kScript);
-  std::optional<test::ScopedImmutable> immutable;
   const auto noScript = [&] {
     std::filesystem::remove(script);
     std::filesystem::remove(script + ".lock");
   };
   // clang-format off
   const Row rows[] = {
-      {.name = "ImmutableScript", .arrange = [&] { immutable.emplace(script); },
-       .error = err::kPermissionDenied, .counter = "1"},
-      {.name = "ReadOnlyScript",
-       .arrange = [&] { platform::SetAttributes(script, platform::kAttrReadOnly); },
-       .error = err::kPathFileAccess, .counter = "1"},
       {.name = "NoRightsToReplace", .arrange = fail(Operation::kReplace, own, err::kPermissionDenied),
        .error = err::kPermissionDenied, .counter = "1"},
       {.name = "DiskFullForTheReplacement",
@@ -225,7 +218,6 @@ TEST_F(Merge, AMergeThatCannotCompleteTellsWhy) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     platform::fault::ScopedFaults faults;
-    if (dir_.Exists(kScript)) platform::SetAttributes(script, platform::kAttrNormal);
     dir_.Write(kScript, CrLf(kCatalog));
     row.arrange();
     const bool there = dir_.Exists(kScript);
@@ -238,7 +230,6 @@ TEST_F(Merge, AMergeThatCannotCompleteTellsWhy) {
               dir_.Path() + "/game\\TSData\\Res\\Catalog\\Scripts\\modularstairs.txt");
     EXPECT_EQ(Beside(), there ? kScriptAndLock : Names{});
     EXPECT_EQ(form_.Text1.Text, row.counter);
-    immutable.reset();
   }
   // What a write to a really full disk raises (the host's, where there is one).
   if (!test::UnderWine()) {
