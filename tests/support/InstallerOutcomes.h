@@ -117,9 +117,9 @@ enum Twist {
   kScriptInUse
 };
 
-// One run with an archive served, or else several runs at once, then runs killed at any moment
-// (`kills`). The defaults are a run that installs the oak stairs: one package copied, its read-me
-// merged.
+// One run with an archive served, or else several runs at once, then runs
+// killed at any moment (`kills`). The defaults are a run that installs the
+// oak stairs: one package copied, its read-me merged.
 struct Row {
   const char* name;
   // The archive's entries: a "*.package" holds Package(its name), the rest
