@@ -122,40 +122,35 @@ TEST_F(FileSystemTest, FailuresCarryTheNumberAndThePath) {
 // The installer's paths are ANSI text in code page 1252, as Wine gives the
 // game its folders' names; Wine names them on the host in UTF-8. Every call
 // that takes a path meets the same folder. (Narrow literals here are UTF-8.)
+// The end-to-end table's editions meet the plain names and make the missing
+// folders; here the names in another case and those that are UTF-8 already.
 TEST_F(FileSystemTest, AnsiNamesMeetTheFoldersThatWineMade) {
-  dir_.MakeFolder("box/EA Games/The Sims\u2122 2 Ultimate Collection/Downloads");
+  const std::string trademark = "The Sims\u2122 2 Ultimate Collection/Downloads";
+  dir_.MakeFolder("box/EA Games/" + trademark);
   dir_.MakeFolder("box/EA Games/Die Sims 2 Verm\u00e4chtnis/Downloads");
   const struct {
     const char* name;
-    std::string folder;  // as the installer builds it
-    std::string onDisk;  // below the box
+    std::string folder;  // as the installer builds it, below D:\EA Games
+    std::string onDisk;  // below the box's EA Games
   } rows[] = {
-      {.name = "the trademark sign",
-       .folder = "D:\\EA Games\\The Sims\x99 2 Ultimate Collection\\Downloads",
-       .onDisk = "EA Games/The Sims\u2122 2 Ultimate Collection/Downloads"},
-      {.name = "an umlaut",
-       .folder = "D:\\EA Games\\Die Sims 2 Verm\344chtnis\\Downloads",
-       .onDisk = "EA Games/Die Sims 2 Verm\u00e4chtnis/Downloads"},
-      {.name = "in another case",
-       .folder = "d:\\ea games\\DIE SIMS 2 VERM\344CHTNIS\\downloads",
-       .onDisk = "EA Games/Die Sims 2 Verm\u00e4chtnis/Downloads"},
       {.name = "a name that is UTF-8 already",
-       .folder = "D:\\EA Games\\The Sims\u2122 2 Ultimate Collection\\Downloads",
-       .onDisk = "EA Games/The Sims\u2122 2 Ultimate Collection/Downloads"},
-      {.name = "a folder still to be made",
-       .folder = "D:\\EA Games\\Les Sims 2 H\351ritage",
-       .onDisk = "EA Games/Les Sims 2 H\u00e9ritage"},
+       .folder = "The Sims\u2122 2 Ultimate Collection\\Downloads",
+       .onDisk = trademark},
+      {.name = "an umlaut, in another case",
+       .folder = "DIE SIMS 2 VERM\344CHTNIS\\downloads",
+       .onDisk = "Die Sims 2 Verm\u00e4chtnis/Downloads"},
   };
   for (const auto& row : rows) {
-    CreateFolder(row.folder);
-    EXPECT_EQ(GetAttributes(row.folder), kAttrDirectory) << row.name;
-    CopyFileReplacing("D:\\b.txt", row.folder + "\\stairs.package");
-    EXPECT_EQ(dir_.Read("box/" + row.onDisk + "/stairs.package"), "b.txt") << row.name;
-    EXPECT_EQ(List(row.folder + "\\*.package", 0), "stairs.package") << row.name;
-    EXPECT_EQ(ReadFolder(row.folder + "\\").size(), 1u) << row.name;
-    File::OpenRead(row.folder + "\\stairs.package");
-    RemoveFile(row.folder + "\\stairs.package");
-    EXPECT_FALSE(dir_.Exists("box/" + row.onDisk + "/stairs.package")) << row.name;
+    const std::string folder = "D:\\EA Games\\" + row.folder, onDisk = "box/EA Games/" + row.onDisk;
+    CreateFolder(folder);
+    EXPECT_EQ(GetAttributes(folder), kAttrDirectory) << row.name;
+    CopyFileReplacing("D:\\b.txt", folder + "\\stairs.package");
+    EXPECT_EQ(dir_.Read(onDisk + "/stairs.package"), "b.txt") << row.name;
+    EXPECT_EQ(List(folder + "\\*.package", 0), "stairs.package") << row.name;
+    EXPECT_EQ(ReadFolder(folder + "\\").size(), 1u) << row.name;
+    File::OpenRead(folder + "\\stairs.package");
+    RemoveFile(folder + "\\stairs.package");
+    EXPECT_FALSE(dir_.Exists(onDisk + "/stairs.package")) << row.name;
   }
   // A native path is the host's own: its bytes are left alone.
   dir_.Write("box/caf\351.txt", "latin");

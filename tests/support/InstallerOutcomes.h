@@ -117,27 +117,26 @@ enum Twist {
   kScriptInUse
 };
 
-// One run with an archive served. An exit code of 2 is an error that stops
-// the run: its box is compared by the head of its text. Or else several runs
-// at once, then runs killed at any moment (`kills`).
+// One run with an archive served, or else several runs at once, then runs
+// killed at any moment (`kills`). The defaults are a run that installs the
+// oak stairs: one package copied, its read-me merged.
 struct Row {
   const char* name;
   // The archive's entries: a "*.package" holds Package(its name), the rest
   // a read-me with free ids.
-  std::vector<std::string> entries = {};
-  std::string arguments = {};  // "{}" stands for the archive's address without the scheme
-  std::vector<Box> boxes = {};
+  std::vector<std::string> entries = {"Stairs/Oak.package", "Stairs/ReadMe.txt"};
+  std::string arguments = "\"pavix://{}\"";  // "{}": the archive's address without the scheme
+  std::vector<Box> boxes = {{"Modular stairs successfully installed."}};
   int exitCode = 0;
-  std::vector<std::string> copied = {};  // fresh in the Downloads folder afterwards
+  std::vector<std::string> copied = {"Oak.package"};  // fresh in the Downloads folder afterwards
   std::vector<std::string> before = {};  // installed before the run; they stay unless copied
-  bool merged = false;                   // the read-me is merged; otherwise the script is untouched
+  bool merged = true;                    // the read-me is merged; otherwise the script is untouched
   Twist twist = kNoTwist;
   int kills = 0;  // after runs started together, runs killed at seeded moments, then a complete one
   Edition edition = {};
-  std::string readMe = {};   // the read-mes' bytes; empty: a small one with a free id
-  std::string catalog = {};  // the catalog script before; empty: kCatalog
-  std::string appended =
-      {};  // when merged: exactly what follows the old script; empty: not checked
+  std::string readMe = {};    // the read-mes' bytes; empty: a small one with a free id
+  std::string catalog = {};   // the catalog script before; empty: kCatalog
+  std::string appended = {};  // when merged: exactly what follows the old script; empty: unchecked
   // Where the machine elevates: the copies started with an administrator's
   // rights, and words that the first box holds (empty: not checked). Where
   // it does not, a write refused for lack of rights ends as a denied one.

@@ -82,19 +82,11 @@ Box Read(HWND box) {
   return seen;
 }
 
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size(), L'\0');
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      wide.data(), static_cast<int>(wide.size()));
-  wide.resize(static_cast<size_t>(n > 0 ? n : 0));
-  return wide;
-}
-
 // Runs reg.exe, the registry tool that Wine brings ("wine reg"), with a
 // command line in UTF-16 so that names beyond the code page arrive whole;
 // gives its exit code.
 DWORD Reg(const std::string& arguments) {
-  std::wstring line = L"reg.exe " + Wide(arguments);
+  std::wstring line = L"reg.exe " + PathOf(arguments).wstring();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -30,11 +30,10 @@ struct HttpRoute {
 
 class HttpServer {
  public:
-  // Listens at once; throws std::runtime_error when it cannot.
+  // Listens at once; throws std::runtime_error when it cannot. Neither
+  // copied nor moved: its listening thread holds on to it.
   HttpServer();
   ~HttpServer();
-  HttpServer(const HttpServer&) = delete;
-  HttpServer& operator=(const HttpServer&) = delete;
 
   uint16_t Port() const noexcept { return port_; }
   // "http://127.0.0.1:PORT" followed by `path`.
