@@ -3,6 +3,7 @@
 // loopback. Its boxes are answered on a pseudo-terminal, as a user at the
 // terminal answers them.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <regex>
@@ -31,11 +32,27 @@ std::vector<Box> BoxesOn(const std::string& transcript) {
   return boxes;
 }
 
-// A text in a hive: backslashes and quotes escaped. Wine writes the
-// characters beyond ASCII as escapes (\x2122), which the registry tests read;
-// here they stay UTF-8, which the reader takes as well.
+// A text as Wine writes it into a hive: backslashes and quotes escaped,
+// every character beyond ASCII as "\\x" and four hex digits of UTF-16.
 std::string HiveText(const std::string& utf8) {
-  return std::regex_replace(utf8, std::regex(R"(["\\])"), "\\$&");
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out +=
+          c == '\\' || c == '"' ? std::string{'\\', static_cast<char>(c)} : std::string(1, utf8[i]);
+      continue;
+    }
+    // The fixtures' names stay within the first 64K code points.
+    const int extra = c >= 0xE0 ? 2 : 1;
+    unsigned code = c & (extra == 2 ? 0x0Fu : 0x1Fu);
+    for (int k = 0; k < extra; ++k)
+      code = (code << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%04x", code);
+    out += escaped;
+  }
+  return out;
 }
 
 std::string Section(const std::string& key,
