@@ -130,6 +130,7 @@ TEST_F(Merge, ReadmeLinesAreTakenOverByTheirKind) {
       {.name = "EveryLineEnd", .readme = "# a\rmodularStairs 30\nobjectID 2\r\n\r",
        .appended = {"", "# a", "modularStairs 30", "objectID 2"}},
       {.name = "NothingToTakeOver", .readme = "notes\r\n\r\nModularStairs 5\r\n", .appended = {}},
+      {.name = "ObjectIdAlone", .readme = "objectID 7", .appended = {"objectID 7"}},
       {.name = "Utf16BigEndian",
        .readme = Utf16(u"#Escalier \u00E9\nmodularStairs 4000\nobjectID step 0x1\n", true),
        .appended = {"", "#Escalier \xE9", "modularStairs 4000", "objectID step 0x1"}},
