@@ -370,6 +370,9 @@ TEST(Unzip32Extract, HostileArchives) {
       {.name = "DirectorySizeBeyondTheFile", .archive = Patch(One(), End(12), Le(0x7FFFFFFFu, 4))},
       {.name = "Zip64ExtraFieldTooShortForItsOffset",
        .archive = Patch(One({.data = "x", .zip64 = true}), Central(53), Le(16, 2))},
+      {.name = "Zip64ExtraFieldMissing",
+       .archive = Patch(One({.data = "x", .zip64 = true}), Central(30), Le(0, 2)),
+       .says = {"ZIP64 extra field missing"}},
       {.name = "ExtraRecordOverrunsItsField",
        .archive = One({.data = "x", .extra = Le(0x5455, 2) + Le(200, 2)})},
   };
