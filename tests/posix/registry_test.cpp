@@ -341,7 +341,7 @@ TEST(PrefixDiscoveryTest, ListsEveryLaunchersPrefixesInOrder) {
        "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"{home}/cut"},  // cut short
       {"", "cut/steamapps/compatdata/9/pfx/system.reg"},
       {"", ".var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig/x.json",
-       "{\"x\":{\"winePrefix\":\"~/hg\\u006c\\u002Fx\"}}"},
+       "{\"x\":{\"winePrefix\":\"~/hg\\u006C\\u002fx\"}}"},
       {"Heroic", "hgl/x/system.reg"},
       {"", "xdg config/PortProton.conf", "{home}/apps/PP/\n"},
       {"PortProton", "apps/PP/data/prefixes/SIMS/system.reg"},
