@@ -50,8 +50,6 @@ namespace {
 using namespace download;
 using Clock = std::chrono::steady_clock;
 
-// The bind flag that asks for the newest version rather than a cached copy.
-
 // An owner of one of libcurl's objects, released by the libcurl call that
 // goes with it.
 template <auto Release>
