@@ -140,6 +140,8 @@ const std::vector<Row> kRows = {
   {.name = "DamagedArchive", .boxes = {kFinal}, .exitCode = 1, .copied = {}, .merged = false, .twist = kDamaged},
   {.name = "NoReadMe", .entries = {"Stairs/A.package", "Stairs/B.package"},
    .boxes = {{"Read me not found.", kStop}, kFinal}, .exitCode = 1, .copied = kAb, .merged = false},
+  {.name = "NoPackage", .entries = {"Stairs/ReadMe.txt"}, .boxes = {{"Package file not found.", kStop}, kFinal},
+   .exitCode = 1, .copied = {}, .merged = false},
   {.name = "ExistingPackageAnsweredNo", .entries = kAbc, .boxes = {{kAlready, kQuestion, kNo}, kFinal},
    .exitCode = 1, .copied = {"A.package"}, .before = {"B.package"}, .merged = false},
   {.name = "ExistingPackageAnsweredYes", .entries = kAbc, .boxes = {{kAlready, kQuestion, kYes}, kSuccess},
