@@ -27,7 +27,7 @@ const std::string kSecret = "oak&ash 42";
 const std::string kReadMe =
     "# Oak stairs\r\nmodularStairs 42\r\nobjectID 7001\r\ncatalogTextIndex 3\r\n";
 const std::string kAlready = "Modular stairs already installed. Do you wish to replace it?";
-const Box kSuccess{"Modular stairs successfully installed."};
+const Box kSuccess{kSucceeded};
 const Box kFinal{"An error has occurred while trying to install the modular stairs.", kStop};
 const Box kNotDownloaded{"Unable to download file.", kStop};
 const Names kAb = {"A.package", "B.package"};

@@ -17,6 +17,7 @@ namespace qv::test::e2e {
 
 inline constexpr char kCaption[] = "Quorvane Modular Stair Installer";
 inline constexpr char kCatalog[] = "# Modular stairs\r\nmodularStairs 1\r\nobjectID 100\r\n";
+inline constexpr char kSucceeded[] = "Modular stairs successfully installed.";
 // A box's flags: its icon plus its buttons; kInputBox for the input box.
 inline constexpr int kStop = 16, kInformation = 64, kQuestion = 68, kInputBox = -1;
 inline constexpr int kOk = 1, kYes = 6, kNo = 7;  // the buttons
@@ -126,7 +127,7 @@ struct Row {
   // a read-me with free ids.
   std::vector<std::string> entries = {"Stairs/Oak.package", "Stairs/ReadMe.txt"};
   std::string arguments = "\"pavix://{}\"";  // "{}": the archive's address without the scheme
-  std::vector<Box> boxes = {{"Modular stairs successfully installed."}};
+  std::vector<Box> boxes = {{kSucceeded}};
   int exitCode = 0;
   std::vector<std::string> copied = {"Oak.package"};  // fresh in the Downloads folder afterwards
   std::vector<std::string> before = {};  // installed before the run; they stay unless copied
